@@ -1,0 +1,42 @@
+// The command line: argument parsing, the usage text, single-file and batch runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // an input or output could not be read or written
+constexpr int kExitRefused = 2;  // the output path names a JPEG: the pattern was expanded
+
+int pinreel_main(int argc, char** argv);
+void print_usage();
+// Lists the photos that match `pattern` (CSV, or KML into `output` when given). Returns the
+// exit status.
+int run_batch(const char* pattern, const char* output, bool dedup);
+
+// The platform's directory search. The entries of the pattern's directory whose names match its
+// last component (ASCII letter case ignored, '*' also matching a leading dot) are collected and
+// handed out in byte order of their names. Names are kept in one buffer.
+class DirSearch {
+ public:
+  // False when the directory cannot be listed or nothing matches.
+  bool start(const char* pattern);
+  // The next bare entry name, or null when there are no more.
+  const char* next();
+  // The pattern's directory part, separator included ("" for the working directory): prefix it
+  // to an entry name to open the entry.
+  const std::string& directory() const { return directory_; }
+
+ private:
+  // Platform part: appends every matching entry name with add_name().
+  bool list_entries(const char* directory, const char* name_pattern);
+  void add_name(const char* name, size_t length);
+
+  std::string directory_;
+  std::vector<char> names_;        // NUL-terminated names, back to back
+  std::vector<uint32_t> offsets_;  // start of each name in names_, sorted by name
+  size_t position_ = 0;
+};

@@ -1,0 +1,46 @@
+// The platform-independent half of the directory search: the pattern's directory part, and
+// the sorted list of names.
+#include <algorithm>
+#include <cstring>
+
+#include "cli/cli.h"
+
+namespace {
+
+bool is_separator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+}  // namespace
+
+bool DirSearch::start(const char* pattern) {
+  names_.clear();
+  offsets_.clear();
+  position_ = 0;
+
+  const char* name_pattern = pattern;
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    if (is_separator(*p)) name_pattern = p + 1;
+  }
+  directory_.assign(pattern, static_cast<size_t>(name_pattern - pattern));
+
+  if (!list_entries(directory_.c_str(), name_pattern)) return false;
+  const char* names = names_.data();
+  std::sort(offsets_.begin(), offsets_.end(),
+            [names](uint32_t a, uint32_t b) { return std::strcmp(names + a, names + b) < 0; });
+  return !offsets_.empty();
+}
+
+const char* DirSearch::next() {
+  if (position_ >= offsets_.size()) return nullptr;
+  return names_.data() + offsets_[position_++];
+}
+
+void DirSearch::add_name(const char* name, size_t length) {
+  offsets_.push_back(static_cast<uint32_t>(names_.size()));
+  names_.insert(names_.end(), name, name + length + 1);
+}

@@ -1,0 +1,406 @@
+// The EXIF decoder: TIFF header, directories and the tags that fill the record.
+#include <cmath>
+#include <cstring>
+
+#include "exif/exif_reader.h"
+
+namespace {
+
+// EXIF APP1 payload: "Exif\0\0" (6), then the TIFF block:
+//   0 byte order "II"/"MM" (2)  2 the number 42 (2)  4 first-directory offset (4)  8 first
+//   directory
+constexpr uint32_t kIdentifierSize = 6;
+constexpr uint32_t kTiffHeaderSize = 8;
+// Directory: count (2), entries of 12 bytes, next-directory offset (4).
+// Entry: tag (2), format (2), element count (4), value or value offset (4).
+constexpr uint32_t kEntrySize = 12;
+
+constexpr int kKindFirst = 0;
+constexpr uint32_t kTagExifPointer = 34665;
+constexpr uint32_t kTagGpsPointer = 34853;
+constexpr uint32_t kTagInteropPointer = 40965;
+
+constexpr uint32_t kMaxFormat = 12;
+constexpr uint32_t kElementSize[kMaxFormat + 1] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+
+// ln 2 as the formulas for shutter speed and aperture take it: rounded to single precision.
+const double kLn2 = static_cast<double>(static_cast<float>(std::log(2.0)));
+
+float to_single(double value) {
+  return static_cast<float>(value);
+}
+
+// Resolution-unit code to inches per unit; false for codes outside 1-5.
+bool unit_scale(int32_t code, float& scale) {
+  switch (code) {
+    case 1:
+    case 2:
+      scale = 1.0f;
+      return true;
+    case 3:
+      scale = to_single(1.0 / 2.54);
+      return true;
+    case 4:
+      scale = to_single(1.0 / 25.4);
+      return true;
+    case 5:
+      scale = to_single(1.0 / 25400.0);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+int32_t saturate_to_int32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+uint32_t ExifReader::read_u16(const BoundedBytes& block, uint64_t offset) const {
+  uint8_t b[2];
+  block.load(offset, 2, b);
+  return big_endian_ ? (b[0] << 8u) | b[1] : (b[1] << 8u) | b[0];
+}
+
+uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset) const {
+  uint8_t b[4];
+  block.load(offset, 4, b);
+  if (big_endian_) {
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  }
+  return (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
+}
+
+int32_t ExifReader::read_s32(const BoundedBytes& block, uint64_t offset) const {
+  const uint32_t bits = read_u32(block, offset);
+  int32_t value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+double ExifReader::convert_value(const BoundedBytes& block, uint64_t offset,
+                                 uint32_t format) const {
+  switch (format) {
+    case 1:
+      return block.byte_at(offset);
+    case 3:
+      return read_u16(block, offset);
+    case 4:
+      return read_u32(block, offset);
+    case 5:
+    case 10: {
+      // Both rational kinds take numerator and denominator as signed.
+      const int32_t denominator = read_s32(block, offset + 4);
+      if (denominator == 0) return 0.0;
+      return static_cast<double>(read_s32(block, offset)) / denominator;
+    }
+    case 6:
+      return static_cast<int8_t>(block.byte_at(offset));
+    case 8:
+      return static_cast<int16_t>(read_u16(block, offset));
+    case 9:
+      return read_s32(block, offset);
+    case 11: {
+      const uint32_t bits = read_u32(block, offset);
+      float value;
+      std::memcpy(&value, &bits, sizeof value);
+      return value;
+    }
+    case 12: {
+      const uint64_t low = read_u32(block, offset + (big_endian_ ? 4 : 0));
+      const uint64_t high = read_u32(block, offset + (big_endian_ ? 0 : 4));
+      const uint64_t bits = (high << 32) | low;
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      return value;
+    }
+    default:  // 0 (none), 2 (ASCII), 7 (UNDEFINED)
+      return 0.0;
+  }
+}
+
+bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
+  ImageMetadata& m = *metadata_;
+  m.flash_fired = 0;
+  m.comment[0] = '\0';
+  largest_dimension_ = 0;
+
+  if (length < 2 || static_cast<uint32_t>(length - 2) < kIdentifierSize + kTiffHeaderSize) {
+    return false;
+  }
+  if (std::memcmp(payload, "Exif\0\0", kIdentifierSize) != 0) return false;
+
+  BoundedBytes block(payload + kIdentifierSize,
+                     static_cast<uint32_t>(length - 2) - kIdentifierSize);
+  if (block.byte_at(0) == 'I' && block.byte_at(1) == 'I') {
+    big_endian_ = 0;
+  } else if (block.byte_at(0) == 'M' && block.byte_at(1) == 'M') {
+    big_endian_ = 1;
+  } else {
+    return false;
+  }
+  if (read_u16(block, 2) != 42) return false;
+  const uint32_t first_offset = read_u32(block, 4);
+  if (first_offset < 8 || first_offset > 16) return false;
+
+  // The first directory is read at offset 8 whatever the header says.
+  walk_depth_ = 0;
+  walks_left_ = kMaxDirectoryWalks;
+  if (!enter_directory(block, kTiffHeaderSize, kKindFirst)) return false;
+
+  if (m.focal_plane_x_res != 0) {
+    m.sensor_width = to_single(static_cast<double>(largest_dimension_) * m.focal_plane_unit_scale /
+                               m.focal_plane_x_res);
+  }
+  return true;
+}
+
+// Guards the recursion: a directory already on the walk path, one nested too deep, or one past
+// the block's walk budget is not entered, and counts as a failed walk.
+bool ExifReader::enter_directory(BoundedBytes& block, uint32_t offset, int kind) {
+  if (walk_depth_ >= kMaxDirectoryDepth || walks_left_ <= 0) return false;
+  for (int i = 0; i < walk_depth_; ++i) {
+    if (walk_path_[i] == offset) return false;
+  }
+  --walks_left_;
+  walk_path_[walk_depth_++] = offset;
+  const bool ok = walk_directory(block, offset, kind);
+  --walk_depth_;
+  return ok;
+}
+
+bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) {
+  if (!block.contains(offset, 2)) return false;
+  const uint32_t count = read_u16(block, offset);
+  const uint64_t entries = uint64_t{offset} + 2;
+  if (!block.contains(entries, uint64_t{kEntrySize} * count)) return false;
+
+  // A thumbnail belongs to the directory whose own entries name both its offset and length.
+  int64_t thumb_offset = 0;
+  int64_t thumb_length = 0;
+
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t entry = entries + uint64_t{kEntrySize} * i;
+    const uint32_t tag = read_u16(block, entry);
+    const uint32_t format = read_u16(block, entry + 2);
+    const uint32_t elements = read_u32(block, entry + 4);
+    if (format > kMaxFormat) return false;
+
+    const uint64_t byte_count = uint64_t{elements} * kElementSize[format];
+    uint64_t value_offset = entry + 8;
+    if (byte_count > 4) {
+      value_offset = read_u32(block, entry + 8);
+      if (!block.contains(value_offset, byte_count)) return false;
+    }
+
+    if (kind == static_cast<int>(kTagGpsPointer)) {
+      apply_gps_tag(block, tag, format, value_offset);
+    } else {
+      apply_main_tag(block, tag, format, value_offset, byte_count, thumb_offset, thumb_length);
+    }
+
+    if (tag == kTagExifPointer || tag == kTagGpsPointer || tag == kTagInteropPointer) {
+      const uint32_t sub_offset = read_u32(block, value_offset);
+      if (sub_offset > block.size()) return false;
+      // A sub-directory that fails keeps what it found; this directory goes on.
+      enter_directory(block, sub_offset, static_cast<int>(tag));
+    }
+  }
+
+  const uint32_t next = read_u32(block, entries + uint64_t{kEntrySize} * count);
+  if (next != 0) {
+    if (next > block.size()) return false;
+    enter_directory(block, next, kKindFirst);
+  }
+
+  if (thumb_offset != 0 && thumb_length != 0) {
+    const uint64_t start = static_cast<uint32_t>(thumb_offset);
+    const uint64_t length = static_cast<uint32_t>(thumb_length);
+    if (start + length <= block.size()) {
+      metadata_->thumbnail = block.address_of(start);
+      metadata_->thumbnail_length = static_cast<int32_t>(thumb_length);
+    }
+  }
+  return true;
+}
+
+void ExifReader::apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t format,
+                                uint64_t value_offset, uint64_t byte_count, int64_t& thumb_offset,
+                                int64_t& thumb_length) {
+  ImageMetadata& m = *metadata_;
+  const auto number = [&] { return convert_value(block, value_offset, format); };
+  const auto integer = [&] { return saturate_to_int32(number()); };
+  const auto single = [&] { return to_single(number()); };
+
+  switch (tag) {
+    case 271:
+      block.copy_text(m.camera_make, 0, value_offset, 31);
+      break;
+    case 272:
+      block.copy_text(m.camera_model, 0, value_offset, 39);
+      break;
+    case 274:
+      m.orientation = integer();
+      m.orientation_format = static_cast<int32_t>(format);
+      break;
+    case 282:
+      m.x_resolution = single();
+      break;
+    case 283:
+      m.y_resolution = single();
+      break;
+    case 296:
+      unit_scale(integer(), m.resolution_unit_scale);
+      break;
+    case 513:
+      thumb_offset = integer();
+      break;
+    case 514:
+      thumb_length = integer();
+      break;
+    case 33434:
+      m.exposure_time = single();
+      break;
+    case 33437:
+      m.f_number = single();
+      break;
+    case 34850:
+      m.exposure_program = integer();
+      break;
+    case 34855: {
+      const int64_t iso = integer();
+      m.iso_speed = iso < 50 ? saturate_to_int32(static_cast<double>(iso * 200)) : int32_t(iso);
+      break;
+    }
+    case 36864:
+      block.copy_text(m.exif_version, 0, value_offset, 4);
+      break;
+    case 36867:
+      block.copy_text(m.date_time_original, 0, value_offset, 19);
+      break;
+    case 37122:
+      m.compressed_bpp = integer();
+      break;
+    case 37377:
+      if (m.exposure_time == 0) m.exposure_time = to_single(1.0 / std::exp(kLn2 * number()));
+      break;
+    case 37378:
+    case 37381:
+      if (m.f_number == 0) m.f_number = to_single(std::exp(kLn2 * number() * 0.5));
+      break;
+    case 37379:
+      m.brightness = single();
+      break;
+    case 37380:
+      m.exposure_bias = single();
+      break;
+    case 37382:
+      m.subject_distance = single();
+      break;
+    case 37383:
+      m.metering_mode = integer();
+      break;
+    case 37384:
+      m.light_source = integer();
+      break;
+    case 37385:
+      m.flash_fired = (integer() & 7) != 0 ? 1 : 0;
+      break;
+    case 37386:
+      m.focal_length = single();
+      break;
+    case 37510:
+      apply_user_comment(block, value_offset, byte_count);
+      break;
+    case 40961:
+      m.colour_space = integer();
+      break;
+    case 40962:
+    case 40963: {
+      const int32_t dimension = integer();
+      if (dimension > largest_dimension_) largest_dimension_ = dimension;
+      break;
+    }
+    case 41486:
+      m.focal_plane_x_res = single();
+      break;
+    case 41487:
+      m.focal_plane_y_res = single();
+      break;
+    case 41488:
+      unit_scale(integer(), m.focal_plane_unit_scale);
+      break;
+    case 41495:
+      m.sensing_method = integer();
+      break;
+    case 41990:
+      m.scene_capture_type = integer();
+      break;
+    default:  // 37500 (MakerNote) and unknown tags are passed over
+      break;
+  }
+}
+
+void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t format,
+                               uint64_t value_offset) {
+  ImageMetadata& m = *metadata_;
+  // Degrees, minutes and seconds at value offsets 0, 8 and 16, whatever the format and count.
+  const auto read_triple = [&](float(&out)[3]) {
+    for (int i = 0; i < 3; ++i)
+      out[i] = to_single(convert_value(block, value_offset + 8 * i, format));
+  };
+
+  switch (tag) {
+    case 0:
+      for (int i = 0; i < 4; ++i)
+        m.gps_version[i] = static_cast<char>(block.byte_at(value_offset + i));
+      break;
+    case 1:
+      block.copy_text(m.gps_latitude_ref, 0, value_offset, 2);
+      break;
+    case 2:
+      read_triple(m.gps_latitude);
+      break;
+    case 3:
+      block.copy_text(m.gps_longitude_ref, 0, value_offset, 2);
+      break;
+    case 4:
+      read_triple(m.gps_longitude);
+      break;
+    case 5:
+      m.gps_altitude_ref = saturate_to_int32(convert_value(block, value_offset, format));
+      break;
+    case 6:
+      m.gps_altitude = saturate_to_int32(convert_value(block, value_offset, format));
+      break;
+    default:
+      break;
+  }
+}
+
+// UserComment: an 8-byte character-code prefix, then the text. Trailing spaces are cleared in
+// the stored segment; an "ASCII" prefix is skipped up to the first byte that is neither NUL nor
+// a space within positions 5 to 9.
+void ExifReader::apply_user_comment(BoundedBytes& block, uint64_t value_offset,
+                                    uint64_t byte_count) {
+  for (uint64_t i = byte_count; i > 0 && block.byte_at(value_offset + i - 1) == ' '; --i) {
+    block.store(value_offset + i - 1, 0);
+  }
+  char prefix[6] = {};
+  block.copy_text(prefix, 0, value_offset, 5);
+  if (std::memcmp(prefix, "ASCII", 5) != 0) {
+    block.copy_text(metadata_->comment, 0, value_offset, 199);
+    return;
+  }
+  for (uint64_t position = 5; position <= 9; ++position) {
+    const uint8_t byte = block.byte_at(value_offset + position);
+    if (byte != 0 && byte != ' ') {
+      block.copy_text(metadata_->comment, 0, value_offset + position, 199);
+      return;
+    }
+  }
+}

@@ -1,0 +1,135 @@
+// The image metadata reader: walks a JPEG stream's marker segments up to the start of scan and
+// decodes the EXIF block (TIFF directories, GPS included) into an ImageMetadata record.
+//
+// All file bytes are read through BoundedBytes, which checks every offset and width against
+// the segment or TIFF block it lives in; nothing else touches them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "exif/image_metadata.h"
+
+// A bounds-checked window on a buffer of untrusted bytes. Bytes past the end read as zero.
+class BoundedBytes {
+ public:
+  BoundedBytes(uint8_t* data, uint32_t size) : data_(data), size_(size) {}
+
+  uint32_t size() const { return size_; }
+
+  // True when [offset, offset + width) lies wholly inside; no sum that can wrap.
+  bool contains(uint64_t offset, uint64_t width) const {
+    return width <= size_ && offset <= size_ - width;
+  }
+
+  uint8_t byte_at(uint64_t offset) const { return offset < size_ ? data_[offset] : 0; }
+
+  // Copies `width` (at most 8) bytes from `offset` into `out`, zero-filling what lies past the end.
+  void load(uint64_t offset, uint32_t width, uint8_t* out) const;
+
+  // Writes one byte; a write outside is ignored.
+  void store(uint64_t offset, uint8_t value) {
+    if (offset < size_) data_[offset] = value;
+  }
+
+  // Copies bytes into `dest` until a zero byte or `limit` bytes (limit < N); when a zero byte ends
+  // the copy, the rest of the first `limit` bytes are zeroed. dest[limit] is never written.
+  template <size_t N>
+  void copy_text(char (&dest)[N], size_t dest_offset, uint64_t offset, size_t limit) const {
+    static_assert(N > 0, "text field");
+    if (dest_offset >= N) return;
+    if (limit > N - 1 - dest_offset) limit = N - 1 - dest_offset;
+    copy_text_raw(dest + dest_offset, offset, limit);
+  }
+
+  // The address of `offset`, for pointers that the record keeps; null when it lies outside.
+  const uint8_t* address_of(uint64_t offset) const {
+    return offset < size_ ? data_ + offset : nullptr;
+  }
+
+ private:
+  void copy_text_raw(char* dest, uint64_t offset, size_t limit) const;
+
+  uint8_t* data_;
+  uint32_t size_;
+};
+
+// One buffered marker segment.
+struct JpegSection {
+  uint8_t* data;   // owned: the two length bytes as read, then the payload; `size` bytes
+  int32_t marker;  // marker code
+  int32_t size;    // the length field: payload size + 2
+};
+
+class ExifReader {
+ public:
+  static constexpr int kMaxSections = 32;
+  // Directories nested deeper than this are not entered.
+  static constexpr int kMaxDirectoryDepth = 16;
+  // Directory walks allowed per EXIF block: bounds the work on files whose directories fan out.
+  static constexpr int kMaxDirectoryWalks = 64;
+
+  // Fills `metadata`, which the caller owns and has zeroed. With null, the reader allocates a
+  // zeroed record of its own and frees it on destruction.
+  explicit ExifReader(ImageMetadata* metadata);
+  ~ExifReader();
+  ExifReader(const ExifReader&) = delete;
+  ExifReader& operator=(const ExifReader&) = delete;
+
+  // Reads `stream` (opened "rb", at its first byte) forward up to and including the first
+  // start-of-scan header. True when the start of scan was reached; false on a missing
+  // start-of-image marker, damaged segments, EOI, end of stream or a full segment table.
+  // Whatever was read before a failure stays in the record. The stream is not closed.
+  bool read_sections(FILE* stream);
+
+  // Frame fields from one frame header segment (buffer starts with the length bytes).
+  void process_sof(const uint8_t* section, int32_t size, int marker);
+  // `comment` from one COM segment (buffer starts with the length bytes).
+  void process_comment(const uint8_t* section, int32_t size);
+
+  // Decodes one EXIF APP1 payload (the bytes after the length field; `length` is the length
+  // field, payload size + 2). True when the identifier, TIFF header and first directory were
+  // accepted. May rewrite trailing spaces of the user comment in place.
+  bool process_exif(uint8_t* payload, int32_t length);
+  // Walks the directory at `offset` of the TIFF block; `kind` is 0 for the first and linked
+  // directories, else the tag of the pointer entry that led here.
+  bool walk_directory(BoundedBytes& block, uint32_t offset, int kind);
+
+  uint32_t read_u16(const BoundedBytes& block, uint64_t offset) const;
+  uint32_t read_u32(const BoundedBytes& block, uint64_t offset) const;
+  int32_t read_s32(const BoundedBytes& block, uint64_t offset) const;
+  double convert_value(const BoundedBytes& block, uint64_t offset, uint32_t format) const;
+
+  static uint32_t read_be16(const uint8_t* bytes) { return bytes[0] * 256u + bytes[1]; }
+
+  ImageMetadata& metadata() const { return *metadata_; }
+  bool big_endian() const { return big_endian_ != 0; }
+  int32_t largest_dimension() const { return largest_dimension_; }
+  int section_count() const { return section_count_; }
+  const JpegSection& section(int index) const { return sections_[index]; }
+
+ private:
+  void drop_last_section();
+  void apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t format, uint64_t value_offset,
+                      uint64_t byte_count, int64_t& thumb_offset, int64_t& thumb_length);
+  void apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t format,
+                     uint64_t value_offset);
+  void apply_user_comment(BoundedBytes& block, uint64_t value_offset, uint64_t byte_count);
+  bool enter_directory(BoundedBytes& block, uint32_t offset, int kind);
+
+  ImageMetadata* metadata_;
+  int32_t largest_dimension_ = 0;
+  int32_t big_endian_ = 0;
+  JpegSection sections_[kMaxSections] = {};
+  int32_t section_count_ = 0;
+  bool owns_metadata_ = false;
+
+  // The directory offsets on the current walk path, and the walks left for this block.
+  uint32_t walk_path_[kMaxDirectoryDepth] = {};
+  int walk_depth_ = 0;
+  int walks_left_ = 0;
+};
+
+// Truncates toward zero into the signed 32-bit range, saturating at its ends; NaN gives 0.
+int32_t saturate_to_int32(double value);

@@ -1,0 +1,59 @@
+// What one photograph's JPEG header says about it, filled by ExifReader.
+//
+// Plain data, zeroed by its owner before reading: zero stands for absent, and a value of zero
+// found in the file looks the same as no value. No writer ever writes the last byte of a text
+// array, so every text stays NUL-terminated whatever the file holds.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+struct ImageMetadata {
+  char exif_version[5];
+  char camera_make[32];
+  char camera_model[40];
+  char date_time_original[20];
+  int32_t height;
+  int32_t width;
+  int32_t orientation;
+  int32_t orientation_format;  // TIFF field-type code of the Orientation entry
+  int32_t is_colour;           // 1 when the frame has exactly 3 components
+  int32_t sof_marker;          // marker code of the frame header (the JPEG coding process)
+  int32_t flash_fired;
+  float focal_length;
+  float exposure_time;  // seconds
+  float f_number;
+  float subject_distance;
+  float sensor_width;  // inches
+  float exposure_bias;
+  int32_t light_source;
+  int32_t metering_mode;
+  int32_t exposure_program;
+  int32_t iso_speed;
+  int32_t compressed_bpp;
+  int32_t scene_capture_type;
+  int32_t colour_space;
+  int32_t sensing_method;
+  float focal_plane_x_res;
+  float focal_plane_y_res;
+  float focal_plane_unit_scale;  // inches per focal-plane resolution unit
+  float x_resolution;
+  float y_resolution;
+  float resolution_unit_scale;  // inches per resolution unit
+  float brightness;
+  char comment[1024];
+  // Points into the reader's buffered EXIF segment: valid only while that reader lives.
+  const uint8_t* thumbnail;
+  int32_t thumbnail_length;
+  char gps_version[5];
+  char gps_latitude_ref[3];
+  float gps_latitude[3];  // degrees, minutes, seconds
+  char gps_longitude_ref[3];
+  float gps_longitude[3];    // degrees, minutes, seconds
+  int32_t gps_altitude_ref;  // non-zero: below sea level
+  int32_t gps_altitude;      // whole metres, truncated toward zero
+  bool has_exif;             // the last EXIF block met decoded
+};
+
+static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");
+static_assert(sizeof(bool) == 1, "has_exif is one byte");

@@ -1,0 +1,45 @@
+// Coordinate output: one photograph's metadata turned into a CSV line or a KML placemark, the
+// duplicate filter, and the KML document's head and tail.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "exif/image_metadata.h"
+#include "util/string_table.h"
+
+// The run's duplicate table: set by batch mode with -d, otherwise null.
+extern StringTable* duplicate_table;
+
+// Longest coordinate key, without its terminator.
+constexpr size_t kCoordinateKeyMax = 31;
+
+// Reads the photograph at `path` and writes its position under `name`: into `kml` as a
+// placemark when a stream is given, else as a CSV line to `csv`. Files without a JPEG extension
+// are passed over. Returns 0, or the errno value when the file could not be opened or read
+// (a directory, say); photographs that hold no position are no error.
+int process_image(const char* path, const char* name, FILE* kml, FILE* csv = stdout);
+
+// Writes the output of one photograph whose metadata has been read; applies the duplicate filter.
+void write_photo(const ImageMetadata& metadata, const char* name, FILE* kml, FILE* csv);
+
+// True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
+bool has_jpeg_extension(const char* name);
+
+// Degrees, minutes and seconds to signed decimal degrees, in single precision.
+float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference);
+
+// Formats "longitude,latitude" with six decimals into `key`. False, with `key` empty, when the
+// text would not fit (only damaged GPS values are that long).
+bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude);
+
+// A file name as one CSV field: quoted with doubled quotes when it holds a comma, a quote, CR or
+// LF.
+void write_csv_name(FILE* out, const char* name);
+// Text as XML character data in UTF-8: markup characters escaped; bytes that are not well-formed
+// UTF-8, control characters that XML forbids, U+FFFE and U+FFFF written as U+FFFD.
+void write_xml_text(FILE* out, const char* text);
+
+void write_kml_header(FILE* out, const char* document_name);
+void write_placemark(FILE* out, const char* name, const char* coordinate_key);
+void write_kml_footer(FILE* out);

@@ -1,0 +1,87 @@
+// The per-photograph step: read the header, then write its CSV line or placemark.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "exif/exif_reader.h"
+#include "output/output.h"
+
+StringTable* duplicate_table = nullptr;
+
+namespace {
+
+// Large enough to take a typical EXIF header (thumbnail included) in one read.
+constexpr size_t kStreamBufferSize = 32 * 1024;
+
+void write_csv_line(FILE* out, const char* name, const ImageMetadata& m, float latitude,
+                    float longitude) {
+  write_csv_name(out, name);
+  std::fprintf(out, ",%3.6f", static_cast<double>(latitude));
+  if (m.gps_longitude_ref[0] != '\0') std::fprintf(out, ",%3.6f", static_cast<double>(longitude));
+  if (m.gps_altitude_ref != 0 || m.gps_altitude != 0) {
+    // Only damaged files store a negative altitude: its sign turns the reference around.
+    const int64_t altitude = m.gps_altitude;
+    const bool below = (m.gps_altitude_ref != 0) != (altitude < 0);
+    std::fprintf(out, ",%c%lld", below ? '-' : '+',
+                 static_cast<long long>(altitude < 0 ? -altitude : altitude));
+  }
+  std::fputc('\n', out);
+}
+
+}  // namespace
+
+void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv) {
+  if (!m.has_exif) return;
+  const bool has_latitude = m.gps_latitude_ref[0] != '\0';
+  const bool has_longitude = m.gps_longitude_ref[0] != '\0';
+  const float latitude = has_latitude ? to_decimal_degrees(m.gps_latitude[0], m.gps_latitude[1],
+                                                           m.gps_latitude[2], m.gps_latitude_ref)
+                                      : 0.0f;
+  const float longitude = has_longitude
+                              ? to_decimal_degrees(m.gps_longitude[0], m.gps_longitude[1],
+                                                   m.gps_longitude[2], m.gps_longitude_ref)
+                              : 0.0f;
+
+  // CSV output without a duplicate table never uses the key, so it is not formed there.
+  char key[kCoordinateKeyMax + 1] = "";
+  const bool has_key = has_latitude && has_longitude && (kml != nullptr || duplicate_table) &&
+                       format_coordinate_key(key, longitude, latitude);
+
+  if (has_key && duplicate_table != nullptr) {
+    if (string_table_lookup(duplicate_table, key) != nullptr) return;
+    const size_t size = std::strlen(key) + 1;
+    void* value = std::malloc(size);
+    if (value == nullptr) std::abort();
+    std::memcpy(value, key, size);
+    string_table_insert(duplicate_table, key, value);
+  }
+
+  if (kml == nullptr) {
+    // A photograph without a latitude reference writes nothing at all.
+    if (has_latitude) write_csv_line(csv, name, m, latitude, longitude);
+  } else if (has_key) {
+    write_placemark(kml, name, key);
+  }
+}
+
+int process_image(const char* path, const char* name, FILE* kml, FILE* csv) {
+  if (!has_jpeg_extension(name)) return 0;
+  errno = 0;
+  FILE* stream = std::fopen(path, "rb");
+  if (stream == nullptr) return errno != 0 ? errno : ENOENT;
+  // One buffer serves every photograph: each stream is closed before the next is opened.
+  static char buffer[kStreamBufferSize];
+  std::setvbuf(stream, buffer, _IOFBF, sizeof buffer);
+
+  ImageMetadata metadata;
+  std::memset(&metadata, 0, sizeof metadata);
+  ExifReader reader(&metadata);
+  errno = 0;
+  reader.read_sections(stream);
+  // A directory opens but cannot be read.
+  const int error = std::ferror(stream) ? (errno != 0 ? errno : EIO) : 0;
+  std::fclose(stream);
+
+  write_photo(metadata, name, kml, csv);
+  return error;
+}
