@@ -1,0 +1,240 @@
+#include "output/output.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+// Runs `write` on a temporary binary stream and returns what it wrote.
+std::string capture(const std::function<void(FILE*)>& write) {
+  FILE* f = std::tmpfile();
+  if (f == nullptr) return "<no tmpfile>";
+  write(f);
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(f);
+  return text;
+}
+
+ImageMetadata position(const char* lat_ref, float deg, float min, float sec, const char* lon_ref,
+                       float lon_deg, float lon_min, float lon_sec) {
+  ImageMetadata m;
+  std::memset(&m, 0, sizeof m);
+  m.has_exif = true;
+  std::strcpy(m.gps_latitude_ref, lat_ref);
+  m.gps_latitude[0] = deg, m.gps_latitude[1] = min, m.gps_latitude[2] = sec;
+  std::strcpy(m.gps_longitude_ref, lon_ref);
+  m.gps_longitude[0] = lon_deg, m.gps_longitude[1] = lon_min, m.gps_longitude[2] = lon_sec;
+  return m;
+}
+
+ImageMetadata london() {
+  return position("N", 51, 30, 26.4f, "W", 0, 7, 39.6f);
+}
+
+std::string csv(const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
+  return capture([&](FILE* f) { write_photo(m, name, nullptr, f); });
+}
+
+const char kEmptyDocument[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<kml xmlns="http://www.opengis.net/kml/2.2">
+  <Document>
+    <name>C:\maps\trip.kml</name>
+    <Style id="icon-1899-0288D1-normal">
+      <IconStyle>
+        <color>ffd18802</color>
+        <scale>1</scale>
+        <Icon>
+          <href>http://www.gstatic.com/mapspro/images/stock/503-wht-blank_maps.png</href>
+        </Icon>
+        <hotSpot x="32" xunits="pixels" y="64" yunits="insetPixels"/>
+      </IconStyle>
+      <LabelStyle>
+        <scale>0</scale>
+      </LabelStyle>
+    </Style>
+    <Style id="icon-1899-0288D1-highlight">
+      <IconStyle>
+        <color>ffd18802</color>
+        <scale>1</scale>
+        <Icon>
+          <href>http://www.gstatic.com/mapspro/images/stock/503-wht-blank_maps.png</href>
+        </Icon>
+        <hotSpot x="32" xunits="pixels" y="64" yunits="insetPixels"/>
+      </IconStyle>
+      <LabelStyle>
+        <scale>1</scale>
+      </LabelStyle>
+    </Style>
+    <StyleMap id="icon-1899-0288D1">
+      <Pair>
+        <key>normal</key>
+        <styleUrl>#icon-1899-0288D1-normal</styleUrl>
+      </Pair>
+      <Pair>
+        <key>highlight</key>
+        <styleUrl>#icon-1899-0288D1-highlight</styleUrl>
+      </Pair>
+    </StyleMap>
+  </Document>
+</kml>
+)";
+
+const char kLondonPlacemark[] = R"(    <Placemark>
+      <name>IMG_0001.jpg</name>
+      <description></description>
+      <styleUrl>#icon-1899-0288D1</styleUrl>
+      <Point>
+        <coordinates>
+          -0.127667,51.507332,0
+        </coordinates>
+      </Point>
+    </Placemark>
+)";
+
+TEST(DecimalDegrees, RoundsToSinglePrecisionAndSignsOnCapitalSouthAndWest) {
+  const auto text = [](float value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.6f", static_cast<double>(value));
+    return std::string(buffer);
+  };
+  EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "N")), "51.507332");  // a double gives ...333
+  EXPECT_EQ(text(to_decimal_degrees(151, 12, 33.12f, "E")), "151.209198");
+  EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "S")), "-51.507332");
+  EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "s")), "51.507332");
+  EXPECT_EQ(text(to_decimal_degrees(0, 0, 0, "W")), "-0.000000");
+}
+
+TEST(JpegExtension, AcceptsJpgAndJpegInAnyCaseOnly) {
+  for (const char* name : {"photo.JPG", "photo.Jpeg", "photo.jpeg", ".jpg", "dir.x/a.jpg"}) {
+    EXPECT_TRUE(has_jpeg_extension(name)) << name;
+  }
+  for (const char* name : {"photo.jpe", "photo.jpg.bak", "photo", "photo.jpgx", "trip.2019\\img",
+                           "photo.jp\xC7", ""}) {
+    EXPECT_FALSE(has_jpeg_extension(name)) << name;
+  }
+  EXPECT_FALSE(has_jpeg_extension(nullptr));
+}
+
+TEST(CsvLine, WritesNameLatitudeLongitudeAndSignedAltitude) {
+  ImageMetadata m = london();
+  m.gps_altitude = 35;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,+35\n");
+  m.gps_altitude_ref = 1;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-35\n");
+  m.gps_altitude = 0;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-0\n");
+  m.gps_altitude_ref = 0;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667\n");
+  m.gps_altitude = -12;  // only a damaged file stores a negative altitude
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-12\n");
+
+  EXPECT_EQ(csv(position("s", 1, 0, 0, "w", 2, 0, 0)), "IMG_0001.jpg,1.000000,2.000000\n");
+  EXPECT_EQ(csv(position("S", 0, 0, 0, "E", 0, 0, 0)), "IMG_0001.jpg,-0.000000,0.000000\n");
+}
+
+TEST(CsvLine, NeedsExifAndALatitudeReference) {
+  ImageMetadata m = london();
+  m.gps_longitude_ref[0] = '\0';
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332\n");
+
+  m = london();
+  m.gps_latitude_ref[0] = '\0';
+  m.gps_altitude = 100;
+  EXPECT_EQ(csv(m), "");  // not even the longitude or altitude fields
+
+  m = london();
+  m.has_exif = false;
+  EXPECT_EQ(csv(m), "");
+}
+
+TEST(CsvLine, QuotesNamesThatWouldBreakTheColumns) {
+  const ImageMetadata m = position("N", 1, 0, 0, "E", 2, 0, 0);
+  EXPECT_EQ(csv(m, "a,b.jpg"), "\"a,b.jpg\",1.000000,2.000000\n");
+  EXPECT_EQ(csv(m, "say \"hi\".jpg"), "\"say \"\"hi\"\".jpg\",1.000000,2.000000\n");
+  EXPECT_EQ(csv(m, "two\nlines.jpg"), "\"two\nlines.jpg\",1.000000,2.000000\n");
+  EXPECT_EQ(csv(m, "caf\xE9 & 'x'.jpg"), "caf\xE9 & 'x'.jpg,1.000000,2.000000\n");
+}
+
+TEST(Kml, EmptyDocumentIsTheHeaderAndFooter) {
+  const std::string text = capture([](FILE* f) {
+    write_kml_header(f, "C:\\maps\\trip.kml");
+    write_kml_footer(f);
+  });
+  EXPECT_EQ(text, kEmptyDocument);
+}
+
+TEST(Kml, PlacemarkCarriesTheKeyAndNoAltitude) {
+  ImageMetadata m = london();
+  m.gps_altitude = 35;
+  EXPECT_EQ(capture([&](FILE* f) { write_photo(m, "IMG_0001.jpg", f, nullptr); }),
+            kLondonPlacemark);
+  m.gps_longitude_ref[0] = '\0';  // no key, no placemark
+  EXPECT_EQ(capture([&](FILE* f) { write_photo(m, "IMG_0001.jpg", f, nullptr); }), "");
+}
+
+TEST(Kml, NamesBecomeWellFormedUtf8Text) {
+  const auto xml = [](const char* text) {
+    return capture([&](FILE* f) { write_xml_text(f, text); });
+  };
+  EXPECT_EQ(xml("a&b<c>\"d'.jpg"), "a&amp;b&lt;c&gt;&quot;d&apos;.jpg");
+  EXPECT_EQ(xml("caf\xC3\xA9 \xF0\x9D\x84\x9E\tok"), "caf\xC3\xA9 \xF0\x9D\x84\x9E\tok");
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_EQ(xml("caf\xE9.jpg"), "caf" + fffd + ".jpg");           // Latin-1 byte
+  EXPECT_EQ(xml("\xE2\x82&"), fffd + fffd + "&amp;");             // cut sequence
+  EXPECT_EQ(xml("\xC0\xAF"), fffd + fffd);                        // overlong
+  EXPECT_EQ(xml("\xED\xA0\x80"), fffd + fffd + fffd);             // surrogate
+  EXPECT_EQ(xml("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // above U+10FFFF
+  EXPECT_EQ(xml("\x01x\x1F\xEF\xBF\xBE\xEF\xBF\xBF"), fffd + "x" + fffd + fffd + fffd);
+  EXPECT_EQ(xml("\xE0\xA0\xA6"), "\xE0\xA0\xA6");  // U+0826, whose low bits look like '&'
+}
+
+TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
+  duplicate_table = string_table_create(16);
+  const ImageMetadata a = london();
+  ImageMetadata same_print = london();
+  same_print.gps_latitude[1] = 30.44f;  // other minutes and seconds that print alike
+  same_print.gps_latitude[2] = 0;
+  same_print.gps_altitude = 900;  // altitude is not part of the key
+  ImageMetadata south = london();
+  south.gps_latitude_ref[0] = 'S';
+  ImageMetadata latitude_only = london();
+  latitude_only.gps_longitude_ref[0] = '\0';
+
+  const std::string out = capture([&](FILE* f) {
+    write_photo(a, "a.jpg", nullptr, f);
+    write_photo(same_print, "b.jpg", nullptr, f);
+    write_photo(south, "c.jpg", nullptr, f);
+    write_photo(latitude_only, "d.jpg", nullptr, f);
+    write_photo(latitude_only, "e.jpg", nullptr, f);
+    write_photo(a, "f.jpg", f, nullptr);  // KML output shares the table
+  });
+  EXPECT_EQ(out,
+            "a.jpg,51.507332,-0.127667\n"
+            "c.jpg,-51.507332,-0.127667\n"
+            "d.jpg,51.507332\n"
+            "e.jpg,51.507332\n");
+  EXPECT_EQ(duplicate_table->count, 2);
+  string_table_destroy(duplicate_table, release_value);
+  duplicate_table = nullptr;
+}
+
+TEST(CoordinateKey, ALongKeyIsNeverFormed) {
+  char key[kCoordinateKeyMax + 1];
+  EXPECT_TRUE(format_coordinate_key(key, -180.0f, -90.0f));
+  EXPECT_STREQ(key, "-180.000000,-90.000000");
+  EXPECT_FALSE(format_coordinate_key(key, 1e8f, 1e8f));
+  EXPECT_STREQ(key, "");
+
+  // Damaged GPS values: the CSV line has no limit, the placemark needs a key.
+  const ImageMetadata far = position("N", 1e8f, 0, 0, "E", 1e8f, 0, 0);
+  EXPECT_EQ(csv(far), "IMG_0001.jpg,100000000.000000,100000000.000000\n");
+  EXPECT_EQ(capture([&](FILE* f) { write_photo(far, "x.jpg", f, nullptr); }), "");
+}
+
+}  // namespace
