@@ -1,0 +1,423 @@
+// The EXIF decoder: header checks, value formats in both byte orders, the tag tables, directory
+// walks (failures, cycles, bounds) and the record rules across segments.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "exif/exif_reader.h"
+#include "support/exif_builder.h"
+
+using namespace std::string_literals;
+using namespace fixture;
+
+namespace {
+
+constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
+constexpr Order kMM = Order::kMotorola;
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+constexpr double L = 0.693147182464599609375;  // ln 2 rounded to single
+
+// One APP1 payload decoded into a zeroed record; the payload stays alive for `thumbnail`.
+struct Decode {
+  explicit Decode(const Tiff& tiff) : payload(tiff.payload()), reader(&md) { again(); }
+  bool again() {
+    return ok = reader.process_exif(payload.data(), static_cast<int32_t>(payload.size() + 2));
+  }
+  ImageMetadata md{};
+  Bytes payload;
+  ExifReader reader;
+  bool ok = false;
+};
+
+ImageMetadata decode(const Directory& any) {
+  return Decode(any.tiff()).md;
+}
+
+std::vector<float> dms(const float (&value)[3]) {
+  return {value[0], value[1], value[2]};
+}
+
+uint32_t bits(float value) {
+  uint32_t out;
+  std::memcpy(&out, &value, sizeof out);
+  return out;
+}
+
+}  // namespace
+
+TEST(ExifDecoder, HeaderChecks) {
+  for (uint32_t offset : {8u, 12u, 16u}) {
+    EXPECT_STREQ(decode(Tiff(kMM).first_offset(offset).first().ascii(271, "at 8")).camera_make,
+                 "at 8");
+  }
+  for (uint32_t offset : {0u, 7u, 17u, 0x08000000u}) {
+    EXPECT_FALSE(Decode(Tiff().first_offset(offset).first().ascii(271, "x").tiff()).ok);
+  }
+  EXPECT_FALSE(Decode(Tiff().mark("IM").first().tiff()).ok);
+  EXPECT_FALSE(Decode(Tiff().magic(43).first().tiff()).ok);
+
+  // Every call clears flash and comment first, whatever follows; other fields stay.
+  Decode d(Tiff().first().shorts(37385, {1}).tiff());
+  EXPECT_EQ(d.md.flash_fired, 1);
+  std::strcpy(d.md.comment, "stale");
+  std::strcpy(d.md.camera_make, "kept");
+  d.payload[1] = 'X';  // "EXif"
+  EXPECT_FALSE(d.again());
+  EXPECT_EQ(d.md.flash_fired, 0);
+  EXPECT_EQ(d.md.comment[0], 0);
+  EXPECT_STREQ(d.md.camera_make, "kept");
+  Bytes header_only = Tiff().payload();
+  EXPECT_FALSE(d.reader.process_exif(header_only.data(), 16));  // no room for a directory
+  EXPECT_FALSE(d.reader.process_exif(header_only.data(), 15));  // shorter than the header
+}
+
+TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
+  struct Case {
+    uint16_t format;
+    int64_t raw;
+    int32_t expected;
+  } const cases[] = {{0, 9, 0},          {1, 0xFE, 254},        {2, '7', 0},
+                     {3, 0xFFFE, 65534}, {4, 0x7FFFFFFF, kMax}, {6, 0xFE, -2},
+                     {7, 5, 0},          {8, 0xFFFE, -2},       {9, -70000, -70000}};
+  for (Order order : kOrders) {
+    for (const Case& c : cases) {
+      const ImageMetadata md = decode(Tiff(order).first().integer(274, c.format, c.raw));
+      EXPECT_EQ(md.orientation, c.expected) << "format " << c.format;
+      EXPECT_EQ(md.orientation_format, c.format);
+    }
+    const ImageMetadata md = decode(Tiff(order)
+                                        .first()
+                                        .rationals(37386, {{7, 2}})
+                                        .rationals(282, {{1, 0}})
+                                        .rationals(283, {{0xFFFFFFF6u, 4}})  // signed: -10 / 4
+                                        .srationals(37380, {{-1, 3}})
+                                        .floats(37382, {-2.75f})
+                                        .doubles(37379, {0.1})
+                                        .rationals(274, {{0x80000000u, 1}}));
+    EXPECT_EQ(md.focal_length, 3.5f);
+    EXPECT_EQ(md.x_resolution, 0.0f);
+    EXPECT_EQ(md.y_resolution, -2.5f);
+    EXPECT_EQ(md.exposure_bias, static_cast<float>(-1.0 / 3.0));
+    EXPECT_EQ(md.subject_distance, -2.75f);
+    EXPECT_EQ(md.brightness, 0.1f);
+    EXPECT_EQ(md.orientation, kMin);
+    EXPECT_EQ(md.orientation_format, kRational);
+  }
+}
+
+TEST(ExifDecoder, IntegersSaturateAndIsoScales) {
+  EXPECT_EQ(saturate_to_int32(2147483647.9), kMax);
+  EXPECT_EQ(saturate_to_int32(-0.99), 0);
+  const auto iso = [](const Directory& dir) { return decode(dir).iso_speed; };
+  EXPECT_EQ(iso(Tiff().first().shorts(34855, {1})), 200);
+  EXPECT_EQ(iso(Tiff().first().shorts(34855, {49})), 9800);
+  EXPECT_EQ(iso(Tiff().first().shorts(34855, {50})), 50);
+  EXPECT_EQ(iso(Tiff().first().shorts(34855, {0})), 0);
+  EXPECT_EQ(iso(Tiff().first().integer(34855, kSShort, -1)), -200);
+  EXPECT_EQ(iso(Tiff().first().rationals(34855, {{499, 10}})), 9800);  // truncated, then scaled
+  EXPECT_EQ(iso(Tiff().first().integer(34855, kSLong, -20000000)), kMin);
+  EXPECT_EQ(iso(Tiff().first().doubles(34855, {std::nan("")})), 0);
+  EXPECT_EQ(iso(Tiff().first().longs(34855, {0xFFFFFFFFu})), kMax);
+
+  EXPECT_EQ(decode(Tiff().first().shorts(37385, {0x10})).flash_fired, 0);
+  EXPECT_EQ(decode(Tiff().first().shorts(37385, {0x19})).flash_fired, 1);
+}
+
+TEST(ExifDecoder, UnitScalesHaveExactBits) {
+  const uint32_t expected[] = {0, 0x3f800000, 0x3f800000, 0x3ec99326, 0x3d214285, 0x3825214d};
+  for (uint16_t unit = 1; unit <= 5; ++unit) {
+    const ImageMetadata md = decode(Tiff(kMM).first().shorts(296, {unit}).shorts(41488, {unit}));
+    EXPECT_EQ(bits(md.resolution_unit_scale), expected[unit]) << unit;
+    EXPECT_EQ(bits(md.focal_plane_unit_scale), expected[unit]) << unit;
+  }
+  for (uint16_t unit : {0, 6, 0xFFFF}) {  // leave the earlier value
+    const ImageMetadata md = decode(Tiff().first().shorts(296, {3}).shorts(296, {unit}));
+    EXPECT_EQ(bits(md.resolution_unit_scale), 0x3ec99326u) << unit;
+  }
+}
+
+TEST(ExifDecoder, ExposureApertureAndSensorWidth) {
+  ImageMetadata md = decode(
+      Tiff().first().srationals(37377, {{7, 1}}).rationals(37378, {{5, 1}}).shorts(37381, {1}));
+  EXPECT_EQ(md.exposure_time, 0.0078125f);
+  EXPECT_EQ(md.f_number, static_cast<float>(std::exp(L * 5 * 0.5)));  // 5.656854
+  md = decode(Tiff()
+                  .first()
+                  .rationals(33434, {{1, 250}})
+                  .srationals(37377, {{7, 1}})
+                  .rationals(37378, {{4, 1}})
+                  .rationals(33437, {{28, 10}}));
+  EXPECT_EQ(md.exposure_time, 0.004f);
+  EXPECT_EQ(md.f_number, 2.8f);  // FNumber after ApertureValue overwrites
+  md = decode(Tiff().first().rationals(37381, {{4, 1}}).srationals(37377, {{-3, 1}}));
+  EXPECT_EQ(md.f_number, 4.0f);
+  EXPECT_EQ(md.exposure_time, 8.0f);
+  // Far out, the exact logarithm would round differently from L.
+  md = decode(Tiff().first().srationals(37378, {{64, 1}}).srationals(37377, {{20, 1}}));
+  EXPECT_EQ(md.f_number, 4294967808.0f);
+  EXPECT_EQ(md.exposure_time, static_cast<float>(1 / std::exp(L * 20)));
+
+  Decode s(Tiff(kMM)
+               .first()
+               .longs(40962, {3000})
+               .shorts(40963, {4000})
+               .shorts(40962, {100})
+               .rationals(41486, {{1000, 1}})
+               .shorts(41488, {3})
+               .tiff());
+  EXPECT_EQ(s.reader.largest_dimension(), 4000);
+  EXPECT_EQ(s.md.sensor_width, static_cast<float>(4000 * static_cast<double>(1 / 2.54f) / 1000));
+  // The largest dimension restarts with every block.
+  s.payload = Tiff().first().shorts(40962, {100}).shorts(41488, {2}).tiff().payload();
+  EXPECT_TRUE(s.again());
+  EXPECT_EQ(s.md.sensor_width, 0.1f);
+  // Nothing is computed without a resolution, or after a failed walk.
+  EXPECT_EQ(decode(Tiff().first().shorts(40962, {100}).shorts(41488, {2})).sensor_width, 0);
+  md = decode(Tiff().first().shorts(40962, {100}).rationals(41486, {{100, 1}}).entry(1, 13, 1, {}));
+  EXPECT_EQ(md.focal_plane_x_res, 100.0f);
+  EXPECT_EQ(md.sensor_width, 0.0f);
+}
+
+TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
+  for (Order order : kOrders) {
+    Tiff tiff(order);
+    tiff.first().pointer(kGpsPointer, tiff.add_directory()
+                                          .entry(0, kByte, 4, {2, 3, 0, 9})
+                                          .ascii(1, "North")
+                                          .rationals(2, {{43, 1}, {28, 1}, {284, 100}})
+                                          .ascii(3, "W")
+                                          .srationals(4, {{-11, 1}, {53, 1}, {1, 0}})
+                                          .integer(5, kByte, 1)
+                                          .srationals(6, {{-63959, 100}}));
+    ImageMetadata md = decode(tiff.first());
+    EXPECT_EQ(std::memcmp(md.gps_version, "\x02\x03\x00\x09\x00", 5), 0);
+    EXPECT_STREQ(md.gps_latitude_ref, "No");
+    EXPECT_EQ(dms(md.gps_latitude), (std::vector<float>{43, 28, 2.84f}));
+    EXPECT_STREQ(md.gps_longitude_ref, "W");
+    EXPECT_EQ(dms(md.gps_longitude), (std::vector<float>{-11, 53, 0}));
+    EXPECT_EQ(md.gps_altitude_ref, 1);
+    EXPECT_EQ(md.gps_altitude, -639);
+
+    // Elements at value offsets 0, 8 and 16 whatever the format and count: they read the next
+    // value's bytes, and zeros past the block's end.
+    Tiff other(order);
+    other.first().pointer(kGpsPointer,
+                          other.add_directory().longs(4, {7, 8, 9}).rationals(2, {{40, 1}}));
+    md = decode(other.first());
+    EXPECT_EQ(dms(md.gps_longitude), (std::vector<float>{7, 9, 1}));  // 1: the next value's
+    EXPECT_EQ(dms(md.gps_latitude), (std::vector<float>{40, 0, 0}));
+  }
+}
+
+TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
+  Tiff tiff;
+  auto& exif = tiff.add_directory();
+  auto& gps = tiff.add_directory();
+  auto& after_gps = tiff.add_directory().ascii(271, "linked to gps").ascii(3, "W");
+  tiff.first().pointer(kExifPointer, exif).pointer(kGpsPointer, gps);
+  exif.ascii(1, "S")
+      .rationals(2, {{1, 1}})
+      .pointer(kInteropPointer, tiff.add_directory().ascii(272, "from interop"));
+  gps.ascii(271, "from gps").ascii(1, "N").link(after_gps);  // a linked directory has kind 0
+  ImageMetadata md = decode(tiff.first());
+  EXPECT_STREQ(md.camera_make, "linked to gps");
+  EXPECT_STREQ(md.camera_model, "from interop");
+  EXPECT_STREQ(md.gps_latitude_ref, "N");
+  EXPECT_EQ(md.gps_longitude_ref[0], 0);
+  EXPECT_EQ(md.gps_latitude[0], 0.0f);
+
+  // Bounded texts; one that runs to the block's end without a NUL stops there.
+  md = decode(Tiff(kMM)
+                  .first()
+                  .ascii(271, std::string(40, 'm'))
+                  .ascii(36867, "2024:01:02 03:04:05 and more")
+                  .undefined(36864, "0232")
+                  .entry(272, kAscii, 9, bytes_of("no-nul-at-end")));
+  EXPECT_EQ(std::string(md.camera_make), std::string(31, 'm'));
+  EXPECT_STREQ(md.camera_model, "no-nul-at-end");
+  EXPECT_STREQ(md.date_time_original, "2024:01:02 03:04:05");
+  EXPECT_STREQ(md.exif_version, "0232");
+}
+
+TEST(ExifDecoder, FailuresStayInsideSubDirectories) {
+  for (Order order : kOrders) {
+    // A bad format code in the first directory fails the block after what came before it.
+    Decode first(Tiff(order).first().ascii(271, "in").entry(1, 13, 1, {}).ascii(272, "x").tiff());
+    EXPECT_FALSE(first.ok);
+    EXPECT_STREQ(first.md.camera_make, "in");
+    EXPECT_EQ(first.md.camera_model[0], 0);
+    // In the GPS directory it ends only that walk.
+    Tiff sub(order);
+    auto& gps = sub.add_directory().ascii(1, "N").entry(9, 13, 1, {}).ascii(3, "E");
+    sub.first()
+        .pointer(kGpsPointer, gps)
+        .ascii(272, "after")
+        .link(sub.add_directory().ascii(271, "linked"));
+    Decode s(sub);
+    EXPECT_TRUE(s.ok);
+    EXPECT_STREQ(s.md.gps_latitude_ref, "N");
+    EXPECT_EQ(s.md.gps_longitude_ref[0], 0);
+    EXPECT_STREQ(s.md.camera_model, "after");
+    EXPECT_STREQ(s.md.camera_make, "linked");
+  }
+  // Pointers and links to the block's end fail only the walk they lead to; past it, the first.
+  Decode gps_at_end(Tiff().first().raw(kGpsPointer, kLong, 1, block_end()).ascii(271, "x").tiff());
+  EXPECT_TRUE(gps_at_end.ok);
+  EXPECT_STREQ(gps_at_end.md.camera_make, "x");
+  EXPECT_FALSE(Decode(Tiff().first().raw(kExifPointer, kLong, 1, Field{1, true}).tiff()).ok);
+  EXPECT_TRUE(Decode(Tiff().first().link_raw(block_end()).tiff()).ok);
+  EXPECT_FALSE(Decode(Tiff().first().link_raw(Field{1, true}).tiff()).ok);
+
+  // A value that would run past the end.
+  Tiff value_past(kMM);
+  value_past.first()
+      .pointer(kGpsPointer, value_past.add_directory()
+                                .ascii(1, "S")
+                                .raw(2, kRational, 3, block_end(16))
+                                .ascii(3, "E"))
+      .raw(272, kAscii, 8, block_end(7));
+  Decode v(value_past);
+  EXPECT_FALSE(v.ok);
+  EXPECT_STREQ(v.md.gps_latitude_ref, "S");
+  EXPECT_EQ(v.md.gps_longitude_ref[0], 0);
+}
+
+TEST(ExifDecoder, CyclesAndFanOutEndQuickly) {
+  const auto start = std::chrono::steady_clock::now();
+  for (Order order : kOrders) {
+    Tiff self(order);
+    self.first().ascii(271, "self").pointer(kExifPointer, self.first()).link(self.first());
+    EXPECT_TRUE(Decode(self).ok);
+
+    Tiff parent(order);
+    auto& exif = parent.add_directory();
+    parent.first().pointer(kExifPointer, exif).ascii(271, "parent");
+    exif.link(exif).pointer(
+        kGpsPointer, parent.add_directory().ascii(1, "N").pointer(kExifPointer, parent.first()));
+    Decode p(parent);
+    EXPECT_TRUE(p.ok);
+    EXPECT_STREQ(p.md.camera_make, "parent");
+    EXPECT_STREQ(p.md.gps_latitude_ref, "N");
+
+    // A directory on the walk path is refused at once, so a branching self-cycle does not eat
+    // the budget that later directories need.
+    Tiff branching(order);
+    auto& loop = branching.add_directory();
+    loop.pointer(kExifPointer, loop).pointer(kExifPointer, loop).link(loop);
+    branching.first()
+        .pointer(kExifPointer, loop)
+        .pointer(kGpsPointer, branching.add_directory().ascii(1, "S"));
+    EXPECT_STREQ(decode(branching.first()).gps_latitude_ref, "S");
+  }
+  // A long chain: nesting stops after 16 directories on one path.
+  Tiff chain;
+  Directory* last = &chain.first().shorts(274, {0});
+  for (uint16_t i = 1; i < 40; ++i) {
+    auto& next = chain.add_directory().shorts(274, {i});
+    last->link(next);
+    last = &next;
+  }
+  EXPECT_EQ(decode(chain.first()).orientation, ExifReader::kMaxDirectoryDepth - 1);
+
+  // Fan-out: each directory points four times at the next; the walk budget ends it.
+  Tiff fan;
+  last = &fan.first();
+  for (int i = 1; i < 16; ++i) {
+    auto& next = fan.add_directory();
+    for (int k = 0; k < 4; ++k) last->pointer(kExifPointer, next);
+    last = &next;
+  }
+  Decode d(fan);
+  EXPECT_TRUE(d.ok);
+  // The budget belongs to one block: the next block walks again, up to the budget.
+  Tiff flat;
+  for (uint16_t i = 1; i < 200; ++i) {
+    flat.first().pointer(kExifPointer, flat.add_directory().shorts(274, {i}));
+  }
+  d.payload = flat.payload();
+  EXPECT_TRUE(d.again());
+  EXPECT_EQ(d.md.orientation, ExifReader::kMaxDirectoryWalks - 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(ExifDecoder, UserComment) {
+  const auto comment = [](const std::string& value, Order order = Order::kIntel) {
+    return std::string(decode(Tiff(order).first().undefined(37510, value)).comment);
+  };
+  EXPECT_EQ(comment("ASCII\0\0\0Hello   "s), "Hello");
+  EXPECT_EQ(comment("ASCII\0\0\0Hello   "s, kMM), "Hello");
+  EXPECT_EQ(comment("\0\0\0\0\0\0\0\0text"s), "");
+  EXPECT_EQ(comment("ASCII     "), "");
+  EXPECT_EQ(comment("ASCII \0 \0X"s), "X");
+  EXPECT_EQ(comment("UNICODE\0H\0i\0"s), "UNICODE");
+  EXPECT_EQ(comment("Plain words  "), "Plain words");
+  EXPECT_EQ(comment("ASCII\0\0\0"s + std::string(300, 'a')), std::string(199, 'a'));
+  EXPECT_EQ(comment("ASCII"), "");  // positions 5 to 9 lie past the block's end
+
+  // Trailing spaces are cleared in the stored segment itself.
+  Decode d(Tiff().first().undefined(37510, "Hi  ").tiff());
+  const size_t value_at = 6 + 8 + 2 + 8;  // identifier, header, count, tag/format/count
+  EXPECT_EQ(std::memcmp(d.payload.data() + value_at, "Hi\0\0", 4), 0);
+}
+
+TEST(ExifDecoder, ThumbnailLocation) {
+  for (Order order : kOrders) {
+    for (uint32_t length : {10u, 11u}) {
+      Tiff tiff(order);
+      tiff.tail(Bytes(10, 0xAB))
+          .first()
+          .rationals(282, {{300, 1}})
+          .link(tiff.add_directory()
+                    .raw(513, kLong, 1, block_end(10))
+                    .longs(514, {length})
+                    .rationals(282, {{72, 1}}));
+      Decode d(tiff);
+      EXPECT_EQ(d.md.x_resolution, 72.0f);  // the linked directory's value comes last
+      EXPECT_EQ(d.md.thumbnail, length == 10 ? d.payload.data() + d.payload.size() - 10 : nullptr);
+      EXPECT_EQ(d.md.thumbnail_length, length == 10 ? 10 : 0);
+    }
+  }
+  // Offset and length must come from one directory.
+  Tiff split;
+  split.first().longs(513, {8}).link(split.add_directory().longs(514, {4}));
+  EXPECT_EQ(decode(split.first()).thumbnail, nullptr);
+  EXPECT_EQ(decode(Tiff().first().longs(513, {0xFFFFFFF0u}).longs(514, {0x20})).thumbnail, nullptr);
+}
+
+TEST(ExifDecoder, RecordAcrossSegments) {
+  Tiff first, second(kMM), broken;
+  first.first()
+      .ascii(271, "First")
+      .shorts(37385, {1})
+      .undefined(37510, "from exif")
+      .pointer(kGpsPointer, first.add_directory().ascii(1, "N"));
+  second.first().ascii(272, "Second");
+  broken.mark("XX");
+
+  ImageMetadata md{};
+  ExifReader reader(&md);
+  Stream stream(Jpeg().soi().com("before").app1_exif(first).app1_exif(second).sos().bytes());
+  EXPECT_TRUE(reader.read_sections(stream.get()));
+  EXPECT_TRUE(md.has_exif);
+  EXPECT_STREQ(md.camera_make, "First");
+  EXPECT_STREQ(md.camera_model, "Second");
+  EXPECT_STREQ(md.gps_latitude_ref, "N");
+  EXPECT_EQ(md.flash_fired, 0);
+  EXPECT_EQ(md.comment[0], 0);  // the COM text, then the user comment, cleared
+  EXPECT_EQ(reader.section_count(), 4);
+
+  ImageMetadata md2{};
+  ExifReader reader2(&md2);
+  Stream stream2(Jpeg().soi().app1_exif(first).app1_exif(broken).com("after").sos().bytes());
+  EXPECT_TRUE(reader2.read_sections(stream2.get()));
+  EXPECT_FALSE(md2.has_exif);
+  EXPECT_STREQ(md2.camera_make, "First");
+  EXPECT_EQ(md2.flash_fired, 0);
+  EXPECT_STREQ(md2.comment, "after");
+}

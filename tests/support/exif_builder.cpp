@@ -1,0 +1,336 @@
+#include "support/exif_builder.h"
+
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace fixture {
+
+namespace {
+
+void put(Bytes& out, size_t at, const Bytes& bytes) {
+  if (bytes.empty()) return;
+  std::memcpy(out.data() + at, bytes.data(), bytes.size());
+}
+
+template <typename T>
+uint64_t bits_of(T value) {
+  static_assert(sizeof(T) <= 8, "one element");
+  uint64_t bits = 0;
+  if (sizeof(T) == 4) {
+    uint32_t word;
+    std::memcpy(&word, &value, 4);
+    bits = word;
+  } else {
+    std::memcpy(&bits, &value, sizeof(T));
+  }
+  return bits;
+}
+
+int element_size(uint16_t format) {
+  static const int kSizes[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+  return format < 13 ? kSizes[format] : 1;
+}
+
+}  // namespace
+
+Bytes bytes_of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+Bytes Directory::encode(uint64_t value, int width) const {
+  Bytes out(static_cast<size_t>(width));
+  for (int i = 0; i < width; ++i) {
+    const int shift = 8 * (tiff_->big_endian() ? width - 1 - i : i);
+    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> shift);
+  }
+  return out;
+}
+
+Directory& Directory::entry(uint16_t tag, uint16_t format, uint32_t count, Bytes value) {
+  entries_.push_back(Entry{tag, format, count, std::move(value)});
+  return *this;
+}
+
+Directory& Directory::raw(uint16_t tag, uint16_t format, uint32_t count, Field field) {
+  Entry e{tag, format, count, {}};
+  e.raw = true;
+  e.field = field;
+  entries_.push_back(e);
+  return *this;
+}
+
+Directory& Directory::pointer(uint16_t tag, const Directory& target) {
+  Entry e{tag, kLong, 1, {}};
+  e.target = target.index();
+  entries_.push_back(e);
+  return *this;
+}
+
+Directory& Directory::link(const Directory& next) {
+  next_ = next.index();
+  next_raw_ = false;
+  return *this;
+}
+
+Directory& Directory::link_raw(Field field) {
+  next_ = -1;
+  next_raw_ = true;
+  next_field_ = field;
+  return *this;
+}
+
+Directory& Directory::ascii(uint16_t tag, const std::string& text) {
+  Bytes value = bytes_of(text);
+  value.push_back(0);
+  const auto count = static_cast<uint32_t>(value.size());
+  return entry(tag, kAscii, count, std::move(value));
+}
+
+Directory& Directory::undefined(uint16_t tag, const std::string& bytes) {
+  return entry(tag, kUndefined, static_cast<uint32_t>(bytes.size()), bytes_of(bytes));
+}
+
+Directory& Directory::shorts(uint16_t tag, std::initializer_list<uint16_t> values) {
+  Bytes value;
+  for (uint16_t v : values) {
+    const Bytes b = encode(v, 2);
+    value.insert(value.end(), b.begin(), b.end());
+  }
+  return entry(tag, kShort, static_cast<uint32_t>(values.size()), std::move(value));
+}
+
+Directory& Directory::longs(uint16_t tag, std::initializer_list<uint32_t> values) {
+  Bytes value;
+  for (uint32_t v : values) {
+    const Bytes b = encode(v, 4);
+    value.insert(value.end(), b.begin(), b.end());
+  }
+  return entry(tag, kLong, static_cast<uint32_t>(values.size()), std::move(value));
+}
+
+Directory& Directory::rationals(uint16_t tag,
+                                std::initializer_list<std::pair<uint32_t, uint32_t>> values) {
+  Bytes value;
+  for (const auto& v : values) {
+    for (uint32_t part : {v.first, v.second}) {
+      const Bytes b = encode(part, 4);
+      value.insert(value.end(), b.begin(), b.end());
+    }
+  }
+  return entry(tag, kRational, static_cast<uint32_t>(values.size()), std::move(value));
+}
+
+Directory& Directory::srationals(uint16_t tag,
+                                 std::initializer_list<std::pair<int32_t, int32_t>> values) {
+  Bytes value;
+  for (const auto& v : values) {
+    for (int32_t part : {v.first, v.second}) {
+      const Bytes b = encode(static_cast<uint32_t>(part), 4);
+      value.insert(value.end(), b.begin(), b.end());
+    }
+  }
+  return entry(tag, kSRational, static_cast<uint32_t>(values.size()), std::move(value));
+}
+
+Directory& Directory::floats(uint16_t tag, std::initializer_list<float> values) {
+  Bytes value;
+  for (float v : values) {
+    const Bytes b = encode(bits_of(v), 4);
+    value.insert(value.end(), b.begin(), b.end());
+  }
+  return entry(tag, kFloat, static_cast<uint32_t>(values.size()), std::move(value));
+}
+
+Directory& Directory::doubles(uint16_t tag, std::initializer_list<double> values) {
+  Bytes value;
+  for (double v : values) {
+    const Bytes b = encode(bits_of(v), 8);
+    value.insert(value.end(), b.begin(), b.end());
+  }
+  return entry(tag, kDouble, static_cast<uint32_t>(values.size()), std::move(value));
+}
+
+Directory& Directory::integer(uint16_t tag, uint16_t format, int64_t value) {
+  return entry(tag, format, 1, encode(static_cast<uint64_t>(value), element_size(format)));
+}
+
+Tiff::Tiff(Order order) : order_(order), mark_(order == Order::kIntel ? "II" : "MM") {
+  add_directory();
+}
+
+Directory& Tiff::add_directory() {
+  directories_.push_back(Directory(this, static_cast<int>(directories_.size())));
+  return directories_.back();
+}
+
+Tiff& Tiff::first_offset(uint32_t offset) {
+  first_offset_ = offset;
+  return *this;
+}
+
+Tiff& Tiff::mark(const std::string& two_letters) {
+  mark_ = two_letters;
+  return *this;
+}
+
+Tiff& Tiff::magic(uint16_t value) {
+  magic_ = value;
+  return *this;
+}
+
+Tiff& Tiff::tail(const Bytes& bytes) {
+  tail_.insert(tail_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
+Bytes Tiff::block() const {
+  // First pass: where every directory and every long value goes.
+  offsets_.assign(directories_.size(), 0);
+  std::vector<std::vector<uint32_t>> value_offsets(directories_.size());
+  uint32_t position = 8;
+  for (const Directory& dir : directories_) {
+    offsets_[static_cast<size_t>(dir.index())] = position;
+    position += 2 + 12 * static_cast<uint32_t>(dir.entries_.size()) + 4;
+    for (const Directory::Entry& e : dir.entries_) {
+      value_offsets[static_cast<size_t>(dir.index())].push_back(position);
+      if (!e.raw && e.target < 0 && e.value.size() > 4) {
+        position += static_cast<uint32_t>(e.value.size());
+      }
+    }
+  }
+  const auto length = static_cast<uint32_t>(position + tail_.size());
+  const auto resolve = [length](Field f) { return f.from_end ? length + f.value : f.value; };
+
+  const Directory& any = directories_.front();
+  Bytes out(position, 0);
+  for (size_t i = 0; i < 2 && i < mark_.size(); ++i) out[i] = static_cast<uint8_t>(mark_[i]);
+  put(out, 2, any.encode(magic_, 2));
+  put(out, 4, any.encode(first_offset_, 4));
+  for (const Directory& dir : directories_) {
+    const uint32_t base = offsets_[static_cast<size_t>(dir.index())];
+    put(out, base, dir.encode(dir.entries_.size(), 2));
+    for (size_t i = 0; i < dir.entries_.size(); ++i) {
+      const Directory::Entry& e = dir.entries_[i];
+      const size_t at = base + 2 + 12 * i;
+      put(out, at, dir.encode(e.tag, 2));
+      put(out, at + 2, dir.encode(e.format, 2));
+      put(out, at + 4, dir.encode(e.count, 4));
+      if (e.raw) {
+        put(out, at + 8, dir.encode(resolve(e.field), 4));
+      } else if (e.target >= 0) {
+        put(out, at + 8, dir.encode(offsets_.at(static_cast<size_t>(e.target)), 4));
+      } else if (e.value.size() <= 4) {
+        put(out, at + 8, e.value);
+      } else {
+        const uint32_t value_at = value_offsets[static_cast<size_t>(dir.index())][i];
+        put(out, at + 8, dir.encode(value_at, 4));
+        put(out, value_at, e.value);
+      }
+    }
+    uint32_t next = 0;
+    if (dir.next_raw_) next = resolve(dir.next_field_);
+    if (dir.next_ >= 0) next = offsets_.at(static_cast<size_t>(dir.next_));
+    put(out, base + 2 + 12 * dir.entries_.size(), dir.encode(next, 4));
+  }
+  out.insert(out.end(), tail_.begin(), tail_.end());
+  return out;
+}
+
+Bytes Tiff::payload() const {
+  Bytes out = {'E', 'x', 'i', 'f', 0, 0};
+  const Bytes tiff = block();
+  out.insert(out.end(), tiff.begin(), tiff.end());
+  return out;
+}
+
+uint32_t Tiff::offset_of(const Directory& dir) const {
+  if (offsets_.empty()) block();
+  return offsets_.at(static_cast<size_t>(dir.index()));
+}
+
+Jpeg& Jpeg::soi() {
+  return raw({0xFF, 0xD8});
+}
+
+Jpeg& Jpeg::eoi() {
+  return raw({0xFF, 0xD9});
+}
+
+Jpeg& Jpeg::segment(uint8_t marker, const Bytes& payload) {
+  if (payload.size() > 65533) throw std::length_error("segment payload too long");
+  return segment_with_length(marker, static_cast<uint16_t>(payload.size() + 2), payload);
+}
+
+Jpeg& Jpeg::segment_with_length(uint8_t marker, uint16_t length, const Bytes& payload) {
+  raw({0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+  return raw(payload);
+}
+
+Jpeg& Jpeg::app1_exif(const Tiff& tiff) {
+  return segment(0xE1, tiff.payload());
+}
+
+Jpeg& Jpeg::com(const std::string& text) {
+  return segment(0xFE, bytes_of(text));
+}
+
+Jpeg& Jpeg::sof(uint8_t marker, uint16_t height, uint16_t width, uint8_t components) {
+  Bytes payload = {8,
+                   static_cast<uint8_t>(height >> 8),
+                   static_cast<uint8_t>(height),
+                   static_cast<uint8_t>(width >> 8),
+                   static_cast<uint8_t>(width),
+                   components};
+  for (uint8_t c = 1; c <= components; ++c) {
+    payload.insert(payload.end(), {c, 0x11, 0});
+  }
+  return segment(marker, payload);
+}
+
+Jpeg& Jpeg::dqt() {
+  Bytes payload(65, 1);
+  payload[0] = 0;  // 8-bit precision, table 0
+  return segment(0xDB, payload);
+}
+
+Jpeg& Jpeg::dht() {
+  Bytes payload(17, 0);
+  payload[1] = 1;  // one code of length 1
+  payload.push_back(0);
+  return segment(0xC4, payload);
+}
+
+Jpeg& Jpeg::sos() {
+  segment(0xDA, {1, 1, 0x00, 0, 63, 0});
+  return raw({0x12, 0x34, 0xFF, 0x00, 0x56});
+}
+
+Jpeg& Jpeg::raw(const Bytes& bytes) {
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
+Jpeg& Jpeg::truncate(size_t drop) {
+  bytes_.resize(drop < bytes_.size() ? bytes_.size() - drop : 0);
+  return *this;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+Stream::Stream(Bytes bytes) : bytes_(std::move(bytes)) {
+  // fmemopen refuses an empty buffer on some C libraries.
+  file_ = bytes_.empty() ? std::tmpfile() : fmemopen(bytes_.data(), bytes_.size(), "rb");
+  if (file_ == nullptr) throw std::runtime_error("cannot open a stream over the fixture");
+}
+
+Stream::~Stream() {
+  std::fclose(file_);
+}
+
+}  // namespace fixture

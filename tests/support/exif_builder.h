@@ -1,0 +1,189 @@
+// Fixture builder: TIFF/EXIF blocks in either byte order and JPEG marker-segment streams, so a
+// test can state its file in a few lines. Hostile shapes (wrong counts, offsets that point
+// anywhere, cycles, bad format codes, bad headers) are written as readily as good ones.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fixture {
+
+using Bytes = std::vector<uint8_t>;
+
+enum Format : uint16_t {
+  kNone = 0,
+  kByte = 1,
+  kAscii = 2,
+  kShort = 3,
+  kLong = 4,
+  kRational = 5,
+  kSByte = 6,
+  kUndefined = 7,
+  kSShort = 8,
+  kSLong = 9,
+  kSRational = 10,
+  kFloat = 11,
+  kDouble = 12,
+};
+
+// Sub-directory pointer tags.
+constexpr uint16_t kExifPointer = 34665;
+constexpr uint16_t kGpsPointer = 34853;
+constexpr uint16_t kInteropPointer = 40965;
+
+enum class Order { kIntel, kMotorola };  // "II" little-endian, "MM" big-endian
+
+// The bytes of a string, embedded NULs included (use the ""s literal for those).
+Bytes bytes_of(const std::string& text);
+
+// An entry's value field or a next-directory link written verbatim. `from_end` counts it from
+// the block's length: block_end(8) is the offset 8 bytes before the block's end.
+struct Field {
+  uint32_t value;
+  bool from_end = false;
+};
+inline Field at(uint32_t offset) {
+  return Field{offset, false};
+}
+inline Field block_end(uint32_t before = 0) {
+  return Field{0u - before, true};
+}
+
+class Tiff;
+
+// One directory. Values longer than 4 bytes are laid out right after the directory that holds
+// them, in entry order; shorter ones sit in the entry, padded with zeros.
+class Directory {
+ public:
+  // Any entry: the count is written as given, whatever the size of `value`.
+  Directory& entry(uint16_t tag, uint16_t format, uint32_t count, Bytes value);
+  // An entry whose 4-byte value field holds `field` (an offset that points anywhere, say).
+  Directory& raw(uint16_t tag, uint16_t format, uint32_t count, Field field);
+  // A LONG entry holding the offset of `target`: tag 34665, 34853 or 40965, or any other.
+  Directory& pointer(uint16_t tag, const Directory& target);
+  // The next-directory link; none (0) by default.
+  Directory& link(const Directory& next);
+  Directory& link_raw(Field field);
+
+  Directory& ascii(uint16_t tag, const std::string& text);  // count includes the NUL
+  Directory& undefined(uint16_t tag, const std::string& bytes);
+  Directory& shorts(uint16_t tag, std::initializer_list<uint16_t> values);
+  Directory& longs(uint16_t tag, std::initializer_list<uint32_t> values);
+  // RATIONAL / SRATIONAL elements as {numerator, denominator}, e.g. GPS {deg, min, sec}.
+  Directory& rationals(uint16_t tag, std::initializer_list<std::pair<uint32_t, uint32_t>> values);
+  Directory& srationals(uint16_t tag, std::initializer_list<std::pair<int32_t, int32_t>> values);
+  Directory& floats(uint16_t tag, std::initializer_list<float> values);
+  Directory& doubles(uint16_t tag, std::initializer_list<double> values);
+  // One element of an integer format (BYTE to SLONG, the low bytes of `value`); for formats
+  // without a number (0, ASCII, UNDEFINED) a single byte.
+  Directory& integer(uint16_t tag, uint16_t format, int64_t value);
+
+  int index() const { return index_; }
+  // The block this directory belongs to, to end a chain: Tiff().first().ascii(...).tiff().
+  const Tiff& tiff() const { return *tiff_; }
+
+ private:
+  friend class Tiff;
+  struct Entry {
+    uint16_t tag;
+    uint16_t format;
+    uint32_t count;
+    Bytes value;       // inline when <= 4 bytes, else laid out after the directory
+    int target = -1;   // directory whose offset is the value
+    bool raw = false;  // `field` is the value field
+    Field field{0, false};
+  };
+  Directory(Tiff* tiff, int index) : tiff_(tiff), index_(index) {}
+  Bytes encode(uint64_t value, int width) const;
+
+  Tiff* tiff_;
+  int index_;
+  std::vector<Entry> entries_;
+  int next_ = -1;
+  bool next_raw_ = false;
+  Field next_field_{0, false};
+};
+
+// A TIFF block: "II"/"MM", 42, the first-directory offset (8 unless changed), then the
+// directories in creation order, each followed by its long values, then the tail bytes.
+class Tiff {
+ public:
+  explicit Tiff(Order order = Order::kIntel);
+  Tiff(const Tiff&) = delete;
+  Tiff& operator=(const Tiff&) = delete;
+
+  bool big_endian() const { return order_ == Order::kMotorola; }
+  Directory& first() { return directories_.front(); }
+  Directory& add_directory();
+  // Header fields written instead of the usual ones.
+  Tiff& first_offset(uint32_t offset);
+  Tiff& mark(const std::string& two_letters);
+  Tiff& magic(uint16_t value);
+  // Bytes appended after everything else.
+  Tiff& tail(const Bytes& bytes);
+
+  Bytes block() const;
+  // "Exif\0\0" and the block: an APP1 payload.
+  Bytes payload() const;
+  // Offset of a directory in the block built last.
+  uint32_t offset_of(const Directory& dir) const;
+
+ private:
+  friend class Directory;
+  Order order_;
+  std::deque<Directory> directories_;
+  uint32_t first_offset_ = 8;
+  std::string mark_;
+  uint16_t magic_ = 42;
+  Bytes tail_;
+  mutable std::vector<uint32_t> offsets_;
+};
+
+// A JPEG stream, marker by marker. Nothing is added implicitly, not even SOI.
+class Jpeg {
+ public:
+  Jpeg& soi();
+  Jpeg& eoi();
+  // 0xFF, the marker, the length (payload size + 2) and the payload.
+  Jpeg& segment(uint8_t marker, const Bytes& payload);
+  // The same with a length field written as given, whatever the payload's size.
+  Jpeg& segment_with_length(uint8_t marker, uint16_t length, const Bytes& payload);
+  Jpeg& app1_exif(const Tiff& tiff);
+  Jpeg& com(const std::string& text);
+  // Frame header: precision 8, three bytes per component.
+  Jpeg& sof(uint8_t marker, uint16_t height, uint16_t width, uint8_t components);
+  Jpeg& dqt();  // one 8-bit table of 64 ones
+  Jpeg& dht();  // one DC table with a single 1-bit code
+  Jpeg& sos();  // one-component scan header followed by a few entropy-coded bytes
+  Jpeg& raw(const Bytes& bytes);
+  Jpeg& truncate(size_t drop);  // removes the last `drop` bytes
+
+  const Bytes& bytes() const& { return bytes_; }
+  Bytes bytes() && { return std::move(bytes_); }  // safe on a temporary builder
+
+ private:
+  Bytes bytes_;
+};
+
+void write_file(const std::string& path, const Bytes& bytes);
+
+// A read-only stream over its own copy of `bytes`, closed on destruction.
+class Stream {
+ public:
+  explicit Stream(Bytes bytes);
+  ~Stream();
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+  FILE* get() const { return file_; }
+
+ private:
+  Bytes bytes_;
+  FILE* file_;
+};
+
+}  // namespace fixture
