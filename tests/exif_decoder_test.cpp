@@ -2,7 +2,6 @@
 // walks (failures, cycles, bounds) and the record rules across segments.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -289,7 +288,6 @@ TEST(ExifDecoder, FailuresStayInsideSubDirectories) {
 }
 
 TEST(ExifDecoder, CyclesAndFanOutEndQuickly) {
-  const auto start = std::chrono::steady_clock::now();
   for (Order order : kOrders) {
     Tiff self(order);
     self.first().ascii(271, "self").pointer(kExifPointer, self.first()).link(self.first());
@@ -343,7 +341,6 @@ TEST(ExifDecoder, CyclesAndFanOutEndQuickly) {
   d.payload = flat.payload();
   EXPECT_TRUE(d.again());
   EXPECT_EQ(d.md.orientation, ExifReader::kMaxDirectoryWalks - 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(ExifDecoder, UserComment) {
