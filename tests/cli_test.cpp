@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "support/exif_builder.h"
 #include "support/platform.h"
 
@@ -244,11 +245,22 @@ TEST_F(Cli, PatternWithADirectoryOpensEntriesThere) {
   mkdir_in("photos");
   write("photos/london.jpg", photo(&kLondon));
   write("london.jpg", photo(&kSydney));  // a decoy with the same bare name
-  const Outcome r = run({"photos/*.jpg"});
+  const Outcome r = run({platform::kWindows ? "photos\\*.jpg" : "photos/*.jpg"});
   EXPECT_EQ(r.out, kLondonLine);
   run({dir_ + "/photos/*.JPG", "map.kml"}, "photos");
   EXPECT_NE(read_file(path("photos/map.kml")).find(placemark("london.jpg", "-0.127667,51.507332")),
             std::string::npos);
+}
+
+// On Windows a backslash and a drive's colon end the directory part as well.
+TEST(DirSearch, DirectoryPartEndsAtTheLastSeparator) {
+  DirSearch search;
+  search.start("photos/2019\\*.none");
+  EXPECT_EQ(search.directory(), platform::kWindows ? "photos/2019\\" : "photos/");
+  search.start("C:*.none");
+  EXPECT_EQ(search.directory(), platform::kWindows ? "C:" : "");
+  search.start("*.none");
+  EXPECT_EQ(search.directory(), "");
 }
 
 TEST_F(Cli, RefusesToOverwriteAPhotoWithKml) {
