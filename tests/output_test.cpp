@@ -7,12 +7,14 @@
 #include <functional>
 #include <string>
 
+#include "support/platform.h"
+
 namespace {
 
 // Runs `write` on a temporary binary stream and returns what it wrote.
 std::string capture(const std::function<void(FILE*)>& write) {
-  FILE* f = std::tmpfile();
-  if (f == nullptr) return "<no tmpfile>";
+  FILE* f = platform::scratch_file();
+  if (f == nullptr) return "<no scratch file>";
   write(f);
   std::rewind(f);
   std::string text;

@@ -68,17 +68,27 @@ const char kFooter[] =
 #undef PINREEL_ICON_STYLE
 #undef PINREEL_ICON_HREF
 
+// Names come from the command line and the directory search, which on Windows speak the ANSI
+// code page; the document declares UTF-8.
+void write_name(FILE* out, const char* name) {
+#ifdef _WIN32
+  write_xml_text(out, ansi_to_utf8(name).c_str());
+#else
+  write_xml_text(out, name);
+#endif
+}
+
 }  // namespace
 
 void write_kml_header(FILE* out, const char* document_name) {
   std::fputs(kHeaderStart, out);
-  write_xml_text(out, document_name);
+  write_name(out, document_name);
   std::fputs(kHeaderEnd, out);
 }
 
 void write_placemark(FILE* out, const char* name, const char* coordinate_key) {
   std::fputs(kPlacemarkStart, out);
-  write_xml_text(out, name);
+  write_name(out, name);
   std::fputs(kPlacemarkMiddle, out);
   std::fputs(coordinate_key, out);
   std::fputs(kPlacemarkEnd, out);

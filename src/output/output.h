@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "exif/image_metadata.h"
 #include "util/string_table.h"
@@ -39,6 +40,12 @@ void write_csv_name(FILE* out, const char* name);
 // Text as XML character data in UTF-8: markup characters escaped; bytes that are not well-formed
 // UTF-8, control characters that XML forbids, U+FFFE and U+FFFF written as U+FFFD.
 void write_xml_text(FILE* out, const char* text);
+
+#ifdef _WIN32
+// Text in the active ANSI code page (file names, the command line) as UTF-8; unchanged when it
+// cannot be converted.
+std::string ansi_to_utf8(const char* text);
+#endif
 
 void write_kml_header(FILE* out, const char* document_name);
 void write_placemark(FILE* out, const char* name, const char* coordinate_key);

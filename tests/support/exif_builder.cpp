@@ -4,6 +4,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "support/platform.h"
+
 namespace fixture {
 
 namespace {
@@ -323,9 +325,30 @@ void write_file(const std::string& path, const Bytes& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-Stream::Stream(Bytes bytes) : bytes_(std::move(bytes)) {
+namespace {
+
+// A read-only stream over `bytes`, which must outlive it.
+FILE* open_bytes(Bytes& bytes) {
+#ifdef _WIN32
+  // No fmemopen: the bytes go through a scratch file.
+  FILE* file = platform::scratch_file();
+  if (file == nullptr) return nullptr;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
+      std::fseek(file, 0, SEEK_SET) != 0) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+#else
   // fmemopen refuses an empty buffer on some C libraries.
-  file_ = bytes_.empty() ? std::tmpfile() : fmemopen(bytes_.data(), bytes_.size(), "rb");
+  return bytes.empty() ? platform::scratch_file() : fmemopen(bytes.data(), bytes.size(), "rb");
+#endif
+}
+
+}  // namespace
+
+Stream::Stream(Bytes bytes) : bytes_(std::move(bytes)) {
+  file_ = open_bytes(bytes_);
   if (file_ == nullptr) throw std::runtime_error("cannot open a stream over the fixture");
 }
 

@@ -1,0 +1,131 @@
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include <cerrno>
+#include <string>
+
+#include "support/platform.h"
+
+namespace platform {
+
+namespace {
+
+// One argument as the C runtime's start-up code splits the command line again.
+std::string quote_argument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes double only before a quote, which itself is escaped.
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  quoted += '"';
+  return quoted;
+}
+
+HANDLE open_for_child(const char* path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string temp_path() {
+  char buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof buffer, buffer);
+  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : ".\\";
+}
+
+}  // namespace
+
+std::string text_stream(const std::string& text) {
+  std::string converted;
+  for (char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
+  }
+  return converted;
+}
+
+// tmpfile() would create its file in the root of the drive, which only administrators may do.
+FILE* scratch_file() {
+  const std::string directory = temp_path();
+  char name[MAX_PATH + 1];
+  if (GetTempFileNameA(directory.c_str(), "prl", 0, name) == 0) return nullptr;
+  // "D": deleted when closed.
+  return std::fopen(name, "w+bD");
+}
+
+std::string make_temp_dir() {
+  const std::string base = temp_path() + "pinreel-cli-" + std::to_string(GetCurrentProcessId());
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    const std::string path = base + "-" + std::to_string(attempt);
+    if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return "";
+}
+
+int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+        const std::string& stdout_path, const std::string& stderr_path) {
+  // The child starts in `cwd`, so a relative (or drive-relative) path must be resolved here.
+  char absolute[MAX_PATH + 1];
+  const DWORD length = GetFullPathNameA(program.c_str(), sizeof absolute, absolute, nullptr);
+  if (length == 0 || length >= sizeof absolute) return -1;
+  std::string command_line = quote_argument(absolute);
+  for (const auto& arg : args) command_line += " " + quote_argument(arg);
+
+  HANDLE in = open_for_child("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = open_for_child(stdout_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = open_for_child(stderr_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const bool started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+                       err != INVALID_HANDLE_VALUE &&
+                       CreateProcessA(absolute, &command_line[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, cwd.c_str(), &startup, &process);
+  for (HANDLE handle : {in, out, err}) {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+  if (!started) return -1;
+
+  DWORD status = 0;
+  const bool exited = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                      GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exited ? static_cast<int>(status) : -1;
+}
+
+int directory_open_error() {
+  return EACCES;
+}
+
+const char* full_device() {
+  return nullptr;
+}
+
+unsigned ansi_code_page() {
+  return GetACP();
+}
+
+bool xmllint_accepts(const std::string&, bool& available) {
+  available = false;
+  return false;
+}
+
+}  // namespace platform
+
+#endif
