@@ -1,0 +1,183 @@
+// Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
+// fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names
+// (one per target) and photos (JPEG files under the names the command line meets).
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/exif_builder.h"
+
+namespace {
+
+using namespace fixture;
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// The position of the first photo; duplicates repeat it.
+void add_gps(Tiff& tiff, const char* latitude_ref, const char* longitude_ref, uint32_t altitude_ref,
+             uint32_t altitude) {
+  Directory& gps = tiff.add_directory();
+  gps.entry(0, kByte, 4, {2, 3, 0, 0}).ascii(1, latitude_ref);
+  gps.rationals(2, {{51, 1}, {30, 1}, {2640, 100}});
+  if (longitude_ref != nullptr)
+    gps.ascii(3, longitude_ref).rationals(4, {{0, 1}, {7, 1}, {396, 10}});
+  gps.integer(5, kByte, altitude_ref).rationals(6, {{altitude * 10, 10}});
+  tiff.first().pointer(kGpsPointer, gps);
+}
+
+// A camera's first directory, EXIF and interoperability sub-directories and a thumbnail.
+void add_camera(Tiff& tiff) {
+  Directory& exif = tiff.add_directory();
+  Directory& thumbnail = tiff.add_directory();
+  tiff.first().ascii(271, "Camera").ascii(272, "Model 1").shorts(274, {6});
+  tiff.first().rationals(282, {{72, 1}}).shorts(296, {2}).pointer(kExifPointer, exif);
+  exif.undefined(36864, "0230").ascii(36867, "2024:05:01 12:00:00").rationals(33434, {{1, 250}});
+  exif.srationals(37377, {{8, 1}}).rationals(37378, {{5, 1}}).shorts(34855, {100});
+  exif.undefined(37510, "ASCII\0\0\0Hello   "s).longs(40962, {4000}).shorts(40963, {3000});
+  exif.rationals(41486, {{1000, 1}}).shorts(41488, {3}).shorts(37385, {0x19});
+  exif.pointer(kInteropPointer, tiff.add_directory().ascii(1, "R98"));
+  thumbnail.longs(513, {0}).longs(514, {0}).shorts(296, {3});
+  tiff.first().link(thumbnail);
+}
+
+Bytes photo(const Tiff& tiff) {
+  return Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
+}
+
+struct Sample {
+  std::string name;
+  std::function<void(Tiff&)> build;  // null: the bytes are given
+  Order order = Order::kIntel;
+  Bytes bytes = {};
+};
+
+std::vector<Sample> samples() {
+  const Bytes frame = Jpeg().dqt().sof(0xC2, 16, 16, 1).dht().sos().eoi().bytes();
+  Jpeg many = Jpeg().soi();
+  for (int i = 0; i < 40; ++i) many.dqt();
+  Tiff good;
+  add_camera(good);
+  add_gps(good, "N", "W", 0, 35);
+  return {
+      {"good_intel.jpg",
+       [](Tiff& t) {
+         add_camera(t);
+         add_gps(t, "N", "W", 0, 35);
+       }},
+      {"good_motorola.jpg",
+       [](Tiff& t) {
+         add_camera(t);
+         add_gps(t, "S", "E", 1, 12);
+       },
+       Order::kMotorola},
+      {"same_place.jpg", [](Tiff& t) { add_gps(t, "N", "W", 0, 99); }},
+      {"a,b&c.jpg", [](Tiff& t) { add_gps(t, "N", "E", 0, 0); }},
+      {"latitude_only.jpg", [](Tiff& t) { add_gps(t, "N", nullptr, 1, 0); }},
+      {"no_gps.jpg", [](Tiff& t) { add_camera(t); }},
+      {"cyclic.jpg",
+       [](Tiff& t) {
+         Directory& loop = t.add_directory();
+         loop.pointer(kExifPointer, loop).link(loop).pointer(kGpsPointer, t.first());
+         t.first().pointer(kExifPointer, loop).link(t.first());
+         add_gps(t, "N", "E", 0, 1);
+       },
+       Order::kMotorola},
+      {"bad_format.jpg",
+       [](Tiff& t) {
+         add_gps(t, "N", "E", 0, 1);
+         t.first().entry(9, 13, 1, {});
+       }},
+      {"gps_past_end.jpg",
+       [](Tiff& t) { t.first().ascii(271, "x").raw(kGpsPointer, kLong, 1, block_end()); }},
+      {"value_past_end.jpg",
+       [](Tiff& t) {
+         Directory& gps = t.add_directory().ascii(1, "N");
+         gps.raw(2, kRational, 3, block_end(16)).ascii(3, "E").raw(4, kDouble, 0x20000000, at(8));
+         t.first().pointer(kGpsPointer, gps);
+       }},
+      {"huge_values.jpg",
+       [](Tiff& t) {
+         Directory& gps = t.add_directory().ascii(1, "S").ascii(3, "W");
+         gps.doubles(2, {1e8, 0, 0}).floats(4, {-1e30f, 1, 2}).doubles(6, {-5e12});
+         t.first().pointer(kGpsPointer, gps);
+       }},
+      {"bad_header.jpg",
+       [](Tiff& t) {
+         add_gps(t, "N", "E", 0, 1);
+         t.mark("IM").first_offset(17);
+       }},
+      {"no_exif.jpg", nullptr, Order::kIntel, Jpeg().soi().raw(frame).bytes()},
+      {"xmp.jpg", nullptr, Order::kIntel,
+       Jpeg().soi().segment(0xE1, bytes_of("http://ns.adobe.com/xap/1.0/\0"s)).raw(frame).bytes()},
+      {"cut_in_exif.jpg", nullptr, Order::kIntel,
+       Jpeg().soi().app1_exif(good).truncate(20).bytes()},
+      {"cut_in_comment.jpg", nullptr, Order::kIntel,
+       Jpeg().soi().com("a\r\nb\x01").segment_with_length(0xFE, 400, bytes_of("cut")).bytes()},
+      {"comments.jpg", nullptr, Order::kIntel,
+       Jpeg().soi().com("first\r\n").com("second").app1_exif(good).raw(frame).bytes()},
+      {"two_exif.jpg", nullptr, Order::kIntel,
+       Jpeg().soi().app1_exif(good).app1_exif(Tiff().mark("XX")).raw(frame).bytes()},
+      {"fill_bytes.jpg", nullptr, Order::kIntel,
+       Jpeg().soi().raw({0xFF, 0xFF, 0xFF}).app1_exif(good).raw(frame).bytes()},
+      {"many_segments.jpg", nullptr, Order::kIntel, many.app1_exif(good).raw(frame).bytes()},
+      {"eoi_first.jpg", nullptr, Order::kIntel, Jpeg().soi().eoi().app1_exif(good).bytes()},
+      {"not_a_jpeg.jpg", nullptr, Order::kIntel, bytes_of("GIF89a")},
+      {"empty.jpg", nullptr, Order::kIntel, {}},
+  };
+}
+
+void write_all(const fs::path& directory, const std::vector<std::pair<std::string, Bytes>>& files) {
+  fs::create_directories(directory);
+  for (const auto& file : files) write_file((directory / file.first).string(), file.second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds <directory>\n");
+    return 2;
+  }
+  const fs::path root(argv[1]);
+  std::vector<std::pair<std::string, Bytes>> photos;
+  std::vector<std::pair<std::string, Bytes>> blocks;
+  for (const Sample& sample : samples()) {
+    if (!sample.build) {
+      photos.emplace_back(sample.name, sample.bytes);
+      continue;
+    }
+    Tiff tiff(sample.order);
+    sample.build(tiff);
+    photos.emplace_back(sample.name, photo(tiff));
+    blocks.emplace_back(sample.name.substr(0, sample.name.find('.')) + ".tiff", tiff.block());
+  }
+  write_all(root / "photos", photos);
+  // Names that the file system may refuse are fuzz seeds only.
+  for (size_t i = 0; i < photos.size(); ++i) photos[i].first = "photo_" + std::to_string(i);
+  write_all(root / "reader", photos);
+  write_all(root / "decoder", blocks);
+
+  const std::vector<std::string> names = {"IMG_0001.jpg",
+                                          "a,b\"c\r\nd.jpg",
+                                          "<&>'\".jpg",
+                                          "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB7",
+                                          "bad \xFF\xC0\xE0\x80\x80 \xED\xA0\x80 \xF4\x90\x80\x80",
+                                          "ctl\x01\x1F\t\x7F",
+                                          "\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD"};
+  std::vector<std::pair<std::string, Bytes>> name_seeds;
+  for (const std::string& name : names) {
+    name_seeds.emplace_back("name_" + std::to_string(name_seeds.size()), bytes_of(name));
+  }
+  write_all(root / "names", name_seeds);
+
+  // Operations: 5n insert, 5n+1 insert a null value, 5n+2 look up, 5n+3 insert n keys, 5n+4
+  // check the layout; the first byte is the capacity.
+  write_all(root / "string_table",
+            {{"duplicates", {16,  0,   3,   'k', 'e', 'y', 0, 3, 'k', 'e', 'y', 2,   3,
+                             'k', 'e', 'y', 1,   1,   'x', 2, 1, 'x', 2,   1,   'X', 4}},
+             {"growth", {0, 5 * 40 + 3, 4, 2, 2, '1', '7', 5 * 20 + 3, 4}},
+             {"wrap", {7, 0, 1, 'a', 0, 1, 'h', 0, 1, 'o', 0, 1, 'v', 4, 2, 1, 'v', 2, 1, 'w'}}});
+  return 0;
+}

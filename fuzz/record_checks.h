@@ -1,0 +1,26 @@
+// What every decoded record must satisfy, whatever the file held.
+#pragma once
+
+#include <cstdint>
+
+#include "exif/exif_reader.h"
+#include "fuzz_support.h"
+
+// Every text field keeps its terminator, and the thumbnail lies wholly inside [begin, end).
+inline void check_record(const ImageMetadata& m, const uint8_t* begin, const uint8_t* end) {
+  FUZZ_CHECK(m.exif_version[sizeof m.exif_version - 1] == '\0');
+  FUZZ_CHECK(m.camera_make[sizeof m.camera_make - 1] == '\0');
+  FUZZ_CHECK(m.camera_model[sizeof m.camera_model - 1] == '\0');
+  FUZZ_CHECK(m.date_time_original[sizeof m.date_time_original - 1] == '\0');
+  FUZZ_CHECK(m.comment[sizeof m.comment - 1] == '\0');
+  FUZZ_CHECK(m.gps_version[sizeof m.gps_version - 1] == '\0');
+  FUZZ_CHECK(m.gps_latitude_ref[sizeof m.gps_latitude_ref - 1] == '\0');
+  FUZZ_CHECK(m.gps_longitude_ref[sizeof m.gps_longitude_ref - 1] == '\0');
+  if (m.thumbnail == nullptr) return;
+  FUZZ_CHECK(m.thumbnail_length > 0);
+  FUZZ_CHECK(m.thumbnail >= begin && m.thumbnail < end);
+  FUZZ_CHECK(m.thumbnail_length <= end - m.thumbnail);
+  // Touch every byte, so that the sanitizer sees a thumbnail that lies in freed memory.
+  volatile uint8_t sum = 0;
+  for (int32_t i = 0; i < m.thumbnail_length; ++i) sum = sum + m.thumbnail[i];
+}
