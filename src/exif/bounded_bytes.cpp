@@ -2,7 +2,7 @@
 
 #include "exif/exif_reader.h"
 
-void BoundedBytes::load(uint64_t offset, uint32_t width, uint8_t* out) const {
+void BoundedBytes::load_partial(uint64_t offset, uint32_t width, uint8_t* out) const {
   uint32_t available = 0;
   if (offset < size_)
     available = static_cast<uint32_t>(size_ - offset) < width

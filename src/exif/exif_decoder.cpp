@@ -60,21 +60,6 @@ int32_t saturate_to_int32(double value) {
   return static_cast<int32_t>(value);
 }
 
-uint32_t ExifReader::read_u16(const BoundedBytes& block, uint64_t offset) const {
-  uint8_t b[2];
-  block.load(offset, 2, b);
-  return big_endian_ ? (b[0] << 8u) | b[1] : (b[1] << 8u) | b[0];
-}
-
-uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset) const {
-  uint8_t b[4];
-  block.load(offset, 4, b);
-  if (big_endian_) {
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-  }
-  return (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
-}
-
 int32_t ExifReader::read_s32(const BoundedBytes& block, uint64_t offset) const {
   const uint32_t bits = read_u32(block, offset);
   int32_t value;
