@@ -10,7 +10,7 @@
 // position (an lseek) and often refills the buffer, so skipping costs more than copying.
 //
 // usage: floor [-b BUFFER_BYTES] PATTERN
-//   -b  stdio buffer size (default: pinreel's, 32768)
+//   -b  stdio buffer size (default: pinreel's, 16384)
 #include <dirent.h>
 #include <fnmatch.h>
 
@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr size_t kDefaultBufferSize = 32 * 1024;
+constexpr size_t kDefaultBufferSize = 16 * 1024;
 
 bool has_jpeg_extension(const char* name) {
   const char* dot = std::strrchr(name, '.');
