@@ -2,7 +2,8 @@
 // decodes the EXIF block (TIFF directories, GPS included) into an ImageMetadata record.
 //
 // All file bytes are read through BoundedBytes, which checks every offset and width against
-// the segment or TIFF block it lives in; nothing else touches them.
+// the segment or TIFF block it lives in, or through a window of it that it has checked; nothing
+// else touches them.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +50,12 @@ class BoundedBytes {
     if (dest_offset >= N) return;
     if (limit > N - 1 - dest_offset) limit = N - 1 - dest_offset;
     copy_text_raw(dest + dest_offset, offset, limit);
+  }
+
+  // The bytes [offset, offset + width) when they lie wholly inside, else null: for loops over a
+  // range that has been checked once.
+  uint8_t* window(uint64_t offset, uint64_t width) const {
+    return contains(offset, width) ? data_ + offset : nullptr;
   }
 
   // The address of `offset`, for pointers that the record keeps; null when it lies outside.
