@@ -39,7 +39,8 @@ def parse_args():
     p.add_argument("--exiftool-max", type=int, default=10000,
                    help="largest folder that ExifTool is timed on (default 10000; it takes "
                         "about 5 ms a photo)")
-    p.add_argument("--markdown", help="also write the tables to this file")
+    p.add_argument("--markdown", help="also write the tables to this file (default: "
+                   "results.md in the --out folder)")
     return p.parse_args()
 
 
@@ -173,11 +174,12 @@ def growth(results):
     counts = sorted(results)
     lo, hi = counts[0], counts[-1]
     lines = [
-        "Growth from %s to %s photos" % (format(lo, ","), format(hi, ",")),
+        "Growth from %s to %s photos (time is linear when the µs per photo stay level; the "
+        "smaller folders carry more of the start-up)" % (format(lo, ","), format(hi, ",")),
         "",
         "| tool | " + " | ".join("µs/photo at %s" % format(c, ",") for c in counts) +
-        " | peak RSS growth per photo |",
-        "| --- | " + " | ".join("---:" for _ in counts) + " | ---: |",
+        " | total time %s / %s | peak RSS growth per photo |" % (format(hi, ","), format(lo, ",")),
+        "| --- | " + " | ".join("---:" for _ in counts) + " | ---: | ---: |",
     ]
     for row in results[lo]:
         name = row["tool"]
@@ -186,8 +188,12 @@ def growth(results):
             match = [r for r in results[c] if r["tool"] == name]
             cells.append("%.1f" % match[0]["us"] if match else "")
         match = [r for r in results[hi] if r["tool"] == name]
-        grow = "%.1f B" % ((match[0]["rss_kb"] - row["rss_kb"]) * 1024 / (hi - lo)) if match else ""
-        lines.append("| %s | %s | %s |" % (name, " | ".join(cells), grow))
+        if match:
+            total = "%.0f×" % (match[0]["us"] * hi / (row["us"] * lo))
+            grow = "%.1f B" % ((match[0]["rss_kb"] - row["rss_kb"]) * 1024 / (hi - lo))
+        else:
+            total = grow = ""
+        lines.append("| %s | %s | %s | %s |" % (name, " | ".join(cells), total, grow))
     return lines
 
 
@@ -214,9 +220,8 @@ def main():
         lines = growth(results)
         print("\n".join(lines))
         report += lines
-    if args.markdown:
-        with open(args.markdown, "w") as f:
-            f.write("\n".join(report) + "\n")
+    with open(args.markdown or os.path.join(args.out, "results.md"), "w") as f:
+        f.write("\n".join(report) + "\n")
 
 
 if __name__ == "__main__":
