@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -110,6 +112,38 @@ TEST(DecimalDegrees, RoundsToSinglePrecisionAndSignsOnCapitalSouthAndWest) {
   EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "S")), "-51.507332");
   EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "s")), "51.507332");
   EXPECT_EQ(text(to_decimal_degrees(0, 0, 0, "W")), "-0.000000");
+}
+
+TEST(DecimalDegrees, PrintsSixDecimalsAsTheCLibraryDoes) {
+  const auto ours = [](float value) {
+    char text[kDegreesTextSize];
+    const size_t length = format_degrees(text, value);
+    EXPECT_EQ(length, std::strlen(text));
+    return std::string(text);
+  };
+  const auto library = [](float value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", static_cast<double>(value));
+    return std::string(text);
+  };
+  // Every float whose millionths are not an exact half prints alike; sweep the bit patterns of
+  // the magnitudes that positions and damaged values have, both signs.
+  for (uint32_t bits = 0; bits < 0x4F800000u; bits += 0x2BD1u) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::fmod(static_cast<double>(value) * 128, 2) == 1) continue;  // odd multiples of 1/128
+    ASSERT_EQ(ours(value), library(value)) << bits;
+    ASSERT_EQ(ours(-value), library(-value)) << bits;
+  }
+  for (float value : {0.0f, 1e-7f, 4.9999997e-7f, 5.0000004e-7f, 179.99999f, 2147483520.0f, 3.4e38f,
+                      INFINITY, NAN}) {
+    EXPECT_EQ(ours(value), library(value)) << value;
+  }
+  EXPECT_EQ(ours(-0.0f), "-0.000000");
+  // Exact halves (odd multiples of 1/128) go to the even neighbour.
+  EXPECT_EQ(ours(0.0078125f), "0.007812");
+  EXPECT_EQ(ours(0.0234375f), "0.023438");
+  EXPECT_EQ(ours(-51.5078125f), "-51.507812");
 }
 
 TEST(JpegExtension, AcceptsJpgAndJpegInAnyCaseOnly) {

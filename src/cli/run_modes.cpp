@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr size_t kKmlBufferSize = 64 * 1024;
+
 void report(const char* what, const char* name, int error) {
   std::fprintf(stderr, "pinreel: %s '%s': %s\n", what, name, std::strerror(error));
 }
@@ -66,6 +68,10 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
       std::fputs("pinreel: writing CSV to standard output instead\n", stderr);
       status = kExitFailure;
     } else {
+      // A placemark is about 250 bytes: the default buffer of one disk block would mean a
+      // write call every 16 photographs. (glibc ignores the size unless given the buffer.)
+      static char kml_buffer[kKmlBufferSize];
+      std::setvbuf(kml, kml_buffer, _IOFBF, sizeof kml_buffer);
       write_kml_header(kml, output);
     }
   }

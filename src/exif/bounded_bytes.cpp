@@ -2,7 +2,7 @@
 
 #include "exif/exif_reader.h"
 
-void BoundedBytes::load(uint64_t offset, uint32_t width, uint8_t* out) const {
+void BoundedBytes::load_partial(uint64_t offset, uint32_t width, uint8_t* out) const {
   uint32_t available = 0;
   if (offset < size_)
     available = static_cast<uint32_t>(size_ - offset) < width
@@ -13,11 +13,16 @@ void BoundedBytes::load(uint64_t offset, uint32_t width, uint8_t* out) const {
 }
 
 void BoundedBytes::copy_text_raw(char* dest, uint64_t offset, size_t limit) const {
-  size_t i = 0;
-  for (; i < limit; ++i) {
-    const uint8_t byte = byte_at(offset + i);
-    if (byte == 0) break;
-    dest[i] = static_cast<char>(byte);
+  // Bytes past the end read as zero, so the copy ends at the block's end at the latest.
+  size_t copied = 0;
+  if (offset < size_) {
+    const uint64_t inside = size_ - offset;
+    const size_t available = inside < limit ? static_cast<size_t>(inside) : limit;
+    const uint8_t* source = data_ + offset;
+    const void* zero = std::memchr(source, 0, available);
+    copied = zero != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - source)
+                             : available;
+    std::memcpy(dest, source, copied);
   }
-  if (i < limit) std::memset(dest + i, 0, limit - i);
+  if (copied < limit) std::memset(dest + copied, 0, limit - copied);
 }

@@ -26,6 +26,17 @@ constexpr uint32_t kElementSize[kMaxFormat + 1] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
 // ln 2 as the formulas for shutter speed and aperture take it: rounded to single precision.
 const double kLn2 = static_cast<double>(static_cast<float>(std::log(2.0)));
 
+// Entry fields, from a directory table that has been checked as a whole.
+uint32_t u16_at(const uint8_t* p, bool big_endian) {
+  return big_endian ? (p[0] << 8u) | p[1] : (p[1] << 8u) | p[0];
+}
+
+uint32_t u32_at(const uint8_t* p, bool big_endian) {
+  return big_endian
+             ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
+             : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
 float to_single(double value) {
   return static_cast<float>(value);
 }
@@ -58,21 +69,6 @@ int32_t saturate_to_int32(double value) {
   if (value >= 2147483647.0) return INT32_MAX;
   if (value <= -2147483648.0) return INT32_MIN;
   return static_cast<int32_t>(value);
-}
-
-uint32_t ExifReader::read_u16(const BoundedBytes& block, uint64_t offset) const {
-  uint8_t b[2];
-  block.load(offset, 2, b);
-  return big_endian_ ? (b[0] << 8u) | b[1] : (b[1] << 8u) | b[0];
-}
-
-uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset) const {
-  uint8_t b[4];
-  block.load(offset, 4, b);
-  if (big_endian_) {
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-  }
-  return (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
 }
 
 int32_t ExifReader::read_s32(const BoundedBytes& block, uint64_t offset) const {
@@ -177,7 +173,9 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
   if (!block.contains(offset, 2)) return false;
   const uint32_t count = read_u16(block, offset);
   const uint64_t entries = uint64_t{offset} + 2;
-  if (!block.contains(entries, uint64_t{kEntrySize} * count)) return false;
+  const uint8_t* table = block.window(entries, uint64_t{kEntrySize} * count);
+  if (table == nullptr) return false;
+  const bool big_endian = big_endian_ != 0;
 
   // A thumbnail belongs to the directory whose own entries name both its offset and length.
   int64_t thumb_offset = 0;
@@ -185,15 +183,16 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
 
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t entry = entries + uint64_t{kEntrySize} * i;
-    const uint32_t tag = read_u16(block, entry);
-    const uint32_t format = read_u16(block, entry + 2);
-    const uint32_t elements = read_u32(block, entry + 4);
+    const uint8_t* fields = table + kEntrySize * i;
+    const uint32_t tag = u16_at(fields, big_endian);
+    const uint32_t format = u16_at(fields + 2, big_endian);
+    const uint32_t elements = u32_at(fields + 4, big_endian);
     if (format > kMaxFormat) return false;
 
     const uint64_t byte_count = uint64_t{elements} * kElementSize[format];
     uint64_t value_offset = entry + 8;
     if (byte_count > 4) {
-      value_offset = read_u32(block, entry + 8);
+      value_offset = u32_at(fields + 8, big_endian);
       if (!block.contains(value_offset, byte_count)) return false;
     }
 
@@ -387,8 +386,9 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
 // a space within positions 5 to 9.
 void ExifReader::apply_user_comment(BoundedBytes& block, uint64_t value_offset,
                                     uint64_t byte_count) {
-  for (uint64_t i = byte_count; i > 0 && block.byte_at(value_offset + i - 1) == ' '; --i) {
-    block.store(value_offset + i - 1, 0);
+  // The walk has checked that the value lies inside the block (or inside its entry).
+  if (uint8_t* value = block.window(value_offset, byte_count)) {
+    for (uint64_t i = byte_count; i > 0 && value[i - 1] == ' '; --i) value[i - 1] = 0;
   }
   char prefix[6] = {};
   block.copy_text(prefix, 0, value_offset, 5);

@@ -2,12 +2,14 @@
 // decodes the EXIF block (TIFF directories, GPS included) into an ImageMetadata record.
 //
 // All file bytes are read through BoundedBytes, which checks every offset and width against
-// the segment or TIFF block it lives in; nothing else touches them.
+// the segment or TIFF block it lives in, or through a window of it that it has checked; nothing
+// else touches them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "exif/image_metadata.h"
 
@@ -26,7 +28,14 @@ class BoundedBytes {
   uint8_t byte_at(uint64_t offset) const { return offset < size_ ? data_[offset] : 0; }
 
   // Copies `width` (at most 8) bytes from `offset` into `out`, zero-filling what lies past the end.
-  void load(uint64_t offset, uint32_t width, uint8_t* out) const;
+  // Inline: the decoder loads a few hundred 2- and 4-byte values per block, nearly all inside it.
+  void load(uint64_t offset, uint32_t width, uint8_t* out) const {
+    if (contains(offset, width)) {
+      std::memcpy(out, data_ + offset, width);
+    } else {
+      load_partial(offset, width, out);
+    }
+  }
 
   // Writes one byte; a write outside is ignored.
   void store(uint64_t offset, uint8_t value) {
@@ -43,12 +52,19 @@ class BoundedBytes {
     copy_text_raw(dest + dest_offset, offset, limit);
   }
 
+  // The bytes [offset, offset + width) when they lie wholly inside, else null: for loops over a
+  // range that has been checked once.
+  uint8_t* window(uint64_t offset, uint64_t width) const {
+    return contains(offset, width) ? data_ + offset : nullptr;
+  }
+
   // The address of `offset`, for pointers that the record keeps; null when it lies outside.
   const uint8_t* address_of(uint64_t offset) const {
     return offset < size_ ? data_ + offset : nullptr;
   }
 
  private:
+  void load_partial(uint64_t offset, uint32_t width, uint8_t* out) const;
   void copy_text_raw(char* dest, uint64_t offset, size_t limit) const;
 
   uint8_t* data_;
@@ -130,6 +146,22 @@ class ExifReader {
   int walk_depth_ = 0;
   int walks_left_ = 0;
 };
+
+// Inline: the directory walk reads a handful of these per entry.
+inline uint32_t ExifReader::read_u16(const BoundedBytes& block, uint64_t offset) const {
+  uint8_t b[2];
+  block.load(offset, 2, b);
+  return big_endian_ ? (b[0] << 8u) | b[1] : (b[1] << 8u) | b[0];
+}
+
+inline uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset) const {
+  uint8_t b[4];
+  block.load(offset, 4, b);
+  if (big_endian_) {
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  }
+  return (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
+}
 
 // Truncates toward zero into the signed 32-bit range, saturating at its ends; NaN gives 0.
 int32_t saturate_to_int32(double value);

@@ -33,8 +33,11 @@ ExifReader::ExifReader(ImageMetadata* metadata) : metadata_(metadata) {
 }
 
 ExifReader::~ExifReader() {
-  // All 32 slots: a segment cut short keeps its buffer beyond section_count.
-  for (JpegSection& section : sections_) std::free(section.data);
+  // All 32 slots: a segment cut short keeps its buffer beyond section_count. Most slots are
+  // empty, and free() of null is a call all the same.
+  for (JpegSection& section : sections_) {
+    if (section.data != nullptr) std::free(section.data);
+  }
   if (owns_metadata_) std::free(metadata_);
 }
 

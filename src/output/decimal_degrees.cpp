@@ -1,4 +1,7 @@
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "output/output.h"
 
@@ -12,13 +15,60 @@ float to_decimal_degrees(double degrees, double minutes, double seconds, const c
   return static_cast<float>(t);
 }
 
+size_t format_degrees(char (&text)[kDegreesTextSize], float value) {
+  const float magnitude = std::fabs(value);
+  if (!(magnitude < 2147483648.0f)) {
+    // Only damaged GPS values get here, and infinities and NaN: the library's own text.
+    const int length = std::snprintf(text, sizeof text, "%.6f", static_cast<double>(value));
+    return length < 0 ? 0 : static_cast<size_t>(length);
+  }
+  // The value is exactly mantissa × 2^exponent with a 24-bit mantissa, so millionths of it are
+  // a ratio of 64-bit integers, rounded here as the C library rounds "%.6f": to nearest, exact
+  // halves to the even neighbour.
+  int exponent = 0;
+  const float fraction = std::frexp(magnitude, &exponent);
+  const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 24));
+  exponent -= 24;
+  const uint64_t product = mantissa * 1000000;  // below 2^44
+  uint64_t millionths = 0;
+  if (exponent >= 0) {
+    millionths = product << exponent;  // the magnitude bound keeps exponent at 7 or less
+  } else if (exponent >= -45) {
+    const int shift = -exponent;
+    millionths = product >> shift;
+    const uint64_t rest = product & ((uint64_t{1} << shift) - 1);
+    const uint64_t half = uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (millionths & 1) != 0)) ++millionths;
+  }  // smaller magnitudes round to zero
+
+  char reversed[24];
+  size_t n = 0;
+  uint64_t rest = millionths;
+  for (int i = 0; i < 6; ++i, rest /= 10) reversed[n++] = static_cast<char>('0' + rest % 10);
+  reversed[n++] = '.';
+  do {
+    reversed[n++] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  size_t length = 0;
+  if (std::signbit(value)) text[length++] = '-';
+  while (n > 0) text[length++] = reversed[--n];
+  text[length] = '\0';
+  return length;
+}
+
 bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude) {
-  const int length = std::snprintf(key, sizeof key, "%3.6f,%3.6f", static_cast<double>(longitude),
-                                   static_cast<double>(latitude));
-  if (length < 0 || static_cast<size_t>(length) > kCoordinateKeyMax) {
+  char lon[kDegreesTextSize];
+  char lat[kDegreesTextSize];
+  const size_t lon_length = format_degrees(lon, longitude);
+  const size_t lat_length = format_degrees(lat, latitude);
+  if (lon_length + 1 + lat_length > kCoordinateKeyMax) {
     key[0] = '\0';
     return false;
   }
+  std::memcpy(key, lon, lon_length);
+  key[lon_length] = ',';
+  std::memcpy(key + lon_length + 1, lat, lat_length + 1);
   return true;
 }
 

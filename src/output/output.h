@@ -30,6 +30,12 @@ bool has_jpeg_extension(const char* name);
 // Degrees, minutes and seconds to signed decimal degrees, in single precision.
 float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference);
 
+// Room for any float printed with six decimals, sign and terminator included.
+constexpr size_t kDegreesTextSize = 48;
+
+// Writes `value` as "%.6f" would (exact halves rounded to even) and returns the length.
+size_t format_degrees(char (&text)[kDegreesTextSize], float value);
+
 // Formats "longitude,latitude" with six decimals into `key`. False, with `key` empty, when the
 // text would not fit (only damaged GPS values are that long).
 bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude);

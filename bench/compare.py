@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""Times pinreel against the floor (and ExifTool and Exiv2 when installed) on generated folders.
+
+Every tool runs as one process over the whole folder, warm page cache, the tools taking turns
+within each repetition so that the machine's drift hits them alike. For each folder size it
+prints the median wall time per photo and its ratio to the floor's (the median of the
+per-repetition ratios), the same for the CPU time (user + system, which a busy machine disturbs
+less), and the peak resident memory; then how time and memory grow with the folder.
+
+Run through bench/run.sh, which builds the programs first.
+"""
+
+import argparse
+import hashlib
+import os
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+PATTERN = "*.jp*g"
+
+
+def parse_args():
+    here = os.path.dirname(os.path.abspath(__file__))
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--bin", required=True, help="build folder holding pinreel and bench/")
+    p.add_argument("--out", default=os.path.join(here, "out"),
+                   help="where the folders of photos and the KML go (default: bench/out)")
+    p.add_argument("--sizes", default="1000,10000",
+                   help="comma-separated folder sizes (default: 1000,10000)")
+    p.add_argument("--large", action="store_true",
+                   help="add a 100,000-photo folder (about 5 GB on disk, mostly sparse)")
+    p.add_argument("--reps", type=int, default=15, help="repetitions per tool (default 15)")
+    p.add_argument("--peer-reps", type=int, default=3,
+                   help="repetitions for ExifTool and Exiv2 (default 3)")
+    p.add_argument("--no-peers", action="store_true", help="leave out ExifTool and Exiv2")
+    p.add_argument("--exiftool-max", type=int, default=10000,
+                   help="largest folder that ExifTool is timed on (default 10000; it takes "
+                        "about 5 ms a photo)")
+    p.add_argument("--markdown", help="also write the tables to this file (default: "
+                   "results.md in the --out folder)")
+    return p.parse_args()
+
+
+def source_digest(here):
+    h = hashlib.sha1()
+    for name in ("make_corpus.cpp", "../tests/support/exif_builder.cpp",
+                 "../tests/support/exif_builder.h"):
+        with open(os.path.join(here, name), "rb") as f:
+            h.update(f.read())
+    return h.hexdigest()
+
+
+def ensure_corpus(make_corpus, out, count, digest):
+    """Generates the folder unless one from the same generator is already there."""
+    folder = os.path.join(out, "photos-%d" % count)
+    stamp = folder + ".stamp"
+    want = "%d %s\n" % (count, digest)
+    if os.path.isdir(folder) and os.path.exists(stamp) and open(stamp).read() == want:
+        return folder
+    if os.path.exists(stamp):
+        os.remove(stamp)
+    shutil.rmtree(folder, ignore_errors=True)
+    print("generating %d photos in %s ..." % (count, folder), flush=True)
+    subprocess.run([make_corpus, folder, str(count)], check=True)
+    with open(stamp, "w") as f:
+        f.write(want)
+    return folder
+
+
+def raise_stack_limit():
+    # Exiv2 takes the names on its command line; a larger stack limit raises the kernel's limit
+    # on the size of the arguments (to 6 MB), enough for 100,000 names. Children inherit it.
+    soft, hard = resource.getrlimit(resource.RLIMIT_STACK)
+    want = 64 << 20
+    if soft != resource.RLIM_INFINITY and soft < want and (
+            hard == resource.RLIM_INFINITY or hard >= want):
+        resource.setrlimit(resource.RLIMIT_STACK, (want, hard))
+
+
+def run_once(timed, argv, cwd, stdout_path, ok_status=(0,)):
+    """Wall seconds, CPU seconds and peak RSS (KB) of one run, as the timing wrapper saw them."""
+    proc = subprocess.run([timed, stdout_path] + argv, cwd=cwd, stdout=subprocess.PIPE,
+                          check=True)
+    wall_ns, user_us, system_us, rss_kb, status = (int(x) for x in proc.stdout.split())
+    if status not in ok_status:
+        sys.exit("%s failed with status %d in %s" % (argv[0], status, cwd))
+    return wall_ns / 1e9, (user_us + system_us) / 1e6, rss_kb
+
+
+class Tool:
+    def __init__(self, name, argv, stdout=os.devnull, peer=False, ok_status=(0,)):
+        self.name, self.argv, self.stdout, self.peer = name, argv, stdout, peer
+        self.ok_status = ok_status
+        self.walls, self.cpus, self.rss = [], [], []
+
+
+def tools_for(args, folder, count, names):
+    pinreel = os.path.join(args.bin, "pinreel")
+    floor = os.path.join(args.bin, "bench", "floor")
+    kml = os.path.join(os.path.abspath(args.out), "bench.kml")
+    tools = [
+        Tool("pinreel CSV", [pinreel, PATTERN]),
+        Tool("pinreel KML", [pinreel, PATTERN, kml]),
+        Tool("pinreel -d", [pinreel, "-d", PATTERN]),
+        Tool("floor", [floor, PATTERN]),
+    ]
+    if not args.no_peers:
+        if shutil.which("exiv2"):
+            gps = ["GPSLatitudeRef", "GPSLatitude", "GPSLongitudeRef", "GPSLongitude",
+                   "GPSAltitudeRef", "GPSAltitude"]
+            argv = ["exiv2", "-PEkv"]
+            for tag in gps:
+                argv += ["-g", "Exif.GPSInfo." + tag]
+            # Exiv2 exits with 1 when a file lacks the tags asked for.
+            tools.append(Tool("Exiv2", argv + names, peer=True, ok_status=(0, 1)))
+        if shutil.which("exiftool") and count <= args.exiftool_max:
+            tools.append(Tool("ExifTool", ["exiftool", "-n", "-csv", "-GPSLatitude",
+                                           "-GPSLongitude", "-GPSAltitude", "."], peer=True))
+    return tools
+
+
+def measure(args, folder, count):
+    names = sorted(n for n in os.listdir(folder) if n.lower().endswith((".jpg", ".jpeg")))
+    tools = tools_for(args, folder, count, names)
+    timed = os.path.join(args.bin, "bench", "timed")
+    by_name = {t.name: t for t in tools}
+    # Warm the page cache and the programs: the floor and pinreel read the same bytes.
+    for t in tools[:4]:
+        run_once(timed, t.argv, folder, t.stdout, t.ok_status)
+    # A run over a small folder lasts a few tens of milliseconds, where one hiccup of a busy
+    # machine's scheduler weighs heavily: such folders get three times the repetitions.
+    reps = args.reps * 3 if count <= 2000 else args.reps
+    for rep in range(reps):
+        # Rotate the order so that no tool always follows the same one.
+        order = tools[rep % len(tools):] + tools[:rep % len(tools)]
+        for t in order:
+            if t.peer and rep >= args.peer_reps:
+                continue
+            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout, t.ok_status)
+            t.walls.append(wall)
+            t.cpus.append(cpu)
+            t.rss.append(rss)
+        print("  %d photos: repetition %d of %d done" % (count, rep + 1, reps),
+              file=sys.stderr, flush=True)
+    floor = by_name["floor"]
+    rows = []
+    for t in tools:
+        ratios = [w / floor.walls[i] for i, w in enumerate(t.walls)]
+        cpu_ratios = [c / floor.cpus[i] for i, c in enumerate(t.cpus)]
+        rows.append({
+            "tool": t.name,
+            "us": statistics.median(t.walls) / count * 1e6,
+            "cpu_us": statistics.median(t.cpus) / count * 1e6,
+            "ratio": statistics.median(ratios),
+            "cpu_ratio": statistics.median(cpu_ratios),
+            "rss_kb": max(t.rss),
+            "runs": len(t.walls),
+        })
+    return rows
+
+
+def table(count, rows):
+    lines = [
+        "%s photos" % format(count, ","),
+        "",
+        "| tool | µs per photo | ratio to floor | CPU µs per photo | CPU ratio | peak RSS | runs |",
+        "| --- | ---: | ---: | ---: | ---: | ---: | ---: |",
+    ]
+    for r in rows:
+        lines.append("| %s | %.1f | %.2f | %.1f | %.2f | %.2f MB | %d |" % (
+            r["tool"], r["us"], r["ratio"], r["cpu_us"], r["cpu_ratio"], r["rss_kb"] / 1024,
+            r["runs"]))
+    return lines
+
+
+def growth(results):
+    counts = sorted(results)
+    lo, hi = counts[0], counts[-1]
+    lines = [
+        "Growth from %s to %s photos (time is linear when the µs per photo stay level; the "
+        "smaller folders carry more of the start-up)" % (format(lo, ","), format(hi, ",")),
+        "",
+        "| tool | " + " | ".join("µs/photo at %s" % format(c, ",") for c in counts) +
+        " | total time %s / %s | peak RSS growth per photo |" % (format(hi, ","), format(lo, ",")),
+        "| --- | " + " | ".join("---:" for _ in counts) + " | ---: | ---: |",
+    ]
+    for row in results[lo]:
+        name = row["tool"]
+        cells = []
+        for c in counts:
+            match = [r for r in results[c] if r["tool"] == name]
+            cells.append("%.1f" % match[0]["us"] if match else "")
+        match = [r for r in results[hi] if r["tool"] == name]
+        if match:
+            total = "%.0f×" % (match[0]["us"] * hi / (row["us"] * lo))
+            grow = "%.1f B" % ((match[0]["rss_kb"] - row["rss_kb"]) * 1024 / (hi - lo))
+        else:
+            total = grow = ""
+        lines.append("| %s | %s | %s | %s |" % (name, " | ".join(cells), total, grow))
+    return lines
+
+
+def main():
+    args = parse_args()
+    raise_stack_limit()
+    here = os.path.dirname(os.path.abspath(__file__))
+    os.makedirs(args.out, exist_ok=True)
+    sizes = [int(s) for s in args.sizes.split(",") if s]
+    if args.large and 100000 not in sizes:
+        sizes.append(100000)
+    digest = source_digest(here)
+    make_corpus = os.path.join(args.bin, "bench", "make_corpus")
+    folders = {n: ensure_corpus(make_corpus, args.out, n, digest) for n in sizes}
+
+    results = {}
+    report = []
+    for n in sizes:
+        results[n] = measure(args, folders[n], n)
+        lines = table(n, results[n])
+        print("\n".join(lines) + "\n", flush=True)
+        report += lines + [""]
+    if len(sizes) > 1:
+        lines = growth(results)
+        print("\n".join(lines))
+        report += lines
+    with open(args.markdown or os.path.join(args.out, "results.md"), "w") as f:
+        f.write("\n".join(report) + "\n")
+
+
+if __name__ == "__main__":
+    main()

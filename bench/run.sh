@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The benchmark in one command: builds pinreel (release) and the benchmark tools, generates the
+# folders of photos on first use (under bench/out/, which git ignores), and prints the tables.
+#
+#   bench/run.sh                 1,000 and 10,000 photos, with ExifTool and Exiv2 if installed
+#   bench/run.sh --large         also 100,000 photos (about 5 GB on disk, mostly sparse)
+#   bench/run.sh --help          every option
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build/bench"
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPINREEL_BUILD_TESTS=OFF \
+  -DPINREEL_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+exec python3 "$root/bench/compare.py" --bin "$build" "$@"
