@@ -26,17 +26,6 @@ constexpr uint32_t kElementSize[kMaxFormat + 1] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
 // ln 2 as the formulas for shutter speed and aperture take it: rounded to single precision.
 const double kLn2 = static_cast<double>(static_cast<float>(std::log(2.0)));
 
-// Entry fields, from a directory table that has been checked as a whole.
-uint32_t u16_at(const uint8_t* p, bool big_endian) {
-  return big_endian ? (p[0] << 8u) | p[1] : (p[1] << 8u) | p[0];
-}
-
-uint32_t u32_at(const uint8_t* p, bool big_endian) {
-  return big_endian
-             ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
-             : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-}
-
 float to_single(double value) {
   return static_cast<float>(value);
 }
@@ -184,15 +173,15 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t entry = entries + uint64_t{kEntrySize} * i;
     const uint8_t* fields = table + kEntrySize * i;
-    const uint32_t tag = u16_at(fields, big_endian);
-    const uint32_t format = u16_at(fields + 2, big_endian);
-    const uint32_t elements = u32_at(fields + 4, big_endian);
+    const uint32_t tag = decode_u16(fields, big_endian);
+    const uint32_t format = decode_u16(fields + 2, big_endian);
+    const uint32_t elements = decode_u32(fields + 4, big_endian);
     if (format > kMaxFormat) return false;
 
     const uint64_t byte_count = uint64_t{elements} * kElementSize[format];
     uint64_t value_offset = entry + 8;
     if (byte_count > 4) {
-      value_offset = u32_at(fields + 8, big_endian);
+      value_offset = decode_u32(fields + 8, big_endian);
       if (!block.contains(value_offset, byte_count)) return false;
     }
 

@@ -147,20 +147,28 @@ class ExifReader {
   int walks_left_ = 0;
 };
 
+// Two and four bytes in the given order, from bytes already checked to lie inside their block.
+inline uint32_t decode_u16(const uint8_t* p, bool big_endian) {
+  return big_endian ? (p[0] << 8u) | p[1] : (p[1] << 8u) | p[0];
+}
+
+inline uint32_t decode_u32(const uint8_t* p, bool big_endian) {
+  return big_endian
+             ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
+             : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
 // Inline: the directory walk reads a handful of these per entry.
 inline uint32_t ExifReader::read_u16(const BoundedBytes& block, uint64_t offset) const {
   uint8_t b[2];
   block.load(offset, 2, b);
-  return big_endian_ ? (b[0] << 8u) | b[1] : (b[1] << 8u) | b[0];
+  return decode_u16(b, big_endian_ != 0);
 }
 
 inline uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset) const {
   uint8_t b[4];
   block.load(offset, 4, b);
-  if (big_endian_) {
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-  }
-  return (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
+  return decode_u32(b, big_endian_ != 0);
 }
 
 // Truncates toward zero into the signed 32-bit range, saturating at its ends; NaN gives 0.
