@@ -41,20 +41,26 @@ size_t format_degrees(char (&text)[kDegreesTextSize], float value) {
     if (rest > half || (rest == half && (millionths & 1) != 0)) ++millionths;
   }  // smaller magnitudes round to zero
 
-  char reversed[24];
-  size_t n = 0;
-  uint64_t rest = millionths;
-  for (int i = 0; i < 6; ++i, rest /= 10) reversed[n++] = static_cast<char>('0' + rest % 10);
-  reversed[n++] = '.';
+  char* end = text;
+  if (std::signbit(value)) *end++ = '-';
+  end = append_decimal(end, millionths / 1000000);
+  *end++ = '.';
+  uint64_t decimals = millionths % 1000000;
+  for (int i = 5; i >= 0; --i, decimals /= 10) end[i] = static_cast<char>('0' + decimals % 10);
+  end += 6;
+  *end = '\0';
+  return static_cast<size_t>(end - text);
+}
+
+char* append_decimal(char* out, uint64_t value) {
+  char reversed[20];
+  int n = 0;
   do {
-    reversed[n++] = static_cast<char>('0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  size_t length = 0;
-  if (std::signbit(value)) text[length++] = '-';
-  while (n > 0) text[length++] = reversed[--n];
-  text[length] = '\0';
-  return length;
+    reversed[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) *out++ = reversed[--n];
+  return out;
 }
 
 bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,9 @@ constexpr size_t kDegreesTextSize = 48;
 
 // Writes `value` as "%.6f" would (exact halves rounded to even) and returns the length.
 size_t format_degrees(char (&text)[kDegreesTextSize], float value);
+
+// Writes the decimal digits of `value` at `out` and returns the end; no terminator.
+char* append_decimal(char* out, uint64_t value);
 
 // Formats "longitude,latitude" with six decimals into `key`. False, with `key` empty, when the
 // text would not fit (only damaged GPS values are that long).

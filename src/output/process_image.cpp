@@ -17,18 +17,6 @@ namespace {
 // start of scan, smaller ones make more read calls.
 constexpr size_t kStreamBufferSize = 16 * 1024;
 
-// Appends the decimal digits of `value` at `out`; returns the end.
-char* append_decimal(char* out, uint64_t value) {
-  char reversed[20];
-  int n = 0;
-  do {
-    reversed[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) *out++ = reversed[--n];
-  return out;
-}
-
 // The fields after the name are put together here and written in one call: the C library's
 // formatted printing of reals was the largest cost of a CSV line.
 void write_csv_line(FILE* out, const char* name, const ImageMetadata& m, float latitude,
