@@ -263,6 +263,74 @@ TEST(DirSearch, DirectoryPartEndsAtTheLastSeparator) {
   EXPECT_EQ(search.directory(), "");
 }
 
+// A slow but plain statement of the wildcards, to hold the matcher to.
+bool reference_match(const char* pattern, const char* name) {
+  if (*pattern == '\0') return *name == '\0';
+  if (*pattern == '*') {
+    return reference_match(pattern + 1, name) ||
+           (*name != '\0' && reference_match(pattern, name + 1));
+  }
+  const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return *name != '\0' && (*pattern == '?' || fold(*pattern) == fold(*name)) &&
+         reference_match(pattern + 1, name + 1);
+}
+
+// Every string over `alphabet` up to `max_length` bytes.
+std::vector<std::string> all_strings(const std::string& alphabet, size_t max_length) {
+  std::vector<std::string> out = {""};
+  for (size_t begin = 0; out.back().size() < max_length;) {
+    const size_t end = out.size();
+    for (size_t i = begin; i < end; ++i) {
+      for (char c : alphabet) out.push_back(out[i] + c);
+    }
+    begin = end;
+  }
+  return out;
+}
+
+TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
+  EXPECT_TRUE(matches_name_pattern("*.jpg", "IMG_0001.JPG"));
+  EXPECT_TRUE(matches_name_pattern("*.jpg", ".jpg"));
+  EXPECT_TRUE(matches_name_pattern("IMG[1].jpg", "img[1].JPG"));
+  EXPECT_FALSE(matches_name_pattern("IMG[1].jpg", "IMG1.jpg"));
+  EXPECT_TRUE(matches_name_pattern("a\\*", "a\\b"));
+  EXPECT_FALSE(matches_name_pattern("a\\*", "a*"));
+  EXPECT_FALSE(matches_name_pattern("\xC9*", "\xE9.jpg"));  // only ASCII letters fold
+  EXPECT_FALSE(matches_name_pattern("", "a"));
+
+  // Patterns that need the matcher to go back after a partial match, checked exhaustively.
+  const std::vector<std::string> patterns = all_strings("aA*?", 5);
+  const std::vector<std::string> names = all_strings("abA", 5);
+  int differences = 0;
+  for (const std::string& p : patterns) {
+    for (const std::string& n : names) {
+      differences +=
+          matches_name_pattern(p.c_str(), n.c_str()) != reference_match(p.c_str(), n.c_str());
+    }
+  }
+  EXPECT_EQ(differences, 0);
+}
+
+TEST_F(Cli, NamesWithBracketsAndLiteralNames) {
+  write("IMG[1].jpg", photo(&kLondon));
+  EXPECT_EQ(run({"*[1].JPG"}).out, text_stream("IMG[1].jpg,51.507332,-0.127667,+35\n"));
+  run({"IMG[1].jpg", "one.kml"});
+  EXPECT_EQ(line_count(read_file(path("one.kml"))), 52u);
+
+  // A name without wildcards means the entry spelled so, not its case variants as well; on
+  // Windows the two names are one file.
+  if (!platform::kWindows) {
+    write("PHOTO.JPG", photo(&kSydney));
+    write("photo.jpg", photo(&kDeadSea));
+    run({"photo.jpg", "one.kml"});
+    const std::string kml = read_file(path("one.kml"));
+    EXPECT_EQ(line_count(kml), 52u);
+    EXPECT_NE(kml.find("<name>photo.jpg</name>"), std::string::npos);
+    run({"Photo.jpg", "two.kml"});
+    EXPECT_EQ(line_count(read_file(path("two.kml"))), 62u);
+  }
+}
+
 TEST_F(Cli, RefusesToOverwriteAPhotoWithKml) {
   write_album();
   const Bytes before = photo(&kSydney);
