@@ -220,6 +220,7 @@ TEST(Kml, NamesBecomeWellFormedUtf8Text) {
   };
   EXPECT_EQ(xml("a&b<c>\"d'.jpg"), "a&amp;b&lt;c&gt;&quot;d&apos;.jpg");
   EXPECT_EQ(xml("caf\xC3\xA9 \xF0\x9D\x84\x9E\tok"), "caf\xC3\xA9 \xF0\x9D\x84\x9E\tok");
+  EXPECT_EQ(xml("a\r\nb"), "a&#13;\nb");
   const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_EQ(xml("caf\xE9.jpg"), "caf" + fffd + ".jpg");           // Latin-1 byte
   EXPECT_EQ(xml("\xE2\x82&"), fffd + fffd + "&amp;");             // cut sequence

@@ -61,6 +61,8 @@ const char* xml_entity(uint32_t code_point) {
       return "&quot;";
     case '\'':
       return "&apos;";
+    case '\r':  // a raw CR would read back as a line feed
+      return "&#13;";
     default:
       return nullptr;
   }
