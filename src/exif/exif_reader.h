@@ -1,9 +1,9 @@
 // The image metadata reader: walks a JPEG stream's marker segments up to the start of scan and
 // decodes the EXIF block (TIFF directories, GPS included) into an ImageMetadata record.
 //
-// All file bytes are read through BoundedBytes, which checks every offset and width against
-// the segment or TIFF block it lives in, or through a window of it that it has checked; nothing
-// else touches them.
+// Every byte of a TIFF block is read through BoundedBytes, which checks each offset and width
+// against the block, or through a window of it that it has checked. The few fixed-position reads
+// of a segment's own bytes (frame header, comment, signatures) check the segment's size first.
 #pragma once
 
 #include <cstddef>
@@ -35,11 +35,6 @@ class BoundedBytes {
     } else {
       load_partial(offset, width, out);
     }
-  }
-
-  // Writes one byte; a write outside is ignored.
-  void store(uint64_t offset, uint8_t value) {
-    if (offset < size_) data_[offset] = value;
   }
 
   // Copies bytes into `dest` until a zero byte or `limit` bytes (limit < N); when a zero byte ends
