@@ -1,35 +1,28 @@
 // The floor: what any header-only reader of a folder of JPEG photos pays, and nothing more.
 //
-// It visits the folder as pinreel does (one listing, names matched ignoring case, sorted, the
-// JPEG extension checked) and, for each photo, opens a stdio stream with the same buffer, walks
-// the marker segments up to the start of scan reading markers and lengths byte by byte and each
-// payload in one block read into one reused buffer, and closes the stream. It decodes nothing,
-// allocates nothing per photo and writes nothing.
+// It visits the folder with pinreel's own directory search (one listing, the same matching,
+// sorted) and extension test, and, for each photo, opens a stdio stream with the same buffer,
+// walks the marker segments up to the start of scan reading markers and lengths byte by byte
+// and each payload in one block read into one reused buffer, and closes the stream. It decodes
+// nothing, allocates nothing per photo and writes nothing.
 //
 // Payloads are read rather than passed over with fseek: glibc's fseek asks the kernel for the
 // position (an lseek) and often refills the buffer, so skipping costs more than copying.
 //
 // usage: floor [-b BUFFER_BYTES] PATTERN
 //   -b  stdio buffer size (default: pinreel's, 16384)
-#include <dirent.h>
-#include <fnmatch.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
+
+#include "cli/cli.h"
+#include "output/output.h"
 
 namespace {
 
 constexpr size_t kDefaultBufferSize = 16 * 1024;
-
-bool has_jpeg_extension(const char* name) {
-  const char* dot = std::strrchr(name, '.');
-  return dot != nullptr && (strcasecmp(dot, ".jpg") == 0 || strcasecmp(dot, ".jpeg") == 0);
-}
 
 uint8_t payload[65536];
 
@@ -72,38 +65,23 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const char* slash = std::strrchr(pattern, '/');
-  const std::string directory(pattern, slash != nullptr ? slash + 1 - pattern : 0);
-  const char* name_pattern = slash != nullptr ? slash + 1 : pattern;
-
-  std::vector<char> names;
-  std::vector<uint32_t> offsets;
-  DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
-  if (dir == nullptr) return 1;
-  while (const dirent* entry = readdir(dir)) {
-    if (fnmatch(name_pattern, entry->d_name, FNM_CASEFOLD) != 0) continue;
-    offsets.push_back(static_cast<uint32_t>(names.size()));
-    names.insert(names.end(), entry->d_name, entry->d_name + std::strlen(entry->d_name) + 1);
-  }
-  closedir(dir);
-  const char* base = names.data();
-  std::sort(offsets.begin(), offsets.end(),
-            [base](uint32_t a, uint32_t b) { return std::strcmp(base + a, base + b) < 0; });
-
   char* buffer = static_cast<char*>(std::malloc(buffer_size));
   if (buffer == nullptr) return 1;
-  std::string path = directory;
-  for (uint32_t offset : offsets) {
-    const char* name = base + offset;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    if (!has_jpeg_extension(name)) continue;
-    path.resize(directory.size());
-    path += name;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) continue;
-    std::setvbuf(f, buffer, _IOFBF, buffer_size);
-    walk(f);
-    std::fclose(f);
+  DirSearch search;
+  if (search.start(pattern)) {
+    std::string path = search.directory();
+    const size_t directory_length = path.size();
+    while (const char* name = search.next()) {
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      if (!has_jpeg_extension(name)) continue;
+      path.resize(directory_length);
+      path += name;
+      FILE* f = std::fopen(path.c_str(), "rb");
+      if (f == nullptr) continue;
+      std::setvbuf(f, buffer, _IOFBF, buffer_size);
+      walk(f);
+      std::fclose(f);
+    }
   }
   std::free(buffer);
   return 0;
