@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "cli/cli.h"
 #include "output/output.h"
@@ -69,14 +68,11 @@ int main(int argc, char** argv) {
   if (buffer == nullptr) return 1;
   DirSearch search;
   if (search.start(pattern)) {
-    std::string path = search.directory();
-    const size_t directory_length = path.size();
-    while (const char* name = search.next()) {
-      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    const char* name;
+    const char* path;
+    while (search.next_entry(name, path)) {
       if (!has_jpeg_extension(name)) continue;
-      path.resize(directory_length);
-      path += name;
-      FILE* f = std::fopen(path.c_str(), "rb");
+      FILE* f = std::fopen(path, "rb");
       if (f == nullptr) continue;
       std::setvbuf(f, buffer, _IOFBF, buffer_size);
       walk(f);

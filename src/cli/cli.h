@@ -29,10 +29,10 @@ class DirSearch {
  public:
   // False when the directory cannot be listed or nothing matches.
   bool start(const char* pattern);
-  // The next bare entry name, or null when there are no more.
-  const char* next();
-  // The pattern's directory part, separator included ("" for the working directory): prefix it
-  // to an entry name to open the entry.
+  // The next entry other than "." and "..": its bare name, and the path to open it by (inside
+  // the pattern's directory). Both stay valid until the next call. False when there are no more.
+  bool next_entry(const char*& name, const char*& path);
+  // The pattern's directory part, separator included ("" for the working directory).
   const std::string& directory() const { return directory_; }
 
  private:
@@ -41,6 +41,7 @@ class DirSearch {
   void add_name(const char* name, size_t length);
 
   std::string directory_;
+  std::string path_;               // directory_ + the current name, its capacity reused
   std::vector<char> names_;        // NUL-terminated names, back to back
   std::vector<uint32_t> offsets_;  // start of each name in names_, sorted by name
   size_t position_ = 0;

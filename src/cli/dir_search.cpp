@@ -61,9 +61,19 @@ bool DirSearch::start(const char* pattern) {
   return !offsets_.empty();
 }
 
-const char* DirSearch::next() {
-  if (position_ >= offsets_.size()) return nullptr;
-  return names_.data() + offsets_[position_++];
+bool DirSearch::next_entry(const char*& name, const char*& path) {
+  while (position_ < offsets_.size()) {
+    const char* entry = names_.data() + offsets_[position_++];
+    if (std::strcmp(entry, ".") == 0 || std::strcmp(entry, "..") == 0) continue;
+    name = entry;
+    path = entry;
+    if (!directory_.empty()) {
+      path_.assign(directory_).append(entry);
+      path = path_.c_str();
+    }
+    return true;
+  }
+  return false;
 }
 
 void DirSearch::add_name(const char* name, size_t length) {

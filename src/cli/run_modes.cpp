@@ -77,21 +77,12 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
   }
   if (dedup) duplicate_table = string_table_create(16);
 
+  // Entries are opened inside the pattern's directory but named bare in the output.
   DirSearch search;
   if (search.start(pattern)) {
-    // Entries are opened inside the pattern's directory but named bare in the output.
-    std::string path = search.directory();
-    const size_t directory_length = path.size();
-    while (const char* name = search.next()) {
-      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      const char* open_path = name;
-      if (directory_length != 0) {
-        path.resize(directory_length);
-        path += name;
-        open_path = path.c_str();
-      }
-      process_image(open_path, name, kml);
-    }
+    const char* name;
+    const char* path;
+    while (search.next_entry(name, path)) process_image(path, name, kml);
   }
 
   string_table_destroy(duplicate_table, release_value);
