@@ -17,10 +17,12 @@ void print_usage();
 // exit status.
 int run_batch(const char* pattern, const char* output, bool dedup);
 
-// True when `name` matches `pattern`, where '*' stands for any run of bytes (a leading dot
-// included) and '?' for one byte, and ASCII letters match either case: the Windows search's
-// wildcards. Every other byte, '[' and '\\' among them, stands for itself.
+#ifndef _WIN32
+// True when `name` matches `pattern` as the Windows search matches: '*' stands for any run of
+// bytes (a leading dot included), '?' for one byte, ASCII letters match either case, and every
+// other byte, '[' and '\' among them, stands for itself.
 bool matches_name_pattern(const char* pattern, const char* name);
+#endif
 
 // The platform's directory search. The entries of the pattern's directory whose names match its
 // last component (ASCII letter case ignored, '*' also matching a leading dot) are collected and

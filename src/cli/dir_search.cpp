@@ -15,33 +15,7 @@ bool is_separator(char c) {
 #endif
 }
 
-char fold(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
-
-// Greedy, going back only to the last '*': time bounded by the product of the two lengths.
-bool matches_name_pattern(const char* pattern, const char* name) {
-  const char* star = nullptr;  // the last '*' seen, and the name position it resumes from
-  const char* resume = nullptr;
-  while (*name != '\0') {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern != '\0' && (*pattern == '?' || fold(*pattern) == fold(*name))) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
 
 bool DirSearch::start(const char* pattern) {
   names_.clear();

@@ -1,17 +1,44 @@
 #ifndef _WIN32
 
 #include <dirent.h>
+#include <fnmatch.h>
 
 #include <cstring>
+#include <string>
 
 #include "cli/cli.h"
 
-// Matches like the Windows search. A name without wildcards names one entry: the one spelled
-// exactly so, when there is one, rather than every entry that differs from it only in case.
+namespace {
+
+constexpr int kMatchFlags = FNM_CASEFOLD | FNM_NOESCAPE;
+
+// fnmatch reads '[' as the start of a character set and '\' as an escape, where the Windows
+// search takes both as themselves: each '[' becomes the set "[[]", and escapes are off.
+std::string windows_wildcards(const char* pattern) {
+  std::string out;
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    if (*p == '[') {
+      out += "[[]";
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool matches_name_pattern(const char* pattern, const char* name) {
+  return fnmatch(windows_wildcards(pattern).c_str(), name, kMatchFlags) == 0;
+}
+
+// A name without wildcards names one entry: the one spelled exactly so, when there is one,
+// rather than every entry that differs from it only in case.
 bool DirSearch::list_entries(const char* directory, const char* name_pattern) {
   DIR* dir = opendir(directory[0] != '\0' ? directory : ".");
   if (dir == nullptr) return false;
   const bool literal = std::strpbrk(name_pattern, "*?") == nullptr;
+  const std::string pattern = windows_wildcards(name_pattern);
   while (const dirent* entry = readdir(dir)) {
     if (literal && std::strcmp(name_pattern, entry->d_name) == 0) {
       names_.clear();
@@ -19,7 +46,7 @@ bool DirSearch::list_entries(const char* directory, const char* name_pattern) {
       add_name(entry->d_name, std::strlen(entry->d_name));
       break;
     }
-    if (matches_name_pattern(name_pattern, entry->d_name)) {
+    if (fnmatch(pattern.c_str(), entry->d_name, kMatchFlags) == 0) {
       add_name(entry->d_name, std::strlen(entry->d_name));
     }
   }
