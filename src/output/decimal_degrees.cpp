@@ -63,19 +63,26 @@ char* append_decimal(char* out, uint64_t value) {
   return out;
 }
 
-bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude) {
-  char lon[kDegreesTextSize];
-  char lat[kDegreesTextSize];
-  const size_t lon_length = format_degrees(lon, longitude);
-  const size_t lat_length = format_degrees(lat, latitude);
-  if (lon_length + 1 + lat_length > kCoordinateKeyMax) {
+DegreesText degrees_text(float value) {
+  DegreesText degrees;
+  degrees.length = format_degrees(degrees.text, value);
+  return degrees;
+}
+
+bool join_coordinate_key(char (&key)[kCoordinateKeyMax + 1], const DegreesText& longitude,
+                         const DegreesText& latitude) {
+  if (longitude.length + 1 + latitude.length > kCoordinateKeyMax) {
     key[0] = '\0';
     return false;
   }
-  std::memcpy(key, lon, lon_length);
-  key[lon_length] = ',';
-  std::memcpy(key + lon_length + 1, lat, lat_length + 1);
+  std::memcpy(key, longitude.text, longitude.length);
+  key[longitude.length] = ',';
+  std::memcpy(key + longitude.length + 1, latitude.text, latitude.length + 1);
   return true;
+}
+
+bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude) {
+  return join_coordinate_key(key, degrees_text(longitude), degrees_text(latitude));
 }
 
 bool has_jpeg_extension(const char* name) {

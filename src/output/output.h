@@ -40,8 +40,19 @@ size_t format_degrees(char (&text)[kDegreesTextSize], float value);
 // Writes the decimal digits of `value` at `out` and returns the end; no terminator.
 char* append_decimal(char* out, uint64_t value);
 
-// Formats "longitude,latitude" with six decimals into `key`. False, with `key` empty, when the
-// text would not fit (only damaged GPS values are that long).
+// A coordinate as format_degrees writes it.
+struct DegreesText {
+  char text[kDegreesTextSize];
+  size_t length;
+};
+
+DegreesText degrees_text(float value);
+
+// Joins "longitude,latitude" into `key`. False, with `key` empty, when the text would not fit
+// (only damaged GPS values are that long).
+bool join_coordinate_key(char (&key)[kCoordinateKeyMax + 1], const DegreesText& longitude,
+                         const DegreesText& latitude);
+// The same from the values, each formatted with six decimals.
 bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude);
 
 // A file name as one CSV field: quoted with doubled quotes when it holds a comma, a quote, CR or

@@ -19,22 +19,18 @@ constexpr size_t kStreamBufferSize = 16 * 1024;
 
 // The fields after the name are put together here and written in one call: the C library's
 // formatted printing of reals was the largest cost of a CSV line.
-void write_csv_line(FILE* out, const char* name, const ImageMetadata& m, float latitude,
-                    float longitude) {
+void write_csv_line(FILE* out, const char* name, const ImageMetadata& m,
+                    const DegreesText& latitude, const DegreesText& longitude) {
   write_csv_name(out, name);
   char line[2 * kDegreesTextSize + 32];
   char* end = line;
-  char number[kDegreesTextSize];
-  *end++ = ',';
-  size_t length = format_degrees(number, latitude);
-  std::memcpy(end, number, length);
-  end += length;
-  if (m.gps_longitude_ref[0] != '\0') {
+  const auto append_degrees = [&end](const DegreesText& degrees) {
     *end++ = ',';
-    length = format_degrees(number, longitude);
-    std::memcpy(end, number, length);
-    end += length;
-  }
+    std::memcpy(end, degrees.text, degrees.length);
+    end += degrees.length;
+  };
+  append_degrees(latitude);
+  if (m.gps_longitude_ref[0] != '\0') append_degrees(longitude);
   if (m.gps_altitude_ref != 0 || m.gps_altitude != 0) {
     // Only damaged files store a negative altitude: its sign turns the reference around.
     const int64_t altitude = m.gps_altitude;
@@ -50,21 +46,22 @@ void write_csv_line(FILE* out, const char* name, const ImageMetadata& m, float l
 }  // namespace
 
 void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv) {
-  if (!m.has_exif) return;
-  const bool has_latitude = m.gps_latitude_ref[0] != '\0';
+  // A photograph without a latitude reference writes nothing at all.
+  if (!m.has_exif || m.gps_latitude_ref[0] == '\0') return;
   const bool has_longitude = m.gps_longitude_ref[0] != '\0';
-  const float latitude = has_latitude ? to_decimal_degrees(m.gps_latitude[0], m.gps_latitude[1],
-                                                           m.gps_latitude[2], m.gps_latitude_ref)
-                                      : 0.0f;
-  const float longitude = has_longitude
-                              ? to_decimal_degrees(m.gps_longitude[0], m.gps_longitude[1],
-                                                   m.gps_longitude[2], m.gps_longitude_ref)
-                              : 0.0f;
+  // Each coordinate is printed once: the CSV line and the key share the text.
+  const DegreesText latitude = degrees_text(to_decimal_degrees(
+      m.gps_latitude[0], m.gps_latitude[1], m.gps_latitude[2], m.gps_latitude_ref));
+  DegreesText longitude = {};
+  if (has_longitude) {
+    longitude = degrees_text(to_decimal_degrees(m.gps_longitude[0], m.gps_longitude[1],
+                                                m.gps_longitude[2], m.gps_longitude_ref));
+  }
 
   // CSV output without a duplicate table never uses the key, so it is not formed there.
   char key[kCoordinateKeyMax + 1] = "";
-  const bool has_key = has_latitude && has_longitude && (kml != nullptr || duplicate_table) &&
-                       format_coordinate_key(key, longitude, latitude);
+  const bool has_key = has_longitude && (kml != nullptr || duplicate_table != nullptr) &&
+                       join_coordinate_key(key, longitude, latitude);
 
   if (has_key && duplicate_table != nullptr) {
     if (string_table_lookup(duplicate_table, key) != nullptr) return;
@@ -76,8 +73,7 @@ void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv)
   }
 
   if (kml == nullptr) {
-    // A photograph without a latitude reference writes nothing at all.
-    if (has_latitude) write_csv_line(csv, name, m, latitude, longitude);
+    write_csv_line(csv, name, m, latitude, longitude);
   } else if (has_key) {
     write_placemark(kml, name, key);
   }
