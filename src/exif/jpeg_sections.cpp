@@ -128,7 +128,8 @@ void ExifReader::process_sof(const uint8_t* section, int32_t size, int marker) {
 
 // COM text: CR LF pairs become LF, other control bytes (but tab) become '?'.
 void ExifReader::process_comment(const uint8_t* section, int32_t size) {
-  char text[kCommentLimit];
+  char* text = metadata_->comment;
+  static_assert(sizeof metadata_->comment >= kCommentLimit - 1, "room for the text and its end");
   const int32_t limit = size < kCommentLimit ? size : kCommentLimit;
   int32_t length = 0;
   for (int32_t i = 2; i < limit; ++i) {
@@ -142,5 +143,4 @@ void ExifReader::process_comment(const uint8_t* section, int32_t size) {
     }
   }
   text[length] = '\0';
-  std::memcpy(metadata_->comment, text, static_cast<size_t>(length) + 1);
 }
