@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
   if (search.start(pattern)) {
     const char* name;
     const char* path;
-    while (search.next_entry(name, path)) {
+    EntryType type;
+    while (search.next_entry(name, path, type)) {
       if (!has_jpeg_extension(name)) continue;
       FILE* f = std::fopen(path, "rb");
       if (f == nullptr) continue;

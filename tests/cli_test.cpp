@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "cli/cli.h"
 #include "support/exif_builder.h"
 #include "support/platform.h"
@@ -167,9 +171,9 @@ TEST_F(Cli, SingleFileModeAndItsOptions) {
   EXPECT_EQ(run({"-d", "london.jpg"}).out, kLondonLine);
   EXPECT_EQ(run({"DEADSEA.JPG"}).out, text_stream("DEADSEA.JPG,31.559999,35.480000,-430\n"));
   EXPECT_EQ(run({"sydney.jpeg"}).out, text_stream("sydney.jpeg,-33.859798,151.209198\n"));
-  EXPECT_EQ(run({"london?jpg"}).status, 0);  // '?' alone means a literal name
+  EXPECT_EQ(run({"london?jpg"}).status, 1);  // '?' alone means a literal name
 
-  for (const char* quiet : {"no-gps.jpg", "broken.jpg", "notes.txt", "missing.txt"}) {
+  for (const char* quiet : {"no-gps.jpg", "broken.jpg"}) {
     const Outcome r = run({quiet});
     EXPECT_EQ(r.status, 0) << quiet;
     EXPECT_EQ(r.out + r.err, "") << quiet;
@@ -177,17 +181,49 @@ TEST_F(Cli, SingleFileModeAndItsOptions) {
 }
 
 TEST_F(Cli, SingleFileThatCannotBeReadFails) {
+  write_album();
   mkdir_in("folder.jpg");
-  Outcome r = run({"missing.jpg"});
+  const auto fails = [&](const std::string& name, const std::string& reason) {
+    const Outcome r = run({name});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_EQ(r.err, text_stream("pinreel: cannot read '" + name + "': " + reason + "\n"));
+  };
+  fails("missing.jpg", std::strerror(ENOENT));
+  fails("folder.jpg", "not a regular file");
+  fails("notes.txt", "not a .jpg or .jpeg file");
+  fails("missing.tif", "not a .jpg or .jpeg file");
+#ifndef _WIN32
+  // Opening a FIFO for reading would wait for a writer for ever.
+  ASSERT_EQ(mkfifo(path("pipe.jpg").c_str(), 0644), 0);
+  fails("pipe.jpg", "not a regular file");
+#endif
+}
+
+// Entries that cannot be read are reported and the run goes on; entries that are not files are
+// passed over without a word.
+TEST_F(Cli, BatchReportsUnreadablePhotosAndGoesOn) {
+  write("london.jpg", photo(&kLondon));
+  mkdir_in("folder.jpg");
+  std::error_code error;
+  std::filesystem::create_symlink("nowhere.jpg", path("gone.jpg"), error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(path("pipe.jpg").c_str(), 0644), 0);
+#endif
+  Outcome r = run({"*.jpg"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, text_stream("pinreel: cannot read 'missing.jpg': " +
-                               std::string(std::strerror(ENOENT)) + "\n"));
-  r = run({"folder.jpg"});
+  EXPECT_EQ(r.out, kLondonLine);
+  EXPECT_EQ(
+      r.err,
+      text_stream("pinreel: cannot read 'gone.jpg': " + std::string(std::strerror(ENOENT)) + "\n"));
+  r = run({"*.jpg", "map.kml"});  // the map is still written
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            text_stream("pinreel: cannot read 'folder.jpg': " +
-                        std::string(std::strerror(platform::directory_open_error())) + "\n"));
+  EXPECT_EQ(line_count(read_file(path("map.kml"))), 52u);
+  std::filesystem::remove(path("gone.jpg"));
+  r = run({"*.jpg"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, kLondonLine);
 }
 
 // The pattern reaches the program unexpanded: the start-up code globs nothing, even on Windows.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "output/output.h"
+
 // Exit statuses.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // an input or output could not be read or written
@@ -31,20 +33,21 @@ class DirSearch {
  public:
   // False when the directory cannot be listed or nothing matches.
   bool start(const char* pattern);
-  // The next entry other than "." and "..": its bare name, and the path to open it by (inside
-  // the pattern's directory). Both stay valid until the next call. False when there are no more.
-  bool next_entry(const char*& name, const char*& path);
+  // The next entry other than "." and "..": its bare name, the path to open it by (inside the
+  // pattern's directory) and what the listing says of its type. The texts stay valid until the
+  // next call. False when there are no more.
+  bool next_entry(const char*& name, const char*& path, EntryType& type);
   // The pattern's directory part, separator included ("" for the working directory).
   const std::string& directory() const { return directory_; }
 
  private:
-  // Platform part: appends every matching entry name with add_name().
+  // Platform part: appends every matching entry with add_name().
   bool list_entries(const char* directory, const char* name_pattern);
-  void add_name(const char* name, size_t length);
+  void add_name(const char* name, size_t length, EntryType type);
 
   std::string directory_;
   std::string path_;               // directory_ + the current name, its capacity reused
-  std::vector<char> names_;        // NUL-terminated names, back to back
+  std::vector<char> names_;        // per entry its type byte, then its NUL-terminated name
   std::vector<uint32_t> offsets_;  // start of each name in names_, sorted by name
   size_t position_ = 0;
 };

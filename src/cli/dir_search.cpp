@@ -35,11 +35,12 @@ bool DirSearch::start(const char* pattern) {
   return !offsets_.empty();
 }
 
-bool DirSearch::next_entry(const char*& name, const char*& path) {
+bool DirSearch::next_entry(const char*& name, const char*& path, EntryType& type) {
   while (position_ < offsets_.size()) {
     const char* entry = names_.data() + offsets_[position_++];
     if (std::strcmp(entry, ".") == 0 || std::strcmp(entry, "..") == 0) continue;
     name = entry;
+    type = static_cast<EntryType>(entry[-1]);
     path = entry;
     if (!directory_.empty()) {
       path_.assign(directory_).append(entry);
@@ -50,7 +51,8 @@ bool DirSearch::next_entry(const char*& name, const char*& path) {
   return false;
 }
 
-void DirSearch::add_name(const char* name, size_t length) {
+void DirSearch::add_name(const char* name, size_t length, EntryType type) {
+  names_.push_back(static_cast<char>(type));
   offsets_.push_back(static_cast<uint32_t>(names_.size()));
   names_.insert(names_.end(), name, name + length + 1);
 }

@@ -26,6 +26,23 @@ std::string windows_wildcards(const char* pattern) {
   return out;
 }
 
+EntryType entry_type(const dirent* entry) {
+#ifdef DT_UNKNOWN
+  switch (entry->d_type) {
+    case DT_REG:
+      return EntryType::kRegular;
+    case DT_LNK:
+    case DT_UNKNOWN:
+      return EntryType::kUnknown;
+    default:
+      return EntryType::kOther;
+  }
+#else
+  (void)entry;
+  return EntryType::kUnknown;
+#endif
+}
+
 }  // namespace
 
 bool matches_name_pattern(const char* pattern, const char* name) {
@@ -43,11 +60,11 @@ bool DirSearch::list_entries(const char* directory, const char* name_pattern) {
     if (literal && std::strcmp(name_pattern, entry->d_name) == 0) {
       names_.clear();
       offsets_.clear();
-      add_name(entry->d_name, std::strlen(entry->d_name));
+      add_name(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
       break;
     }
     if (fnmatch(pattern.c_str(), entry->d_name, kMatchFlags) == 0) {
-      add_name(entry->d_name, std::strlen(entry->d_name));
+      add_name(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
     }
   }
   closedir(dir);

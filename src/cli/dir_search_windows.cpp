@@ -13,7 +13,14 @@ bool DirSearch::list_entries(const char* directory, const char* name_pattern) {
   HANDLE search = FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   do {
-    add_name(found.cFileName, std::strlen(found.cFileName));
+    // A reparse point (a link) is looked at when it is opened.
+    EntryType type = EntryType::kRegular;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      type = EntryType::kUnknown;
+    } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      type = EntryType::kOther;
+    }
+    add_name(found.cFileName, std::strlen(found.cFileName), type);
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return true;

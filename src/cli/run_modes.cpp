@@ -15,10 +15,21 @@ void report(const char* what, const char* name, int error) {
   std::fprintf(stderr, "pinreel: %s '%s': %s\n", what, name, std::strerror(error));
 }
 
+const char* describe(int error) {
+  switch (error) {
+    case kNotPhotoName:
+      return "not a .jpg or .jpeg file";
+    case kNotRegularFile:
+      return "not a regular file";
+    default:
+      return std::strerror(error);
+  }
+}
+
 int run_single(const char* name) {
   const int error = process_image(name, name, nullptr);
   if (error == 0) return kExitOk;
-  report("cannot read", name, error);
+  std::fprintf(stderr, "pinreel: cannot read '%s': %s\n", name, describe(error));
   return kExitFailure;
 }
 
@@ -82,7 +93,15 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
   if (search.start(pattern)) {
     const char* name;
     const char* path;
-    while (search.next_entry(name, path)) process_image(path, name, kml);
+    EntryType type;
+    while (search.next_entry(name, path, type)) {
+      // Other names and other kinds of entry are passed over without a word.
+      const int error = process_image(path, name, kml, stdout, type);
+      if (error > 0) {
+        report("cannot read", path, error);
+        status = kExitFailure;
+      }
+    }
   }
 
   string_table_destroy(duplicate_table, release_value);

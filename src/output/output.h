@@ -16,11 +16,22 @@ extern StringTable* duplicate_table;
 // Longest coordinate key, without its terminator.
 constexpr size_t kCoordinateKeyMax = 31;
 
+// What the directory listing already knows of an entry: a regular file, something else (a
+// directory, FIFO, device or socket), or not known (a symbolic link, or a file system that does not
+// say).
+enum class EntryType : uint8_t { kUnknown, kRegular, kOther };
+
+// Results of process_image besides 0 and errno values. Neither file was opened.
+constexpr int kNotPhotoName = -1;    // the name has no .jpg or .jpeg extension
+constexpr int kNotRegularFile = -2;  // a directory, FIFO, device or socket
+
 // Reads the photograph at `path` and writes its position under `name`: into `kml` as a
-// placemark when a stream is given, else as a CSV line to `csv`. Files without a JPEG extension
-// are passed over. Returns 0, or the errno value when the file could not be opened or read
-// (a directory, say); photographs that hold no position are no error.
-int process_image(const char* path, const char* name, FILE* kml, FILE* csv = stdout);
+// placemark when a stream is given, else as a CSV line to `csv`. Returns 0 (photographs that
+// hold no position, are damaged or are not JPEG files included), kNotPhotoName,
+// kNotRegularFile, or the errno value when the file could not be opened or read. Only regular
+// files are opened, so a FIFO never blocks the run.
+int process_image(const char* path, const char* name, FILE* kml, FILE* csv = stdout,
+                  EntryType type = EntryType::kUnknown);
 
 // Writes the output of one photograph whose metadata has been read; applies the duplicate filter.
 void write_photo(const ImageMetadata& metadata, const char* name, FILE* kml, FILE* csv);

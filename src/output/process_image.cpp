@@ -4,6 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "exif/exif_reader.h"
 #include "output/output.h"
 
@@ -43,6 +51,42 @@ void write_csv_line(FILE* out, const char* name, const ImageMetadata& m,
   std::fwrite(line, 1, static_cast<size_t>(end - line), out);
 }
 
+// Opens a regular file for reading; anything else is never opened, since opening a FIFO blocks
+// and opening a device may act on it. Returns 0, kNotRegularFile or an errno value.
+int open_photo(const char* path, EntryType type, FILE*& stream) {
+#ifdef _WIN32
+  struct _stat64 info;
+  if (type != EntryType::kRegular) {
+    if (_stat64(path, &info) != 0) return errno;
+    if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFile;
+  }
+  errno = 0;
+  stream = std::fopen(path, "rb");
+  if (stream == nullptr) return errno != 0 ? errno : ENOENT;
+  return 0;
+#else
+  struct stat info;
+  if (type != EntryType::kRegular) {
+    if (stat(path, &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+  }
+  // O_NONBLOCK: should the entry have become a FIFO since it was listed, opening it cannot hang;
+  // fstat then turns it away.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = 0;
+  if (fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = kNotRegularFile;
+  } else if ((stream = fdopen(fd, "rb")) == nullptr) {
+    error = errno;
+  }
+  if (error != 0) close(fd);
+  return error;
+#endif
+}
+
 }  // namespace
 
 void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv) {
@@ -79,11 +123,11 @@ void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv)
   }
 }
 
-int process_image(const char* path, const char* name, FILE* kml, FILE* csv) {
-  if (!has_jpeg_extension(name)) return 0;
-  errno = 0;
-  FILE* stream = std::fopen(path, "rb");
-  if (stream == nullptr) return errno != 0 ? errno : ENOENT;
+int process_image(const char* path, const char* name, FILE* kml, FILE* csv, EntryType type) {
+  if (!has_jpeg_extension(name)) return kNotPhotoName;
+  if (type == EntryType::kOther) return kNotRegularFile;
+  FILE* stream = nullptr;
+  if (const int error = open_photo(path, type, stream)) return error;
   // One buffer serves every photograph: each stream is closed before the next is opened.
   static char buffer[kStreamBufferSize];
   std::setvbuf(stream, buffer, _IOFBF, sizeof buffer);
@@ -93,7 +137,6 @@ int process_image(const char* path, const char* name, FILE* kml, FILE* csv) {
   ExifReader reader(&metadata);
   errno = 0;
   reader.read_sections(stream);
-  // A directory opens but cannot be read.
   const int error = std::ferror(stream) ? (errno != 0 ? errno : EIO) : 0;
   std::fclose(stream);
 
