@@ -7,27 +7,12 @@ void fuzz_check_failed(const char* condition, const char* file, int line) {
   std::abort();
 }
 
-namespace {
-
-// Windows has no memory streams; a temporary file stands in.
-FILE* temporary_file() {
-  FILE* file = std::tmpfile();
-  if (file == nullptr) fuzz_check_failed("tmpfile() != nullptr", __FILE__, __LINE__);
-  return file;
-}
-
-}  // namespace
-
 #if defined(_WIN32)
 
-FILE* open_input(const uint8_t* data, size_t size) {
-  FILE* file = temporary_file();
-  FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
-  std::rewind(file);
-  return file;
+// Windows has no memory streams; a temporary file stands in.
+OutputCapture::OutputCapture() : file_(std::tmpfile()) {
+  FUZZ_CHECK(file_ != nullptr);
 }
-
-OutputCapture::OutputCapture() : file_(temporary_file()) {}
 
 OutputCapture::~OutputCapture() {
   std::fclose(file_);
@@ -44,15 +29,6 @@ std::string OutputCapture::text() {
 }
 
 #else
-
-FILE* open_input(const uint8_t* data, size_t size) {
-  // fmemopen refuses an empty buffer on some C libraries.
-  if (size == 0) return temporary_file();
-  // A read-only stream never writes to the buffer.
-  FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  FUZZ_CHECK(file != nullptr);
-  return file;
-}
 
 OutputCapture::OutputCapture() : file_(open_memstream(&buffer_, &size_)) {
   FUZZ_CHECK(file_ != nullptr);

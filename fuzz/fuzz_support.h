@@ -1,4 +1,4 @@
-// Shared by the fuzz targets: in-memory stdio streams and a check that aborts, so that
+// Shared by the fuzz targets: an in-memory output stream and a check that aborts, so that
 // libFuzzer and the replay program both report a broken property as a crash.
 #pragma once
 
@@ -11,9 +11,6 @@
   ((condition) ? static_cast<void>(0) : fuzz_check_failed(#condition, __FILE__, __LINE__))
 
 [[noreturn]] void fuzz_check_failed(const char* condition, const char* file, int line);
-
-// A read stream over `size` bytes, which must outlive it; close it with fclose.
-FILE* open_input(const uint8_t* data, size_t size);
 
 // A write stream whose contents can be read back.
 class OutputCapture {

@@ -370,6 +370,58 @@ TEST_F(Cli, NamesWithBracketsAndLiteralNames) {
   }
 }
 
+// Legal files that real cameras and editors write, which must not lose their position; and
+// positions that are none.
+TEST_F(Cli, EveryValidPositionIsListedAndNoFalseOne) {
+  // A GPS directory at `degrees` N or S and `degrees` E, pointed at from `holder`.
+  const auto gps_in = [](Tiff& tiff, Directory& holder, const char* lat_ref, bool lat_value,
+                         uint32_t degrees) {
+    Directory& gps = tiff.add_directory().ascii(1, lat_ref).ascii(3, "E");
+    if (lat_value) gps.rationals(2, {{degrees, 1}, {0, 1}, {0, 1}});
+    gps.rationals(4, {{degrees, 1}, {0, 1}, {0, 1}});
+    holder.pointer(fixture::kGpsPointer, gps);
+  };
+  Tiff moved, broken_entry, no_latitude, zero, plain, bad_mark;
+  moved.first().ascii(271, "passed over");  // the header points past this directory
+  Directory& real = moved.add_directory();
+  gps_in(moved, real, "N", true, 10);
+  moved.first_offset(moved.offset_of(real));
+  gps_in(broken_entry, broken_entry.first().entry(700, 99, 1, {}), "N", true, 20);
+  gps_in(no_latitude, no_latitude.first(), "N", false, 30);
+  gps_in(zero, zero.first(), "S", true, 0);
+  gps_in(plain, plain.first(), "N", true, 40);
+  bad_mark.mark("XX");
+
+  Jpeg many_segments;
+  many_segments.soi();
+  for (int i = 0; i < 40; ++i) many_segments.dqt().segment(0xE2, Bytes(100, 'i'));
+  write("a-moved.jpg", Jpeg().soi().app1_exif(moved).sos().bytes());
+  write("b-broken-entry.jpg", Jpeg().soi().app1_exif(broken_entry).sos().bytes());
+  write("c-no-latitude.jpg", Jpeg().soi().app1_exif(no_latitude).sos().bytes());
+  write("d-zero.jpg", Jpeg().soi().app1_exif(zero).sos().bytes());
+  write("e-later-broken.jpg", Jpeg().soi().app1_exif(plain).app1_exif(bad_mark).sos().bytes());
+  write("f-many-segments.jpg", many_segments.app1_exif(plain).sos().bytes());
+
+  const std::string expected =
+      "a-moved.jpg,10.000000,10.000000\n"
+      "b-broken-entry.jpg,20.000000,20.000000\n"
+      "e-later-broken.jpg,40.000000,40.000000\n"
+      "f-many-segments.jpg,40.000000,40.000000\n";
+  Outcome r = run({"*.jpg"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, text_stream(expected));
+  for (const char* quiet : {"c-no-latitude.jpg", "d-zero.jpg"}) {
+    r = run({quiet});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, "") << quiet;
+  }
+  r = run({"-d", "*.jpg", "map.kml"});
+  const std::string kml = read_file(path("map.kml"));
+  EXPECT_EQ(line_count(kml), 42u + 3 * 10);
+  EXPECT_NE(kml.find(placemark("e-later-broken.jpg", "40.000000,40.000000")), std::string::npos);
+  EXPECT_EQ(kml.find("f-many-segments.jpg"), std::string::npos);  // a duplicate
+}
+
 TEST_F(Cli, RefusesToOverwriteAPhotoWithKml) {
   write_album();
   const Bytes before = photo(&kSydney);

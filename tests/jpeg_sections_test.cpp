@@ -1,5 +1,5 @@
-// The marker-segment walk: start of image, fill bytes, lengths, the segment table, frame
-// headers and comments.
+// The marker-segment walk: start of image, fill bytes, lengths, segments passed over, frame
+// headers, comments, and which EXIF segment stays in memory.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,16 +12,17 @@
 using namespace std::string_literals;
 using fixture::Bytes;
 using fixture::Jpeg;
+using fixture::Tiff;
 
 namespace {
 
 // Reads `bytes` with a fresh reader over a zeroed record.
 struct Read {
-  explicit Read(const Bytes& bytes) : reader(&md) {
+  explicit Read(const Bytes& bytes) : stream(bytes), reader(&md) {
     std::memset(&md, 0, sizeof md);  // padding too, for the byte comparison
-    fixture::Stream stream(bytes);
     ok = reader.read_sections(stream.get());
   }
+  fixture::Stream stream;
   ImageMetadata md;
   ExifReader reader;
   bool ok;
@@ -52,95 +53,77 @@ std::string frame(const Bytes& bytes) {
   return text;
 }
 
+// An EXIF segment naming the camera's make.
+Bytes exif(const char* make) {
+  Tiff tiff;
+  tiff.first().ascii(271, make);
+  return Jpeg().app1_exif(tiff).bytes();
+}
+
 }  // namespace
 
-TEST(JpegSections, StartOfImageComesFirst) {
+TEST(JpegSections, StartOfImageAndFillBytes) {
   Read sos_only(Bytes{0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02});
   EXPECT_TRUE(sos_only.ok);
-  ASSERT_EQ(sos_only.reader.section_count(), 1);
-  EXPECT_EQ(sos_only.reader.section(0).marker, 0xDA);
-  EXPECT_EQ(sos_only.reader.section(0).size, 2);
   EXPECT_TRUE(is_zero(sos_only.md));
   for (const Bytes& bad :
        {Bytes{}, Bytes{0xFF}, Bytes{0xFF, 0xD8}, Bytes{0xFF, 0xD9, 0xFF, 0xDA, 0, 2},
         Bytes{0x00, 0xFF, 0xD8, 0xFF, 0xDA, 0, 2}}) {
-    Read r(bad);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.reader.section_count(), 0);
+    EXPECT_FALSE(Read(bad).ok);
   }
   ExifReader owning(nullptr);  // an owned record starts zeroed and is freed with the reader
   EXPECT_TRUE(is_zero(owning.metadata()));
-}
 
-TEST(JpegSections, FillBytesAndBareMarkerCodes) {
-  const Bytes app1 = Jpeg().app1_exif(fixture::Tiff().first().ascii(271, "Fill").tiff()).bytes();
-  Read six(Jpeg().soi().raw({0xFF, 0xFF, 0xFF, 0xFF, 0xFF}).raw(app1).sos().bytes());
+  // Up to five fill bytes before a marker; a marker code straight after a segment.
+  const Bytes app1 = exif("Fill");
+  Read six(Jpeg().soi().raw(Bytes(5, 0xFF)).raw(app1).sos().bytes());
   EXPECT_TRUE(six.ok);
-  EXPECT_TRUE(six.md.has_exif);
   EXPECT_STREQ(six.md.camera_make, "Fill");
-  Read seven(Jpeg().soi().raw({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}).raw(app1).sos().bytes());
-  EXPECT_FALSE(seven.ok);
-  EXPECT_EQ(seven.reader.section_count(), 0);
-
-  // A marker code straight after SOI, with no 0xFF before it.
+  EXPECT_FALSE(Read(Jpeg().soi().raw(Bytes(6, 0xFF)).raw(app1).sos().bytes()).ok);
   Read bare(Jpeg().soi().raw(Bytes(app1.begin() + 1, app1.end())).sos().bytes());
   EXPECT_TRUE(bare.ok);
   EXPECT_STREQ(bare.md.camera_make, "Fill");
 }
 
-TEST(JpegSections, LengthFieldsAndEndOfImage) {
+TEST(JpegSections, LengthFieldsCutsAndEndOfImage) {
   EXPECT_FALSE(Read(Jpeg().soi().segment_with_length(0xDB, 0, {}).sos().bytes()).ok);
   EXPECT_FALSE(Read(Jpeg().soi().segment_with_length(0xDB, 1, {}).sos().bytes()).ok);
-  Read empty(Jpeg().soi().segment(0xDB, {}).sos().bytes());
-  EXPECT_TRUE(empty.ok);
-  EXPECT_EQ(empty.reader.section_count(), 2);
-
-  // EOI is read like any segment: its next two bytes are a length.
+  EXPECT_TRUE(Read(Jpeg().soi().segment(0xDB, {}).sos().bytes()).ok);
   EXPECT_FALSE(Read(Jpeg().soi().eoi().bytes()).ok);
-  EXPECT_FALSE(Read(Jpeg().soi().eoi().raw({0x00, 0x05, 0x01}).bytes()).ok);
+  EXPECT_FALSE(Read(Jpeg().soi().dqt().eoi().raw({0x00, 0x02}).sos().bytes()).ok);
   EXPECT_FALSE(Read(Jpeg().soi().dqt().bytes()).ok);  // no marker after the segment
-  Read eoi(Jpeg().soi().dqt().eoi().raw({0x00, 0x02}).sos().bytes());
-  EXPECT_FALSE(eoi.ok);
-  ASSERT_EQ(eoi.reader.section_count(), 2);
-  EXPECT_EQ(eoi.reader.section(1).marker, 0xD9);
 
-  // A payload cut short stays in its slot uncounted; the destructor frees it.
-  Read cut(Jpeg().soi().sof(0xC0, 10, 20, 3).com(std::string(100, 'x')).truncate(90).bytes());
-  EXPECT_FALSE(cut.ok);
-  EXPECT_EQ(cut.reader.section_count(), 1);
-  EXPECT_EQ(cut.md.comment[0], 0);
-  EXPECT_EQ(cut.md.width, 20);
+  // A segment cut short fails wherever it lies, read or passed over; what came before stays.
+  for (const Bytes& cut :
+       {Jpeg().soi().sof(0xC0, 10, 20, 3).com(std::string(100, 'x')).truncate(90).bytes(),
+        Jpeg().soi().sof(0xC0, 10, 20, 3).dqt().truncate(10).bytes(),
+        Jpeg().soi().sof(0xC0, 10, 20, 3).raw(exif("x")).truncate(3).bytes(),
+        Jpeg().soi().sof(0xC0, 10, 20, 3).sos().truncate(8).bytes()}) {
+    Read r(cut);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.md.width, 20);
+    EXPECT_EQ(r.md.comment[0], 0);
+    EXPECT_EQ(r.md.camera_make[0], 0);
+  }
 }
 
-TEST(JpegSections, SegmentTableHoldsThirtyTwo) {
-  Jpeg full;
-  full.soi();
-  for (int i = 0; i < 31; ++i) full.dqt();
-  Read fits(Jpeg(full).sos().bytes());
-  EXPECT_TRUE(fits.ok);
-  EXPECT_EQ(fits.reader.section_count(), 32);
-  Read over(full.dqt().sof(0xC0, 480, 640, 3).sos().bytes());
-  EXPECT_FALSE(over.ok);
-  EXPECT_EQ(over.reader.section_count(), 32);
-  EXPECT_EQ(over.md.width, 0);
-
-  // Dropped: APP0, APP1 without the signature (or too short for it), COM after the first.
+// Any number of segments may precede the image data: quantisation tables, ICC chunks, XMP.
+TEST(JpegSections, ManySegmentsAreReadToTheStartOfScan) {
   Jpeg many;
   many.soi();
-  for (int i = 0; i < 20; ++i) {
-    many.segment(0xE0, fixture::bytes_of("JFIF\0"s))
+  for (int i = 0; i < 40; ++i) {
+    many.dqt()
+        .segment(0xE2, fixture::bytes_of("ICC_PROFILE\0"s + std::string(300, 'i')))
         .segment(0xE1, fixture::bytes_of("http://ns.adobe.com/xap/1.0/\0"s))
         .segment(0xE1, {'E', 'x', 'i'})
+        .segment(0xE0, fixture::bytes_of("JFIF\0"s))
         .com("again");
   }
-  Read dropped(many.segment(0xE1, fixture::bytes_of("Exif-not-TIFF")).sos().bytes());
-  EXPECT_TRUE(dropped.ok);
-  ASSERT_EQ(dropped.reader.section_count(), 3);
-  EXPECT_EQ(dropped.reader.section(0).marker, 0xFE);
-  EXPECT_EQ(dropped.reader.section(1).marker, 0xE1);  // "Exif" is held though rejected
-  EXPECT_EQ(dropped.reader.section(3).data, nullptr);
-  EXPECT_EQ(dropped.md.comment[0], 0);  // cleared by the rejected block
-  EXPECT_FALSE(dropped.md.has_exif);
+  Read r(many.sof(0xC0, 480, 640, 3).raw(exif("Late")).sos().bytes());
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.md.width, 640);
+  EXPECT_STREQ(r.md.camera_make, "Late");
+  EXPECT_TRUE(r.md.has_exif);
 }
 
 TEST(JpegSections, FrameHeaders) {
@@ -152,7 +135,6 @@ TEST(JpegSections, FrameHeaders) {
   for (uint8_t marker : {0xC4, 0xC8, 0xCC}) last.sof(marker, 7, 7, 3);
   last.segment(0xC1, {8, 0, 5, 0, 6}).sos();
   EXPECT_EQ(frame(last.bytes()), "C0 5 6 0");
-  EXPECT_EQ(Read(last.bytes()).reader.section_count(), 7);
 }
 
 TEST(JpegSections, CommentCleaning) {
@@ -169,8 +151,38 @@ TEST(JpegSections, CommentCleaning) {
   EXPECT_EQ(comment_of(y + "y\r"), y + "y?");
   EXPECT_EQ(comment_of(y + "\r\nz"), y + "\n");
 
-  Read two(Jpeg().soi().com("first").com("second").sos().bytes());
-  EXPECT_STREQ(two.md.comment, "first");
-  ASSERT_EQ(two.reader.section_count(), 2);
-  EXPECT_EQ(two.reader.section(0).size, 7);
+  // Through the walk, which reads only the start of a long comment; the first comment counts.
+  EXPECT_STREQ(Read(Jpeg().soi().com("first").com("second").sos().bytes()).md.comment, "first");
+  Read cut(Jpeg().soi().com(y + "y\r\n" + std::string(5000, 'z')).sos().bytes());
+  EXPECT_TRUE(cut.ok);
+  EXPECT_EQ(std::string(cut.md.comment), y + "y");
+}
+
+// A later EXIF block that fails keeps what an earlier one gave; only the segment that the
+// thumbnail lies in stays in memory.
+TEST(JpegSections, ExifBlocksAndTheSegmentKept) {
+  Tiff with_thumbnail;
+  with_thumbnail.tail(Bytes{0xFF, 0xD8, 0xFF, 0xD9})
+      .first()
+      .ascii(271, "Thumb")
+      .raw(513, fixture::kLong, 1, fixture::block_end(4))
+      .longs(514, {4});
+  Tiff broken;
+  broken.mark("XX");
+
+  Read r(Jpeg().soi().app1_exif(with_thumbnail).app1_exif(broken).raw(exif("Last")).sos().bytes());
+  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.md.has_exif);
+  EXPECT_STREQ(r.md.camera_make, "Last");
+  ASSERT_NE(r.md.thumbnail, nullptr);
+  EXPECT_EQ(std::memcmp(r.md.thumbnail, "\xFF\xD8\xFF\xD9", 4), 0);
+  const uint8_t* kept = r.reader.thumbnail_segment();
+  ASSERT_NE(kept, nullptr);
+  EXPECT_TRUE(r.md.thumbnail >= kept &&
+              r.md.thumbnail + 4 <= kept + r.reader.thumbnail_segment_size());
+
+  Read none(Jpeg().soi().raw(exif("One")).app1_exif(broken).sos().bytes());
+  EXPECT_TRUE(none.md.has_exif);
+  EXPECT_EQ(none.reader.thumbnail_segment(), nullptr);
+  EXPECT_FALSE(Read(Jpeg().soi().app1_exif(broken).sos().bytes()).md.has_exif);
 }

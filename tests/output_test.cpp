@@ -34,6 +34,7 @@ ImageMetadata position(const char* lat_ref, float deg, float min, float sec, con
   m.gps_latitude[0] = deg, m.gps_latitude[1] = min, m.gps_latitude[2] = sec;
   std::strcpy(m.gps_longitude_ref, lon_ref);
   m.gps_longitude[0] = lon_deg, m.gps_longitude[1] = lon_min, m.gps_longitude[2] = lon_sec;
+  m.has_gps_latitude = m.has_gps_longitude = true;
   return m;
 }
 
@@ -171,7 +172,7 @@ TEST(CsvLine, WritesNameLatitudeLongitudeAndSignedAltitude) {
   EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-12\n");
 
   EXPECT_EQ(csv(position("s", 1, 0, 0, "w", 2, 0, 0)), "IMG_0001.jpg,1.000000,2.000000\n");
-  EXPECT_EQ(csv(position("S", 0, 0, 0, "E", 0, 0, 0)), "IMG_0001.jpg,-0.000000,0.000000\n");
+  EXPECT_EQ(csv(position("S", 0, 0, 0, "E", 1, 0, 0)), "IMG_0001.jpg,-0.000000,1.000000\n");
 }
 
 TEST(CsvLine, NeedsExifAndALatitudeReference) {
@@ -187,6 +188,38 @@ TEST(CsvLine, NeedsExifAndALatitudeReference) {
   m = london();
   m.has_exif = false;
   EXPECT_EQ(csv(m), "");
+}
+
+// A reference without its value is no coordinate, and a position that prints as 0,0 is what
+// location stripping leaves: neither is written nor remembered as a duplicate.
+TEST(CsvLine, ACoordinateNeedsItsValueAndZeroZeroIsNone) {
+  const auto kml = [](const ImageMetadata& m) {
+    return capture([&](FILE* f) { write_photo(m, "IMG_0001.jpg", f, nullptr); });
+  };
+  ImageMetadata m = london();
+  m.has_gps_latitude = false;
+  EXPECT_EQ(csv(m) + kml(m), "");
+  m = london();
+  m.has_gps_longitude = false;
+  m.gps_altitude = 7;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,+7\n");
+  EXPECT_EQ(kml(m), "");
+
+  duplicate_table = string_table_create(16);
+  for (const char* refs : {"NE", "SW"}) {
+    const ImageMetadata zero = position(std::string(1, refs[0]).c_str(), 0, 0, 0.0001f,
+                                        std::string(1, refs[1]).c_str(), 0, 0, 0);
+    EXPECT_EQ(csv(zero) + kml(zero), "") << refs;
+  }
+  EXPECT_EQ(duplicate_table->count, 0);
+  string_table_destroy(duplicate_table, release_value);
+  duplicate_table = nullptr;
+
+  EXPECT_EQ(csv(position("N", 0, 0, 0, "E", 0, 0, 0.0036f)), "IMG_0001.jpg,0.000000,0.000001\n");
+  EXPECT_EQ(csv(position("N", 0, 0, 0, "E", 1, 0, 0)), "IMG_0001.jpg,0.000000,1.000000\n");
+  m = position("N", 0, 0, 0, "E", 0, 0, 0);
+  m.has_gps_longitude = false;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,0.000000\n");
 }
 
 TEST(CsvLine, QuotesNamesThatWouldBreakTheColumns) {

@@ -129,13 +129,13 @@ bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
     return false;
   }
   if (read_u16(block, 2) != 42) return false;
+  // The first directory may lie anywhere after the header.
   const uint32_t first_offset = read_u32(block, 4);
-  if (first_offset < 8 || first_offset > 16) return false;
+  if (first_offset < kTiffHeaderSize) return false;
 
-  // The first directory is read at offset 8 whatever the header says.
   walk_depth_ = 0;
   walks_left_ = kMaxDirectoryWalks;
-  if (!enter_directory(block, kTiffHeaderSize, kKindFirst)) return false;
+  if (!enter_directory(block, first_offset, kKindFirst)) return false;
 
   if (m.focal_plane_x_res != 0) {
     m.sensor_width = to_single(static_cast<double>(largest_dimension_) * m.focal_plane_unit_scale /
@@ -176,13 +176,15 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
     const uint32_t tag = decode_u16(fields, big_endian);
     const uint32_t format = decode_u16(fields + 2, big_endian);
     const uint32_t elements = decode_u32(fields + 4, big_endian);
-    if (format > kMaxFormat) return false;
+    // An entry that cannot be used is passed over: edited photos often carry one broken entry,
+    // and the rest of the directory is still good.
+    if (format > kMaxFormat) continue;
 
     const uint64_t byte_count = uint64_t{elements} * kElementSize[format];
     uint64_t value_offset = entry + 8;
     if (byte_count > 4) {
       value_offset = decode_u32(fields + 8, big_endian);
-      if (!block.contains(value_offset, byte_count)) return false;
+      if (!block.contains(value_offset, byte_count)) continue;
     }
 
     if (kind == static_cast<int>(kTagGpsPointer)) {
@@ -192,18 +194,14 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
     }
 
     if (tag == kTagExifPointer || tag == kTagGpsPointer || tag == kTagInteropPointer) {
-      const uint32_t sub_offset = read_u32(block, value_offset);
-      if (sub_offset > block.size()) return false;
       // A sub-directory that fails keeps what it found; this directory goes on.
-      enter_directory(block, sub_offset, static_cast<int>(tag));
+      enter_directory(block, read_u32(block, value_offset), static_cast<int>(tag));
     }
   }
 
+  // A link outside the block ends the chain.
   const uint32_t next = read_u32(block, entries + uint64_t{kEntrySize} * count);
-  if (next != 0) {
-    if (next > block.size()) return false;
-    enter_directory(block, next, kKindFirst);
-  }
+  if (next != 0) enter_directory(block, next, kKindFirst);
 
   if (thumb_offset != 0 && thumb_length != 0) {
     const uint64_t start = static_cast<uint32_t>(thumb_offset);
@@ -352,12 +350,14 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
       break;
     case 2:
       read_triple(m.gps_latitude);
+      m.has_gps_latitude = true;
       break;
     case 3:
       block.copy_text(m.gps_longitude_ref, 0, value_offset, 2);
       break;
     case 4:
       read_triple(m.gps_longitude);
+      m.has_gps_longitude = true;
       break;
     case 5:
       m.gps_altitude_ref = saturate_to_int32(convert_value(block, value_offset, format));

@@ -3,15 +3,15 @@
 //
 // Every byte of a TIFF block is read through BoundedBytes, which checks each offset and width
 // against the block, or through a window of it that it has checked. The few fixed-position reads
-// of a segment's own bytes (frame header, comment, signatures) check the segment's size first.
+// of a segment's own bytes (frame header, comment) check the segment's size first.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "exif/image_metadata.h"
+#include "util/input.h"
 
 // A bounds-checked window on a buffer of untrusted bytes. Bytes past the end read as zero.
 class BoundedBytes {
@@ -66,16 +66,8 @@ class BoundedBytes {
   uint32_t size_;
 };
 
-// One buffered marker segment.
-struct JpegSection {
-  uint8_t* data;   // owned: the two length bytes as read, then the payload; `size` bytes
-  int32_t marker;  // marker code
-  int32_t size;    // the length field: payload size + 2
-};
-
 class ExifReader {
  public:
-  static constexpr int kMaxSections = 32;
   // Directories nested deeper than this are not entered.
   static constexpr int kMaxDirectoryDepth = 16;
   // Directory walks allowed per EXIF block: bounds the work on files whose directories fan out.
@@ -88,11 +80,12 @@ class ExifReader {
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;
 
-  // Reads `stream` (opened "rb", at its first byte) forward up to and including the first
-  // start-of-scan header. True when the start of scan was reached; false on a missing
-  // start-of-image marker, damaged segments, EOI, end of stream or a full segment table.
-  // Whatever was read before a failure stays in the record. The stream is not closed.
-  bool read_sections(FILE* stream);
+  // Reads `input` from its first byte up to the first start-of-scan header. True when the start
+  // of scan was reached; false on a missing start-of-image marker, a damaged or cut segment, or
+  // an EOI. Frame headers, the first comment and every EXIF block are read; other segments are
+  // passed over by their lengths, however many there are. Whatever was read before a failure
+  // stays in the record.
+  bool read_sections(Input& input);
 
   // Frame fields from one frame header segment (buffer starts with the length bytes).
   void process_sof(const uint8_t* section, int32_t size, int marker);
@@ -117,11 +110,13 @@ class ExifReader {
   ImageMetadata& metadata() const { return *metadata_; }
   bool big_endian() const { return big_endian_ != 0; }
   int32_t largest_dimension() const { return largest_dimension_; }
-  int section_count() const { return section_count_; }
-  const JpegSection& section(int index) const { return sections_[index]; }
+  // The EXIF segment (length bytes first) that `thumbnail` points into, held until the reader
+  // is destroyed; null when there is none. Every other segment is freed once it is decoded.
+  const uint8_t* thumbnail_segment() const { return thumbnail_segment_; }
+  int32_t thumbnail_segment_size() const { return thumbnail_segment_size_; }
 
  private:
-  void drop_last_section();
+  bool read_exif_segment(Input& input, int32_t length);
   void apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t format, uint64_t value_offset,
                       uint64_t byte_count, int64_t& thumb_offset, int64_t& thumb_length);
   void apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t format,
@@ -132,8 +127,8 @@ class ExifReader {
   ImageMetadata* metadata_;
   int32_t largest_dimension_ = 0;
   int32_t big_endian_ = 0;
-  JpegSection sections_[kMaxSections] = {};
-  int32_t section_count_ = 0;
+  uint8_t* thumbnail_segment_ = nullptr;
+  int32_t thumbnail_segment_size_ = 0;
   bool owns_metadata_ = false;
 
   // The directory offsets on the current walk path, and the walks left for this block.

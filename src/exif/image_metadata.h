@@ -52,7 +52,10 @@ struct ImageMetadata {
   float gps_longitude[3];    // degrees, minutes, seconds
   int32_t gps_altitude_ref;  // non-zero: below sea level
   int32_t gps_altitude;      // whole metres, truncated toward zero
-  bool has_exif;             // the last EXIF block met decoded
+  bool has_exif;             // an EXIF block of the photo decoded
+  // A GPSLatitude or GPSLongitude value was read: a zero coordinate is a value too.
+  bool has_gps_latitude;
+  bool has_gps_longitude;
 };
 
 static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");

@@ -9,13 +9,12 @@ namespace {
 constexpr int kMarkerSoi = 0xD8;
 constexpr int kMarkerEoi = 0xD9;
 constexpr int kMarkerSos = 0xDA;
-constexpr int kMarkerApp0 = 0xE0;
 constexpr int kMarkerApp1 = 0xE1;
 constexpr int kMarkerCom = 0xFE;
 // The 0xFF prefix and up to five fill bytes.
 constexpr int kMaxMarkerBytes = 7;
 // COM text is cut to the first 1022 payload bytes.
-constexpr int32_t kCommentLimit = 1024;
+constexpr size_t kCommentLimit = 1024;
 
 // The thirteen SOFn codes: C0-CF except DHT (C4), JPG (C8) and DAC (CC).
 bool is_frame_header(int marker) {
@@ -33,87 +32,90 @@ ExifReader::ExifReader(ImageMetadata* metadata) : metadata_(metadata) {
 }
 
 ExifReader::~ExifReader() {
-  // All 32 slots: a segment cut short keeps its buffer beyond section_count. Most slots are
-  // empty, and free() of null is a call all the same.
-  for (JpegSection& section : sections_) {
-    if (section.data != nullptr) std::free(section.data);
-  }
+  std::free(thumbnail_segment_);
   if (owns_metadata_) std::free(metadata_);
 }
 
-void ExifReader::drop_last_section() {
-  --section_count_;
-  std::free(sections_[section_count_].data);
-  sections_[section_count_].data = nullptr;
-}
-
-bool ExifReader::read_sections(FILE* stream) {
-  if (std::getc(stream) != 0xFF || std::getc(stream) != kMarkerSoi) return false;
+bool ExifReader::read_sections(Input& input) {
+  if (input.get() != 0xFF || input.get() != kMarkerSoi) return false;
   bool comment_seen = false;
 
   for (;;) {
-    if (section_count_ == kMaxSections) return false;
-
     int marker = 0;
     int bytes_read = 0;
     do {
-      marker = std::getc(stream);
+      marker = input.get();
       ++bytes_read;
     } while (marker == 0xFF && bytes_read < kMaxMarkerBytes);
     if (marker == 0xFF) return false;  // seven 0xFF in a row
 
-    JpegSection& section = sections_[section_count_];
-    section.marker = marker;
-
-    // Length includes itself, so must be at least 2. End of stream, a marker read as EOF
-    // included, fails here.
-    const int high = std::getc(stream);
-    const int low = std::getc(stream);
-    if (marker == EOF || high == EOF || low == EOF) return false;
+    // Length includes itself, so must be at least 2. The end of the input, where a marker was
+    // expected included, fails here.
+    const int high = input.get();
+    const int low = input.get();
+    if (marker < 0 || high < 0 || low < 0) return false;
     const int32_t length = high * 256 + low;
     if (length < 2) return false;
+    const uint32_t payload_size = static_cast<uint32_t>(length) - 2;
 
-    section.size = length;
-    section.data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
-    if (section.data == nullptr) return false;
-    section.data[0] = static_cast<uint8_t>(high);
-    section.data[1] = static_cast<uint8_t>(low);
-    const size_t payload_size = static_cast<size_t>(length - 2);
-    // A short payload keeps its buffer in the slot; the destructor frees it.
-    if (std::fread(section.data + 2, 1, payload_size, stream) != payload_size) return false;
-    ++section_count_;
-
+    if (marker == kMarkerSos) return input.skip(payload_size);
+    if (marker == kMarkerEoi) return false;
     if (is_frame_header(marker)) {
-      process_sof(section.data, length, marker);
+      // The length bytes and the five bytes after the precision: offsets 0 to 7.
+      uint8_t header[8] = {static_cast<uint8_t>(high), static_cast<uint8_t>(low)};
+      const uint32_t take = payload_size < 6 ? payload_size : 6;
+      if (input.read(header + 2, take) != take || !input.skip(payload_size - take)) return false;
+      process_sof(header, length, marker);
       continue;
     }
-    switch (marker) {
-      case kMarkerEoi:
-        return false;
-      case kMarkerSos:
-        return true;
-      case kMarkerApp0:
-        drop_last_section();
-        break;
-      case kMarkerApp1:
-        if (payload_size >= 4 && std::memcmp(section.data + 2, "Exif", 4) == 0) {
-          metadata_->has_exif = process_exif(section.data + 2, length);
-        } else {
-          drop_last_section();
-        }
-        break;
-      case kMarkerCom:
-        if (comment_seen) {
-          drop_last_section();
-        } else {
-          process_comment(section.data, length);
-          comment_seen = true;
-        }
-        break;
-      default:
-        break;
+    if (marker == kMarkerCom && !comment_seen) {
+      // The text is cut at kCommentLimit; its look-ahead for a CR LF pair needs one byte more.
+      uint8_t text[kCommentLimit + 1] = {static_cast<uint8_t>(high), static_cast<uint8_t>(low)};
+      const uint32_t take = payload_size < sizeof text - 2 ? payload_size : sizeof text - 2;
+      if (input.read(text + 2, take) != take || !input.skip(payload_size - take)) return false;
+      process_comment(text, length);
+      comment_seen = true;
+      continue;
     }
+    if (marker == kMarkerApp1 && payload_size >= 4) {
+      uint8_t signature[4];
+      if (input.read(signature, 4) != 4) return false;
+      if (std::memcmp(signature, "Exif", 4) == 0) {
+        if (!read_exif_segment(input, length)) return false;
+        continue;
+      }
+      if (!input.skip(payload_size - 4)) return false;
+      continue;
+    }
+    if (!input.skip(payload_size)) return false;
   }
+}
+
+// Reads the rest of an EXIF segment whose signature has been read, and decodes it. The segment is
+// kept only while the record's thumbnail points into it.
+bool ExifReader::read_exif_segment(Input& input, int32_t length) {
+  auto* segment = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
+  if (segment == nullptr) return false;
+  segment[0] = static_cast<uint8_t>(length >> 8);
+  segment[1] = static_cast<uint8_t>(length);
+  std::memcpy(segment + 2, "Exif", 4);
+  const size_t rest = static_cast<size_t>(length) - 6;
+  if (input.read(segment + 6, rest) != rest) {
+    std::free(segment);
+    return false;
+  }
+  // A block that fails does not take away what an earlier one gave.
+  if (process_exif(segment + 2, length)) metadata_->has_exif = true;
+
+  const uint8_t* thumbnail = metadata_->thumbnail;
+  if (thumbnail != nullptr && thumbnail >= segment && thumbnail < segment + length) {
+    std::free(thumbnail_segment_);
+    thumbnail_segment_ = segment;
+    thumbnail_segment_size_ = length;
+  } else {
+    std::free(segment);
+  }
+  return true;
 }
 
 // Frame header, offsets from the first length byte:
@@ -126,11 +128,12 @@ void ExifReader::process_sof(const uint8_t* section, int32_t size, int marker) {
   metadata_->sof_marker = marker;
 }
 
-// COM text: CR LF pairs become LF, other control bytes (but tab) become '?'.
+// COM text: CR LF pairs become LF, other control bytes (but tab) become '?'. Reads the first
+// kCommentLimit + 1 bytes of the segment at most.
 void ExifReader::process_comment(const uint8_t* section, int32_t size) {
   char* text = metadata_->comment;
   static_assert(sizeof metadata_->comment >= kCommentLimit - 1, "room for the text and its end");
-  const int32_t limit = size < kCommentLimit ? size : kCommentLimit;
+  const int32_t limit = size < int32_t{kCommentLimit} ? size : int32_t{kCommentLimit};
   int32_t length = 0;
   for (int32_t i = 2; i < limit; ++i) {
     const uint8_t byte = section[i];

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "exif/image_metadata.h"
+#include "util/input.h"
 #include "util/string_table.h"
 
 // The run's duplicate table: set by batch mode with -d, otherwise null.
@@ -16,14 +17,8 @@ extern StringTable* duplicate_table;
 // Longest coordinate key, without its terminator.
 constexpr size_t kCoordinateKeyMax = 31;
 
-// What the directory listing already knows of an entry: a regular file, something else (a
-// directory, FIFO, device or socket), or not known (a symbolic link, or a file system that does not
-// say).
-enum class EntryType : uint8_t { kUnknown, kRegular, kOther };
-
-// Results of process_image besides 0 and errno values. Neither file was opened.
-constexpr int kNotPhotoName = -1;    // the name has no .jpg or .jpeg extension
-constexpr int kNotRegularFile = -2;  // a directory, FIFO, device or socket
+// process_image's result for a name without a .jpg or .jpeg extension; the file is not opened.
+constexpr int kNotPhotoName = -1;
 
 // Reads the photograph at `path` and writes its position under `name`: into `kml` as a
 // placemark when a stream is given, else as a CSV line to `csv`. Returns 0 (photographs that

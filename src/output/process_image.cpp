@@ -4,26 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <sys/stat.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "exif/exif_reader.h"
 #include "output/output.h"
 
 StringTable* duplicate_table = nullptr;
 
 namespace {
-
-// fread takes a payload larger than the buffer straight into the segment's own buffer, so the
-// stream buffer serves the markers and the small segments. Of 4, 16, 32 and 64 KiB, 16 KiB
-// cost least over folders of camera photos: larger buffers copy more bytes that lie past the
-// start of scan, smaller ones make more read calls.
-constexpr size_t kStreamBufferSize = 16 * 1024;
 
 // The fields after the name are put together here and written in one call: the C library's
 // formatted printing of reals was the largest cost of a CSV line.
@@ -38,7 +24,7 @@ void write_csv_line(FILE* out, const char* name, const ImageMetadata& m,
     end += degrees.length;
   };
   append_degrees(latitude);
-  if (m.gps_longitude_ref[0] != '\0') append_degrees(longitude);
+  if (longitude.length != 0) append_degrees(longitude);
   if (m.gps_altitude_ref != 0 || m.gps_altitude != 0) {
     // Only damaged files store a negative altitude: its sign turns the reference around.
     const int64_t altitude = m.gps_altitude;
@@ -51,48 +37,17 @@ void write_csv_line(FILE* out, const char* name, const ImageMetadata& m,
   std::fwrite(line, 1, static_cast<size_t>(end - line), out);
 }
 
-// Opens a regular file for reading; anything else is never opened, since opening a FIFO blocks
-// and opening a device may act on it. Returns 0, kNotRegularFile or an errno value.
-int open_photo(const char* path, EntryType type, FILE*& stream) {
-#ifdef _WIN32
-  struct _stat64 info;
-  if (type != EntryType::kRegular) {
-    if (_stat64(path, &info) != 0) return errno;
-    if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFile;
-  }
-  errno = 0;
-  stream = std::fopen(path, "rb");
-  if (stream == nullptr) return errno != 0 ? errno : ENOENT;
-  return 0;
-#else
-  struct stat info;
-  if (type != EntryType::kRegular) {
-    if (stat(path, &info) != 0) return errno;
-    if (!S_ISREG(info.st_mode)) return kNotRegularFile;
-  }
-  // O_NONBLOCK: should the entry have become a FIFO since it was listed, opening it cannot hang;
-  // fstat then turns it away.
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = 0;
-  if (fstat(fd, &info) != 0) {
-    error = errno;
-  } else if (!S_ISREG(info.st_mode)) {
-    error = kNotRegularFile;
-  } else if ((stream = fdopen(fd, "rb")) == nullptr) {
-    error = errno;
-  }
-  if (error != 0) close(fd);
-  return error;
-#endif
+bool is_zero(const DegreesText& degrees) {
+  return std::strcmp(degrees.text + (degrees.text[0] == '-'), "0.000000") == 0;
 }
 
 }  // namespace
 
 void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv) {
-  // A photograph without a latitude reference writes nothing at all.
-  if (!m.has_exif || m.gps_latitude_ref[0] == '\0') return;
-  const bool has_longitude = m.gps_longitude_ref[0] != '\0';
+  // A coordinate needs its value as well as its reference. A photograph without a latitude
+  // writes nothing at all.
+  if (!m.has_exif || m.gps_latitude_ref[0] == '\0' || !m.has_gps_latitude) return;
+  const bool has_longitude = m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude;
   // Each coordinate is printed once: the CSV line and the key share the text.
   const DegreesText latitude = degrees_text(to_decimal_degrees(
       m.gps_latitude[0], m.gps_latitude[1], m.gps_latitude[2], m.gps_latitude_ref));
@@ -100,6 +55,8 @@ void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv)
   if (has_longitude) {
     longitude = degrees_text(to_decimal_degrees(m.gps_longitude[0], m.gps_longitude[1],
                                                 m.gps_longitude[2], m.gps_longitude_ref));
+    // Photo pickers and phones that strip the location write zeros: 0,0 is no position.
+    if (is_zero(latitude) && is_zero(longitude)) return;
   }
 
   // CSV output without a duplicate table never uses the key, so it is not formed there.
@@ -125,21 +82,13 @@ void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv)
 
 int process_image(const char* path, const char* name, FILE* kml, FILE* csv, EntryType type) {
   if (!has_jpeg_extension(name)) return kNotPhotoName;
-  if (type == EntryType::kOther) return kNotRegularFile;
-  FILE* stream = nullptr;
-  if (const int error = open_photo(path, type, stream)) return error;
-  // One buffer serves every photograph: each stream is closed before the next is opened.
-  static char buffer[kStreamBufferSize];
-  std::setvbuf(stream, buffer, _IOFBF, sizeof buffer);
+  FileInput input;
+  if (const int error = input.open(path, type)) return error;
 
   ImageMetadata metadata;
   std::memset(&metadata, 0, sizeof metadata);
   ExifReader reader(&metadata);
-  errno = 0;
-  reader.read_sections(stream);
-  const int error = std::ferror(stream) ? (errno != 0 ? errno : EIO) : 0;
-  std::fclose(stream);
-
+  reader.read_sections(input);
   write_photo(metadata, name, kml, csv);
-  return error;
+  return input.error();
 }

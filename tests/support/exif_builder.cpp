@@ -325,35 +325,4 @@ void write_file(const std::string& path, const Bytes& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-namespace {
-
-// A read-only stream over `bytes`, which must outlive it.
-FILE* open_bytes(Bytes& bytes) {
-#ifdef _WIN32
-  // No fmemopen: the bytes go through a scratch file.
-  FILE* file = platform::scratch_file();
-  if (file == nullptr) return nullptr;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
-      std::fseek(file, 0, SEEK_SET) != 0) {
-    std::fclose(file);
-    return nullptr;
-  }
-  return file;
-#else
-  // fmemopen refuses an empty buffer on some C libraries.
-  return bytes.empty() ? platform::scratch_file() : fmemopen(bytes.data(), bytes.size(), "rb");
-#endif
-}
-
-}  // namespace
-
-Stream::Stream(Bytes bytes) : bytes_(std::move(bytes)) {
-  file_ = open_bytes(bytes_);
-  if (file_ == nullptr) throw std::runtime_error("cannot open a stream over the fixture");
-}
-
-Stream::~Stream() {
-  std::fclose(file_);
-}
-
 }  // namespace fixture

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/input.h"
+
 namespace fixture {
 
 using Bytes = std::vector<uint8_t>;
@@ -172,18 +174,15 @@ class Jpeg {
 
 void write_file(const std::string& path, const Bytes& bytes);
 
-// A read-only stream over its own copy of `bytes`, closed on destruction.
+// An input over its own copy of `bytes`.
 class Stream {
  public:
-  explicit Stream(Bytes bytes);
-  ~Stream();
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
-  FILE* get() const { return file_; }
+  explicit Stream(Bytes bytes) : bytes_(std::move(bytes)), input_(bytes_.data(), bytes_.size()) {}
+  Input& get() { return input_; }
 
  private:
   Bytes bytes_;
-  FILE* file_;
+  MemoryInput input_;
 };
 
 }  // namespace fixture

@@ -1,0 +1,174 @@
+#include "util/input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+void Input::reset(uint64_t size) {
+  next_ = end_ = buffer_;
+  buffer_offset_ = 0;
+  size_ = size;
+  error_ = 0;
+  fetched_ = 0;
+}
+
+long Input::fetch_counted(uint64_t offset, uint8_t* dest, size_t n) {
+  if (error_ != 0) return -1;
+  errno = 0;
+  const long got = fetch(offset, dest, n);
+  if (got < 0) {
+    error_ = errno != 0 ? errno : EIO;
+    return -1;
+  }
+  fetched_ += static_cast<uint64_t>(got);
+  return got;
+}
+
+// An empty buffer positioned at `offset`.
+void Input::jump(uint64_t offset) {
+  buffer_offset_ = offset;
+  next_ = end_ = buffer_;
+}
+
+int Input::refill_and_get() {
+  jump(position());
+  const long got = fetch_counted(buffer_offset_, buffer_, kBufferSize);
+  if (got <= 0) return -1;
+  end_ = buffer_ + got;
+  return *next_++;
+}
+
+size_t Input::read(uint8_t* dest, size_t n) {
+  size_t done = static_cast<size_t>(end_ - next_) < n ? static_cast<size_t>(end_ - next_) : n;
+  std::memcpy(dest, next_, done);
+  next_ += done;
+  while (done < n) {
+    const size_t want = n - done;
+    if (want > kBufferSize / 2) {
+      // Straight into the destination: copying it through the buffer gains nothing.
+      const uint64_t at = position();
+      const long got = fetch_counted(at, dest + done, want);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+      jump(at + static_cast<uint64_t>(got));
+    } else {
+      const int first = refill_and_get();
+      if (first < 0) break;
+      dest[done++] = static_cast<uint8_t>(first);
+      const size_t more =
+          static_cast<size_t>(end_ - next_) < n - done ? static_cast<size_t>(end_ - next_) : n - done;
+      std::memcpy(dest + done, next_, more);
+      next_ += more;
+      done += more;
+    }
+  }
+  return done;
+}
+
+bool Input::skip(uint64_t n) {
+  if (n <= static_cast<uint64_t>(end_ - next_)) {
+    next_ += n;
+    return true;
+  }
+  const uint64_t at = position();
+  if (at > size_ || n > size_ - at) {
+    jump(size_);
+    return false;
+  }
+  return seek(at + n);
+}
+
+bool Input::seek(uint64_t offset) {
+  if (offset > size_) {
+    jump(size_);
+    return false;
+  }
+  if (offset >= buffer_offset_ && offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
+    next_ = buffer_ + (offset - buffer_offset_);
+  } else {
+    jump(offset);
+  }
+  return true;
+}
+
+MemoryInput::MemoryInput(const uint8_t* data, size_t size) : data_(data), size_(size) {
+  reset(size);
+}
+
+long MemoryInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
+  if (offset >= size_) return 0;
+  const size_t available = size_ - static_cast<size_t>(offset);
+  const size_t count = n < available ? n : available;
+  if (count > LONG_MAX) return -1;
+  std::memcpy(dest, data_ + offset, count);
+  return static_cast<long>(count);
+}
+
+#ifdef _WIN32
+
+FileInput::~FileInput() {
+  if (fd_ >= 0) _close(fd_);
+}
+
+int FileInput::open(const char* path, EntryType type) {
+  if (type == EntryType::kOther) return kNotRegularFile;
+  struct _stat64 info;
+  if (type != EntryType::kRegular) {
+    if (_stat64(path, &info) != 0) return errno;
+    if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFile;
+  }
+  fd_ = _open(path, _O_RDONLY | _O_BINARY);
+  if (fd_ < 0) return errno;
+  if (_fstat64(fd_, &info) != 0) return errno;
+  if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFile;
+  reset(static_cast<uint64_t>(info.st_size));
+  return 0;
+}
+
+long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
+  if (_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) return -1;
+  const unsigned count = n < INT_MAX ? static_cast<unsigned>(n) : INT_MAX;
+  return _read(fd_, dest, count);
+}
+
+#else
+
+FileInput::~FileInput() {
+  if (fd_ >= 0) close(fd_);
+}
+
+int FileInput::open(const char* path, EntryType type) {
+  if (type == EntryType::kOther) return kNotRegularFile;
+  struct stat info;
+  if (type != EntryType::kRegular) {
+    if (stat(path, &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+  }
+  // O_NONBLOCK: should the entry have become a FIFO since it was looked at, the open cannot hang,
+  // and fstat turns it away.
+  fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) return errno;
+  if (fstat(fd_, &info) != 0) return errno;
+  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+  reset(static_cast<uint64_t>(info.st_size));
+  return 0;
+}
+
+long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  for (;;) {
+    const ssize_t got = pread(fd_, dest, n, static_cast<off_t>(offset));
+    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+  }
+}
+
+#endif

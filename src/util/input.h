@@ -1,0 +1,92 @@
+// Buffered reading of a photo's bytes: the byte-at-a-time reads of a marker walk, skips over data
+// that nothing reads, and seeks for containers whose offsets point elsewhere. Over a file, or over
+// a block of memory (tests, fuzzing).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// What a directory listing knows of an entry: a regular file, something else (a directory, FIFO,
+// device or socket), or not known (a symbolic link, or a file system that does not say).
+enum class EntryType : uint8_t { kUnknown, kRegular, kOther };
+
+// FileInput::open's result for an entry that is not a regular file. errno values are positive.
+constexpr int kNotRegularFile = -2;
+
+class Input {
+ public:
+  Input() = default;
+  virtual ~Input() = default;
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  // The next byte (0 to 255), or -1 at the end or after a read error.
+  int get() { return next_ < end_ ? *next_++ : refill_and_get(); }
+  // Reads up to `n` bytes into `dest`; fewer arrive only at the end or after a read error.
+  size_t read(uint8_t* dest, size_t n);
+  // Passes over `n` bytes. False, with the position at the end, when fewer remain.
+  bool skip(uint64_t n);
+  // Moves to `offset` from the first byte. False, with the position at the end, past the end.
+  bool seek(uint64_t offset);
+
+  uint64_t position() const { return buffer_offset_ + static_cast<uint64_t>(next_ - buffer_); }
+  // Size of the whole input, as the file system gave it when the file was opened.
+  uint64_t size() const { return size_; }
+  // The errno value of a failed read, or 0.
+  int error() const { return error_; }
+  // Bytes that came from the file or memory block so far, buffered ones included.
+  uint64_t bytes_fetched() const { return fetched_; }
+
+ protected:
+  // Reads up to `n` bytes at `offset`: how many arrived, 0 at the end, or -1 with errno set.
+  virtual long fetch(uint64_t offset, uint8_t* dest, size_t n) = 0;
+  void reset(uint64_t size);
+
+ private:
+  // Sizes from 4 to 64 KiB cost about the same per photo: most headers end within the first
+  // 16 KiB, and a payload larger than half the buffer is read straight into its destination.
+  static constexpr size_t kBufferSize = 16 * 1024;
+
+  int refill_and_get();
+  long fetch_counted(uint64_t offset, uint8_t* dest, size_t n);
+  void jump(uint64_t offset);
+
+  uint8_t buffer_[kBufferSize];
+  const uint8_t* next_ = buffer_;
+  const uint8_t* end_ = buffer_;
+  uint64_t buffer_offset_ = 0;  // input offset of buffer_[0]
+  uint64_t size_ = 0;
+  int error_ = 0;
+  uint64_t fetched_ = 0;
+};
+
+// A block of memory, which must outlive the input.
+class MemoryInput : public Input {
+ public:
+  MemoryInput(const uint8_t* data, size_t size);
+
+ protected:
+  long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
+// A regular file, opened for reading.
+class FileInput : public Input {
+ public:
+  FileInput() = default;
+  ~FileInput() override;
+
+  // Opens `path` when it is a regular file. Anything else is never opened: opening a FIFO waits
+  // for a writer, and opening a device may act on it. `type` is what the listing said of the
+  // entry; kRegular spares a look before the open. Returns 0, kNotRegularFile or an errno value.
+  int open(const char* path, EntryType type = EntryType::kUnknown);
+
+ protected:
+  long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
+
+ private:
+  int fd_ = -1;
+};
