@@ -137,15 +137,10 @@ TEST(JpegSections, FrameHeaders) {
   EXPECT_EQ(frame(last.bytes()), "C0 5 6 0");
 }
 
+// The comment's cleaning and its cut at 1022 bytes, whose CR LF look-ahead may pass the cut but
+// never the segment.
 TEST(JpegSections, CommentCleaning) {
-  EXPECT_EQ(comment_of("ab\r\ncd"), "ab\ncd");
-  EXPECT_EQ(comment_of("a\rb"), "a?b");
-  EXPECT_EQ(comment_of("a\0b\x1f"s), "a?b?");
-  EXPECT_EQ(comment_of("\t\x7f\xe9 "), "\t\x7f\xe9 ");
-  EXPECT_EQ(comment_of("a\r"), "a?");
-  EXPECT_EQ(comment_of(""), "");
-  EXPECT_EQ(comment_of(std::string(2000, 'x')), std::string(1022, 'x'));
-  // A CR as the 1022nd byte looks ahead past the limit, inside the segment.
+  EXPECT_EQ(comment_of("ab\r\ncd\ra\0\t\x7f\xe9"s), "ab\ncd?a?\t\x7f\xe9");
   const std::string y(1020, 'y');
   EXPECT_EQ(comment_of(y + "y\r\nz"), y + "y");
   EXPECT_EQ(comment_of(y + "y\r"), y + "y?");

@@ -227,6 +227,7 @@ TEST(CsvLine, QuotesNamesThatWouldBreakTheColumns) {
   EXPECT_EQ(csv(m, "a,b.jpg"), "\"a,b.jpg\",1.000000,2.000000\n");
   EXPECT_EQ(csv(m, "say \"hi\".jpg"), "\"say \"\"hi\"\".jpg\",1.000000,2.000000\n");
   EXPECT_EQ(csv(m, "two\nlines.jpg"), "\"two\nlines.jpg\",1.000000,2.000000\n");
+  EXPECT_EQ(csv(m, "a\rb.jpg"), "\"a\rb.jpg\",1.000000,2.000000\n");
   EXPECT_EQ(csv(m, "caf\xE9 & 'x'.jpg"), "caf\xE9 & 'x'.jpg,1.000000,2.000000\n");
 }
 
@@ -255,11 +256,13 @@ TEST(Kml, NamesBecomeWellFormedUtf8Text) {
   EXPECT_EQ(xml("caf\xC3\xA9 \xF0\x9D\x84\x9E\tok"), "caf\xC3\xA9 \xF0\x9D\x84\x9E\tok");
   EXPECT_EQ(xml("a\r\nb"), "a&#13;\nb");
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(xml("caf\xE9.jpg"), "caf" + fffd + ".jpg");           // Latin-1 byte
-  EXPECT_EQ(xml("\xE2\x82&"), fffd + fffd + "&amp;");             // cut sequence
-  EXPECT_EQ(xml("\xC0\xAF"), fffd + fffd);                        // overlong
-  EXPECT_EQ(xml("\xED\xA0\x80"), fffd + fffd + fffd);             // surrogate
-  EXPECT_EQ(xml("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // above U+10FFFF
+  EXPECT_EQ(xml("caf\xE9.jpg"), "caf" + fffd + ".jpg");  // Latin-1 byte
+  EXPECT_EQ(xml("\xE2\x82&"), fffd + fffd + "&amp;");    // cut sequence
+  EXPECT_EQ(xml("\xC0\xAF"), fffd + fffd);               // overlong
+  EXPECT_EQ(xml("\xED\xA0\x80"), fffd + fffd + fffd);    // surrogate
+  for (const char* above : {"\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF7\xBF\xBF\xBF"}) {
+    EXPECT_EQ(xml(above), fffd + fffd + fffd + fffd);  // above U+10FFFF
+  }
   EXPECT_EQ(xml("\x01x\x1F\xEF\xBF\xBE\xEF\xBF\xBF"), fffd + "x" + fffd + fffd + fffd);
   EXPECT_EQ(xml("\xE0\xA0\xA6"), "\xE0\xA0\xA6");  // U+0826, whose low bits look like '&'
 }
@@ -283,13 +286,18 @@ TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
     write_photo(latitude_only, "d.jpg", nullptr, f);
     write_photo(latitude_only, "e.jpg", nullptr, f);
     write_photo(a, "f.jpg", f, nullptr);  // KML output shares the table
+    // Keys whose djb2 hashes are equal are still different positions.
+    write_photo(position("N", 7.270925f, 0, 0, "W", 69.45105f, 0, 0), "g.jpg", nullptr, f);
+    write_photo(position("N", 8.962186f, 0, 0, "E", 71.17379f, 0, 0), "h.jpg", nullptr, f);
   });
   EXPECT_EQ(out,
             "a.jpg,51.507332,-0.127667\n"
             "c.jpg,-51.507332,-0.127667\n"
             "d.jpg,51.507332\n"
-            "e.jpg,51.507332\n");
-  EXPECT_EQ(duplicate_table->count, 2);
+            "e.jpg,51.507332\n"
+            "g.jpg,7.270925,-69.451050\n"
+            "h.jpg,8.962186,71.173790\n");
+  EXPECT_EQ(string_table_hash("-69.451050,7.270925"), string_table_hash("71.173790,8.962186"));
   string_table_destroy(duplicate_table, release_value);
   duplicate_table = nullptr;
 }

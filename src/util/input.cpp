@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -48,30 +49,27 @@ int Input::refill_and_get() {
 }
 
 size_t Input::read(uint8_t* dest, size_t n) {
-  size_t done = static_cast<size_t>(end_ - next_) < n ? static_cast<size_t>(end_ - next_) : n;
-  std::memcpy(dest, next_, done);
-  next_ += done;
-  while (done < n) {
-    const size_t want = n - done;
-    if (want > kBufferSize / 2) {
+  size_t done = 0;
+  for (;;) {
+    const size_t buffered = std::min(static_cast<size_t>(end_ - next_), n - done);
+    std::memcpy(dest + done, next_, buffered);
+    next_ += buffered;
+    done += buffered;
+    if (done == n) return done;
+    const uint64_t at = position();
+    if (n - done > kBufferSize / 2) {
       // Straight into the destination: copying it through the buffer gains nothing.
-      const uint64_t at = position();
-      const long got = fetch_counted(at, dest + done, want);
-      if (got <= 0) break;
+      const long got = fetch_counted(at, dest + done, n - done);
+      if (got <= 0) return done;
       done += static_cast<size_t>(got);
       jump(at + static_cast<uint64_t>(got));
     } else {
-      const int first = refill_and_get();
-      if (first < 0) break;
-      dest[done++] = static_cast<uint8_t>(first);
-      const size_t more =
-          static_cast<size_t>(end_ - next_) < n - done ? static_cast<size_t>(end_ - next_) : n - done;
-      std::memcpy(dest + done, next_, more);
-      next_ += more;
-      done += more;
+      jump(at);
+      const long got = fetch_counted(at, buffer_, kBufferSize);
+      if (got <= 0) return done;
+      end_ = buffer_ + got;
     }
   }
-  return done;
 }
 
 bool Input::skip(uint64_t n) {
@@ -92,7 +90,8 @@ bool Input::seek(uint64_t offset) {
     jump(size_);
     return false;
   }
-  if (offset >= buffer_offset_ && offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
+  if (offset >= buffer_offset_ &&
+      offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
     next_ = buffer_ + (offset - buffer_offset_);
   } else {
     jump(offset);
