@@ -283,7 +283,7 @@ Bytes icc_profile(size_t size) {
     if (i < 4) {
       data = text_bytes("XYZ ");
       append(data, Bytes(16, 0));
-      put32(data, 8, 0x6FA2 + 1000 * i, true);
+      put32(data, 8, static_cast<uint32_t>(0x6FA2 + 1000 * i), true);
     } else {
       data = text_bytes("curv");
       append(data, encode(0, 4, true));
@@ -669,6 +669,7 @@ int main(int argc, char** argv) {
         static_cast<double>(std::max(size, t.head.size() + scan_head.size() + tail.size()));
   }
   std::printf("%ld photos in %s: mean header %.1f KB, mean file %.2f MB\n", count, folder.c_str(),
-              header_bytes / count / 1024, apparent_bytes / count / (1024 * 1024));
+              header_bytes / static_cast<double>(count) / 1024,
+              apparent_bytes / static_cast<double>(count) / (1024 * 1024));
   return 0;
 }

@@ -132,7 +132,7 @@ TEST(JpegSections, FrameHeaders) {
   // The last frame header wins; DHT, JPG and DAC are none; a short one changes nothing.
   Jpeg last;
   last.soi().sof(0xC2, 1, 2, 3).sof(0xC0, 5, 6, 1);
-  for (uint8_t marker : {0xC4, 0xC8, 0xCC}) last.sof(marker, 7, 7, 3);
+  for (uint8_t marker : {uint8_t{0xC4}, uint8_t{0xC8}, uint8_t{0xCC}}) last.sof(marker, 7, 7, 3);
   last.segment(0xC1, {8, 0, 5, 0, 6}).sos();
   EXPECT_EQ(frame(last.bytes()), "C0 5 6 0");
 }

@@ -336,13 +336,13 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
   ImageMetadata& m = *metadata_;
   // Degrees, minutes and seconds at value offsets 0, 8 and 16, whatever the format and count.
   const auto read_triple = [&](float(&out)[3]) {
-    for (int i = 0; i < 3; ++i)
+    for (unsigned i = 0; i < 3; ++i)
       out[i] = to_single(convert_value(block, value_offset + 8 * i, format));
   };
 
   switch (tag) {
     case 0:
-      for (int i = 0; i < 4; ++i)
+      for (unsigned i = 0; i < 4; ++i)
         m.gps_version[i] = static_cast<char>(block.byte_at(value_offset + i));
       break;
     case 1:

@@ -34,8 +34,8 @@ uint32_t next_slot(uint32_t index, int32_t capacity) {
 void grow(StringTable* table) {
   if (table->capacity > INT32_MAX / 2) out_of_memory();
   const int32_t capacity = table->capacity * 2;
-  auto** slots =
-      static_cast<StringTableEntry**>(checked_calloc(capacity, sizeof(StringTableEntry*)));
+  auto** slots = static_cast<StringTableEntry**>(
+      checked_calloc(static_cast<size_t>(capacity), sizeof(StringTableEntry*)));
   for (int32_t i = 0; i < table->capacity; ++i) {
     StringTableEntry* entry = table->slots[i];
     if (entry == nullptr) continue;
@@ -56,8 +56,8 @@ StringTable* string_table_create(int32_t capacity) {
   if (capacity < kMinCapacity) capacity = kMinCapacity;
   auto* table = static_cast<StringTable*>(checked_calloc(1, sizeof(StringTable)));
   table->capacity = capacity;
-  table->slots =
-      static_cast<StringTableEntry**>(checked_calloc(capacity, sizeof(StringTableEntry*)));
+  table->slots = static_cast<StringTableEntry**>(
+      checked_calloc(static_cast<size_t>(capacity), sizeof(StringTableEntry*)));
   return table;
 }
 
