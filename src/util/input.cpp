@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-void Input::reset(uint64_t size) {
+void Input::reset(int64_t size) {
   next_ = end_ = buffer_;
   buffer_offset_ = 0;
   size_ = size;
@@ -72,22 +72,36 @@ size_t Input::read(uint8_t* dest, size_t n) {
   }
 }
 
+uint64_t Input::size() {
+  if (size_ < 0) {
+    errno = 0;
+    size_ = query_size();
+    if (size_ < 0) {
+      error_ = errno != 0 ? errno : EIO;
+      size_ = 0;
+    }
+  }
+  return static_cast<uint64_t>(size_);
+}
+
 bool Input::skip(uint64_t n) {
   if (n <= static_cast<uint64_t>(end_ - next_)) {
     next_ += n;
     return true;
   }
   const uint64_t at = position();
-  if (at > size_ || n > size_ - at) {
-    jump(size_);
+  const uint64_t total = size();
+  if (at > total || n > total - at) {
+    jump(total);
     return false;
   }
   return seek(at + n);
 }
 
 bool Input::seek(uint64_t offset) {
-  if (offset > size_) {
-    jump(size_);
+  const uint64_t total = size();
+  if (offset > total) {
+    jump(total);
     return false;
   }
   if (offset >= buffer_offset_ &&
@@ -99,9 +113,7 @@ bool Input::seek(uint64_t offset) {
   return true;
 }
 
-MemoryInput::MemoryInput(const uint8_t* data, size_t size) : data_(data), size_(size) {
-  reset(size);
-}
+MemoryInput::MemoryInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
 long MemoryInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
   if (offset >= size_) return 0;
@@ -127,10 +139,13 @@ int FileInput::open(const char* path, EntryType type) {
   }
   fd_ = _open(path, _O_RDONLY | _O_BINARY);
   if (fd_ < 0) return errno;
-  if (_fstat64(fd_, &info) != 0) return errno;
-  if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFile;
-  reset(static_cast<uint64_t>(info.st_size));
+  reset(type == EntryType::kRegular ? -1 : info.st_size);
   return 0;
+}
+
+int64_t FileInput::query_size() {
+  struct _stat64 info;
+  return _fstat64(fd_, &info) == 0 ? info.st_size : -1;
 }
 
 long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
@@ -152,14 +167,19 @@ int FileInput::open(const char* path, EntryType type) {
     if (stat(path, &info) != 0) return errno;
     if (!S_ISREG(info.st_mode)) return kNotRegularFile;
   }
-  // O_NONBLOCK: should the entry have become a FIFO since it was looked at, the open cannot hang,
-  // and fstat turns it away.
+  // O_NONBLOCK: should the entry have become a FIFO since it was looked at, the open cannot hang
+  // (and its reads fail).
   fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd_ < 0) return errno;
-  if (fstat(fd_, &info) != 0) return errno;
-  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
-  reset(static_cast<uint64_t>(info.st_size));
+  reset(type == EntryType::kRegular ? -1 : static_cast<int64_t>(info.st_size));
   return 0;
+}
+
+// Most headers end inside the first buffer, so most photos never need their size: it costs a
+// system call, a few per cent of a photo's time.
+int64_t FileInput::query_size() {
+  struct stat info;
+  return fstat(fd_, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
 long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {

@@ -30,8 +30,8 @@ class Input {
   bool seek(uint64_t offset);
 
   uint64_t position() const { return buffer_offset_ + static_cast<uint64_t>(next_ - buffer_); }
-  // Size of the whole input, as the file system gave it when the file was opened.
-  uint64_t size() const { return size_; }
+  // Size of the whole input, as the file system gives it; asked only when first needed.
+  uint64_t size();
   // The errno value of a failed read, or 0.
   int error() const { return error_; }
   // Bytes that came from the file or memory block so far, buffered ones included.
@@ -40,7 +40,10 @@ class Input {
  protected:
   // Reads up to `n` bytes at `offset`: how many arrived, 0 at the end, or -1 with errno set.
   virtual long fetch(uint64_t offset, uint8_t* dest, size_t n) = 0;
-  void reset(uint64_t size);
+  // The size of the input, or -1 with errno set.
+  virtual int64_t query_size() = 0;
+  // Starts over at offset 0, with the size when it is known already (else -1).
+  void reset(int64_t size);
 
  private:
   // Sizes from 4 to 64 KiB cost about the same per photo: most headers end within the first
@@ -55,7 +58,7 @@ class Input {
   const uint8_t* next_ = buffer_;
   const uint8_t* end_ = buffer_;
   uint64_t buffer_offset_ = 0;  // input offset of buffer_[0]
-  uint64_t size_ = 0;
+  int64_t size_ = -1;           // -1 until asked
   int error_ = 0;
   uint64_t fetched_ = 0;
 };
@@ -67,6 +70,7 @@ class MemoryInput : public Input {
 
  protected:
   long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
+  int64_t query_size() override { return static_cast<int64_t>(size_); }
 
  private:
   const uint8_t* data_;
@@ -86,6 +90,7 @@ class FileInput : public Input {
 
  protected:
   long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
+  int64_t query_size() override;
 
  private:
   int fd_ = -1;
