@@ -1,7 +1,8 @@
 // The built program run end to end on fixture photos in a temporary directory: standard
-// output, standard error, the KML file and the exit status, checked exactly.
+// output, standard error, the KML file, the exit status and the files left, checked exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +28,7 @@ using fixture::Jpeg;
 using fixture::Order;
 using fixture::Tiff;
 using platform::text_stream;
+using Names = std::vector<std::string>;
 
 struct Outcome {
   int status;
@@ -94,6 +96,16 @@ class Cli : public ::testing::Test {
   }
   void mkdir_in(const std::string& name) const {
     ASSERT_TRUE(std::filesystem::create_directory(path(name)));
+  }
+
+  // The names in the temporary directory (or `sub` inside it), sorted.
+  Names files(const std::string& sub = "") const {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(sub.empty() ? dir_ : path(sub))) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   // Runs pinreel in the temporary directory (or `cwd` inside it), standard output to `stdout_to`
@@ -383,6 +395,32 @@ TEST_F(Cli, RefusesToOverwriteAPhotoWithKml) {
   EXPECT_EQ(Bytes(after.begin(), after.end()), before);
   EXPECT_EQ(run({"*.jpg", "new.JPG"}).status, 2);
   EXPECT_FALSE(exists(path("new.JPG")));
+}
+
+// No output is made when the pattern's folder cannot be listed.
+TEST_F(Cli, UnlistableFolderFailsAndWritesNothing) {
+  write("london.jpg", photo(&kLondon));
+  write("old.kml", fixture::bytes_of("old map"));
+  const std::string missing =
+      text_stream("pinreel: cannot list 'nodir/': " + std::string(std::strerror(ENOENT)) + "\n");
+  for (const Names& args : {Names{"nodir/*.jpg"}, Names{"nodir/*.jpg", "new.kml"},
+                            Names{"nodir/london.jpg", "old.kml"}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, missing) << args[0];
+  }
+  // Windows says ERROR_DIRECTORY; Wine says ERROR_INVALID_NAME, which reads as "no such file".
+  const Outcome r = run({"london.jpg/*.jpg", "new.kml"});
+  EXPECT_EQ(r.status, 1);
+  const auto not_listed = [](int error) {
+    return text_stream("pinreel: cannot list 'london.jpg/': " + std::string(std::strerror(error)) +
+                       "\n");
+  };
+  EXPECT_TRUE(r.err == not_listed(ENOTDIR) || (platform::kWindows && r.err == not_listed(ENOENT)))
+      << r.err;
+  EXPECT_EQ(files(), (Names{"london.jpg", "old.kml"}));
+  EXPECT_EQ(read_file(path("old.kml")), "old map");
 }
 
 TEST_F(Cli, UnwritableKmlFallsBackToCsvAndFails) {

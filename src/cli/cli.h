@@ -31,8 +31,10 @@ bool matches_name_pattern(const char* pattern, const char* name);
 // handed out in byte order of their names. Names are kept in one buffer.
 class DirSearch {
  public:
-  // False when the directory cannot be listed or nothing matches.
+  // False when the directory cannot be listed or nothing matches; list_error() tells which.
   bool start(const char* pattern);
+  // The errno value of the last start() when the directory could not be listed, else 0.
+  int list_error() const { return list_error_; }
   // The next entry other than "." and "..": its bare name, the path to open it by (inside the
   // pattern's directory) and what the listing says of its type. The texts stay valid until the
   // next call. False when there are no more.
@@ -41,8 +43,9 @@ class DirSearch {
   const std::string& directory() const { return directory_; }
 
  private:
-  // Platform part: appends every matching entry with add_name().
-  bool list_entries(const char* directory, const char* name_pattern);
+  // Platform part: appends every matching entry with add_name(). Returns 0 (matches or none), or
+  // the errno value when the directory cannot be listed.
+  int list_entries(const char* directory, const char* name_pattern);
   void add_name(const char* name, size_t length, EntryType type);
 
   std::string directory_;
@@ -50,4 +53,10 @@ class DirSearch {
   std::vector<char> names_;        // per entry its type byte, then its NUL-terminated name
   std::vector<uint32_t> offsets_;  // start of each name in names_, sorted by name
   size_t position_ = 0;
+  int list_error_ = 0;
 };
+
+#ifdef _WIN32
+// The errno value for a Windows error code.
+int errno_from_windows_error(unsigned long code);
+#endif

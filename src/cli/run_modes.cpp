@@ -69,6 +69,15 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
     return kExitRefused;
   }
 
+  // Entries are opened inside the pattern's directory but named bare in the output.
+  DirSearch search;
+  const bool matched = search.start(pattern);
+  if (search.list_error() != 0) {
+    const std::string& directory = search.directory();
+    report("cannot list", directory.empty() ? "." : directory.c_str(), search.list_error());
+    return kExitFailure;
+  }
+
   int status = kExitOk;
   FILE* kml = nullptr;
   if (output != nullptr) {
@@ -88,9 +97,7 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
   }
   if (dedup) duplicate_table = string_table_create(16);
 
-  // Entries are opened inside the pattern's directory but named bare in the output.
-  DirSearch search;
-  if (search.start(pattern)) {
+  if (matched) {
     const char* name;
     const char* path;
     EntryType type;
