@@ -1,18 +1,23 @@
 // The built program run end to end on fixture photos in a temporary directory: standard
-// output, standard error, the KML file and the exit status, checked exactly.
+// output, standard error, the KML file, the exit status and the files left, checked exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "cli/cli.h"
@@ -27,6 +32,7 @@ using fixture::Jpeg;
 using fixture::Order;
 using fixture::Tiff;
 using platform::text_stream;
+using Names = std::vector<std::string>;
 
 struct Outcome {
   int status;
@@ -95,6 +101,15 @@ class Cli : public ::testing::Test {
   void mkdir_in(const std::string& name) const {
     ASSERT_TRUE(std::filesystem::create_directory(path(name)));
   }
+  // The names in the temporary directory (or `sub` inside it), sorted.
+  Names files(const std::string& sub = "") const {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(sub.empty() ? dir_ : path(sub))) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   // Runs pinreel in the temporary directory (or `cwd` inside it), standard output to `stdout_to`
   // when given.
@@ -102,9 +117,9 @@ class Cli : public ::testing::Test {
               const std::string& stdout_to = "") const {
     const std::string out_path = stdout_to.empty() ? path(".stdout") : stdout_to;
     const std::string err_path = path(".stderr");
-    Outcome result{platform::run(PINREEL_BINARY_PATH, args, cwd.empty() ? dir_ : path(cwd),
-                                 out_path, err_path),
-                   "", read_file(err_path)};
+    Outcome result{
+        platform::run(program_, args, cwd.empty() ? dir_ : path(cwd), out_path, err_path, options_),
+        "", read_file(err_path)};
     if (stdout_to.empty()) {
       result.out = read_file(out_path);
       std::remove(out_path.c_str());
@@ -124,6 +139,8 @@ class Cli : public ::testing::Test {
   }
 
   std::string dir_;
+  std::string program_ = PINREEL_BINARY_PATH;
+  platform::RunOptions options_;
 };
 
 // Expected output is written with "\n"; text_stream() gives the platform's line ends.
@@ -435,6 +452,282 @@ TEST_F(Cli, RefusesToOverwriteAPhotoWithKml) {
   EXPECT_EQ(Bytes(after.begin(), after.end()), before);
   EXPECT_EQ(run({"*.jpg", "new.JPG"}).status, 2);
   EXPECT_FALSE(exists(path("new.JPG")));
+}
+
+std::string refusal(const std::string& name) {
+  return text_stream("pinreel: refusing to replace '" + name +
+                     "': only a .kml file is overwritten; quote the pattern or name a new output "
+                     "file\n");
+}
+
+// 'IMG_0001*' expanded by the shell names the raw file or a sidecar as the output.
+TEST_F(Cli, ReplacesOnlyKmlFiles) {
+  write("IMG_0001.JPG", photo(&kLondon));
+  const Names others = {"IMG_0001.HEIC", "IMG_0001.NEF", "IMG_0001.jpe",
+                        "IMG_0001.png",  "IMG_0001.xmp", "map.kml.bak"};
+  for (const std::string& name : others) write(name, fixture::bytes_of("raw"));
+  for (const std::string& name : others) {
+    const Outcome r = run({"IMG_0001.JPG", name});
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_EQ(r.err, refusal(name));
+    EXPECT_EQ(read_file(path(name)), "raw") << name;
+  }
+  // Before the folder is even listed.
+  EXPECT_EQ(run({"nodir/*.jpg", "IMG_0001.xmp"}).err, refusal("IMG_0001.xmp"));
+
+  // A document is replaced, whatever the case of its extension; a new file may have any name.
+  write("OLD.KML", fixture::bytes_of("old"));
+  for (const char* output : {"OLD.KML", "positions.txt"}) {
+    const Outcome r = run({"*.jpg", output});
+    EXPECT_EQ(r.status, 0) << output;
+    EXPECT_EQ(r.out + r.err, "") << output;
+    EXPECT_EQ(line_count(read_file(path(output))), 52u) << output;
+  }
+  Names expected = others;
+  expected.insert(expected.end(), {"IMG_0001.JPG", "OLD.KML", "positions.txt"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(files(), expected);
+}
+
+// The document goes to a temporary file that replaces the old one when it is complete.
+TEST_F(Cli, KmlIsReplacedWhole) {
+  write("london.jpg", photo(&kLondon));
+  write("map.kml", fixture::bytes_of("old map"));
+  const Outcome r = run({"*.jpg", "map.kml"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(line_count(read_file(path("map.kml"))), 52u);
+  EXPECT_EQ(files(), (Names{"london.jpg", "map.kml"}));
+#ifndef _WIN32
+  // The result has the mode that a new file gets, whatever the old one had.
+  for (const int mask : {022, 077}) {
+    ASSERT_EQ(chmod(path("map.kml").c_str(), 0604), 0);
+    options_.umask = mask;
+    EXPECT_EQ(run({"*.jpg", "map.kml"}).status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(path("map.kml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u & ~static_cast<unsigned>(mask));
+  }
+#endif
+}
+
+// A run that fails part-way leaves the old document and no temporary file: a write past a
+// file-size limit on POSIX, a rename over a file that another program holds open on Windows.
+TEST_F(Cli, FailedKmlLeavesTheOldOne) {
+  write("london.jpg", photo(&kLondon));
+  write("map.kml", fixture::bytes_of("old map"));
+  Outcome r;
+  std::string reason;
+  if (platform::kWindows) {
+    platform::ExclusiveHold hold(path("map.kml"));
+    ASSERT_TRUE(hold.held());
+    r = run({"*.jpg", "map.kml"});
+    reason = "cannot replace 'map.kml': " + std::string(std::strerror(EACCES));
+  } else {
+    options_.file_size_limit = 512;
+    r = run({"*.jpg", "map.kml"});
+    reason = "cannot write 'map.kml': " + std::string(std::strerror(EFBIG));
+  }
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, text_stream("pinreel: " + reason + "\n"));
+  EXPECT_EQ(read_file(path("map.kml")), "old map");
+  EXPECT_EQ(files(), (Names{"london.jpg", "map.kml"}));
+}
+
+// Photos that cannot be read fill the pipe of standard error with messages, so the run is still
+// at work when SIGTERM comes.
+TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
+  if (platform::kWindows) GTEST_SKIP() << "no SIGTERM from another process on Windows";
+  write("map.kml", fixture::bytes_of("old map"));
+  const int kGone = 2000;  // 128 KB of messages, more than a pipe holds
+  for (int i = 0; i < kGone; ++i) {
+    std::filesystem::create_symlink("nowhere", path("gone" + std::to_string(10000 + i) + ".jpg"));
+  }
+  const auto temporary_files = [this] {
+    const Names names = files();
+    return std::count_if(names.begin(), names.end(),
+                         [](const std::string& name) { return name.rfind(".map.kml.", 0) == 0; });
+  };
+  long during = -1;
+  const int signal =
+      platform::run_until_first_message(PINREEL_BINARY_PATH, {"*.jpg", "map.kml"}, dir_,
+                                        path(".stdout"), [&] { during = temporary_files(); });
+  std::remove(path(".stdout").c_str());
+  EXPECT_EQ(signal, SIGTERM);
+  EXPECT_EQ(during, 1);
+  EXPECT_EQ(temporary_files(), 0);
+  EXPECT_EQ(files().size(), kGone + 1u);
+  EXPECT_EQ(read_file(path("map.kml")), "old map");
+}
+
+TEST_F(Cli, OutputLinkIsWrittenThroughToItsTarget) {
+  write("london.jpg", photo(&kLondon));
+  mkdir_in("maps");
+  write("maps/trip.kml", fixture::bytes_of("old map"));
+  write("IMG_0001.NEF", fixture::bytes_of("raw"));
+  std::error_code error;
+  std::filesystem::create_symlink("maps/trip.kml", path("link.kml"), error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  std::filesystem::create_symlink("IMG_0001.NEF", path("raw.kml"));
+
+  Outcome r = run({"*.jpg", "link.kml"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(std::filesystem::read_symlink(path("link.kml")), "maps/trip.kml");
+  const std::string kml = read_file(path("maps/trip.kml"));
+  EXPECT_EQ(line_count(kml), 52u);
+  EXPECT_NE(kml.find("<name>link.kml</name>"), std::string::npos);
+
+  // The file a link points to must be a document too.
+  r = run({"*.jpg", "raw.kml"});
+  EXPECT_EQ(r.status, 2);
+  if (!platform::kWindows) {
+    EXPECT_EQ(r.err, refusal("IMG_0001.NEF"));
+  }
+  EXPECT_EQ(read_file(path("IMG_0001.NEF")), "raw");
+
+  // A link to nothing makes its target (Windows replaces the link).
+  Names expected = {"IMG_0001.NEF", "link.kml", "london.jpg", "maps", "raw.kml"};
+  if (!platform::kWindows) {
+    std::filesystem::create_symlink("maps/made.kml", path("new.kml"));
+    EXPECT_EQ(run({"*.jpg", "new.kml"}).status, 0);
+    EXPECT_EQ(line_count(read_file(path("maps/made.kml"))), 52u);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("new.kml")));
+    expected.insert(expected.begin() + 4, "new.kml");
+  }
+  EXPECT_EQ(files(), expected);
+  EXPECT_EQ(files("maps"),
+            platform::kWindows ? Names{"trip.kml"} : (Names{"made.kml", "trip.kml"}));
+}
+
+TEST_F(Cli, OutputsThatAreNotFilesAreWrittenDirectly) {
+  write("london.jpg", photo(&kLondon));
+  Outcome r = run({"*.jpg", platform::null_device()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+#ifndef _WIN32
+  // Standard output goes to a file here, which /dev/stdout names: it is written, not replaced.
+  r = run({"*.jpg", "/dev/stdout"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(line_count(r.out), 52u);
+  EXPECT_NE(r.out.find("<name>/dev/stdout</name>"), std::string::npos);
+
+  ASSERT_EQ(mkfifo(path("pipe.kml").c_str(), 0644), 0);
+  std::string received;
+  std::thread reader([&] { received = read_file(path("pipe.kml")); });
+  r = run({"*.jpg", "pipe.kml"});
+  // Should the program not have opened the FIFO, the reader is let go.
+  const int writer = open(path("pipe.kml").c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) close(writer);
+  reader.join();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(line_count(received), 52u);
+  EXPECT_TRUE(std::filesystem::is_fifo(path("pipe.kml")));
+  EXPECT_EQ(files(), (Names{"london.jpg", "pipe.kml"}));
+#else
+  EXPECT_EQ(files(), Names{"london.jpg"});
+#endif
+}
+
+// No output is made when the pattern's folder cannot be listed.
+TEST_F(Cli, UnlistableFolderFailsAndWritesNothing) {
+  write("london.jpg", photo(&kLondon));
+  write("old.kml", fixture::bytes_of("old map"));
+  const std::string missing =
+      text_stream("pinreel: cannot list 'nodir/': " + std::string(std::strerror(ENOENT)) + "\n");
+  for (const Names& args : {Names{"nodir/*.jpg"}, Names{"nodir/*.jpg", "new.kml"},
+                            Names{"nodir/london.jpg", "old.kml"}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, missing) << args[0];
+  }
+  // Windows says ERROR_DIRECTORY; Wine says ERROR_INVALID_NAME, which reads as "no such file".
+  const Outcome r = run({"london.jpg/*.jpg", "new.kml"});
+  EXPECT_EQ(r.status, 1);
+  const auto not_listed = [](int error) {
+    return text_stream("pinreel: cannot list 'london.jpg/': " + std::string(std::strerror(error)) +
+                       "\n");
+  };
+  EXPECT_TRUE(r.err == not_listed(ENOTDIR) || (platform::kWindows && r.err == not_listed(ENOENT)))
+      << r.err;
+  EXPECT_EQ(files(), (Names{"london.jpg", "old.kml"}));
+  EXPECT_EQ(read_file(path("old.kml")), "old map");
+}
+
+// File modes do not hold back root, so where the tests run as root these cases run as the user
+// nobody, with the program copied where that user can reach it.
+TEST_F(Cli, UnreadableAndUnwritableFolders) {
+#ifdef _WIN32
+  GTEST_SKIP() << "file modes and the user nobody are POSIX matters";
+#else
+  std::filesystem::copy_file(PINREEL_BINARY_PATH, path("pinreel"));
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path("pinreel").c_str(), 0755), 0);
+  program_ = path("pinreel");
+  options_.unprivileged = true;
+  const std::string denied = std::strerror(EACCES);
+  for (const char* folder : {"album", "blind", "sealed"}) mkdir_in(folder);
+  write("album/london.jpg", photo(&kLondon));
+  write("album/secret.jpg", photo(&kSydney));
+  mkdir_in("album/locked");
+  write("sealed/london.jpg", photo(&kLondon));
+  write("sealed/map.kml", fixture::bytes_of("old map"));
+  for (const auto& [name, mode] : {std::pair<const char*, mode_t>{"album", 0777},
+                                   {"album/secret.jpg", 0},
+                                   {"album/locked", 0},
+                                   {"blind", 0333},
+                                   {"sealed", 0555},
+                                   {"sealed/map.kml", 0666}}) {
+    ASSERT_EQ(chmod(path(name).c_str(), mode), 0) << name;
+  }
+  const auto restore_modes = [this] {
+    for (const char* name : {"album/secret.jpg", "album/locked", "blind", "sealed"}) {
+      chmod(path(name).c_str(), 0755);
+    }
+  };
+  if (run({}, "album").status != 0) {
+    restore_modes();
+    GTEST_SKIP() << "cannot run the program as user 65534 (nobody) here";
+  }
+
+  // A photo that cannot be read is reported; the others are listed, and the map is completed.
+  const std::string secret = "pinreel: cannot read 'secret.jpg': " + denied + "\n";
+  Outcome r = run({"*.jpg"}, "album");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kLondonLine);
+  EXPECT_EQ(r.err, secret);
+  r = run({"*.jpg", "map.kml"}, "album");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, secret);
+  EXPECT_EQ(line_count(read_file(path("album/map.kml"))), 52u);
+
+  r = run({"locked/*.jpg", "new.kml"}, "album");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "pinreel: cannot list 'locked/': " + denied + "\n");
+  r = run({"*.jpg", "map.kml"}, "blind");  // it could be written, but not listed
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "pinreel: cannot list '.': " + denied + "\n");
+
+  // No temporary file can be made beside the map: it stays, and the CSV lines come instead.
+  r = run({"*.jpg", "map.kml"}, "sealed");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kLondonLine);
+  EXPECT_EQ(r.err, "pinreel: cannot open 'map.kml': " + denied +
+                       "\npinreel: writing CSV to standard output instead\n");
+  EXPECT_EQ(read_file(path("sealed/map.kml")), "old map");
+
+  restore_modes();
+  EXPECT_EQ(files("album"), (Names{"locked", "london.jpg", "map.kml", "secret.jpg"}));
+  EXPECT_EQ(files("blind"), Names{});
+  EXPECT_EQ(files("sealed"), (Names{"london.jpg", "map.kml"}));
+#endif
 }
 
 TEST_F(Cli, UnwritableKmlFallsBackToCsvAndFails) {

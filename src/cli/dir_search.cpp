@@ -28,7 +28,12 @@ bool DirSearch::start(const char* pattern) {
   }
   directory_.assign(pattern, static_cast<size_t>(name_pattern - pattern));
 
-  if (!list_entries(directory_.c_str(), name_pattern)) return false;
+  list_error_ = list_entries(directory_.c_str(), name_pattern);
+  if (list_error_ != 0) {
+    names_.clear();
+    offsets_.clear();
+    return false;
+  }
   const char* names = names_.data();
   std::sort(offsets_.begin(), offsets_.end(),
             [names](uint32_t a, uint32_t b) { return std::strcmp(names + a, names + b) < 0; });

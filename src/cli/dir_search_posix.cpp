@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fnmatch.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -51,12 +52,19 @@ bool matches_name_pattern(const char* pattern, const char* name) {
 
 // A name without wildcards names one entry: the one spelled exactly so, when there is one,
 // rather than every entry that differs from it only in case.
-bool DirSearch::list_entries(const char* directory, const char* name_pattern) {
+int DirSearch::list_entries(const char* directory, const char* name_pattern) {
   DIR* dir = opendir(directory[0] != '\0' ? directory : ".");
-  if (dir == nullptr) return false;
+  if (dir == nullptr) return errno;
   const bool literal = std::strpbrk(name_pattern, "*?") == nullptr;
   const std::string pattern = windows_wildcards(name_pattern);
-  while (const dirent* entry = readdir(dir)) {
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      error = errno;  // 0 at the end of the listing
+      break;
+    }
     if (literal && std::strcmp(name_pattern, entry->d_name) == 0) {
       names_.clear();
       offsets_.clear();
@@ -68,7 +76,7 @@ bool DirSearch::list_entries(const char* directory, const char* name_pattern) {
     }
   }
   closedir(dir);
-  return true;
+  return error;
 }
 
 #endif

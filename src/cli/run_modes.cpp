@@ -68,14 +68,33 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
                  output);
     return kExitRefused;
   }
+  // The same mistake with a raw file or a sidecar, or any other file named by mistake.
+  OutputFile kml_file;
+  if (output != nullptr) {
+    if (const char* refused = kml_file.check(output)) {
+      std::fprintf(stderr,
+                   "pinreel: refusing to replace '%s': only a .kml file is overwritten; quote the "
+                   "pattern or name a new output file\n",
+                   refused);
+      return kExitRefused;
+    }
+  }
+
+  // Entries are opened inside the pattern's directory but named bare in the output.
+  DirSearch search;
+  const bool matched = search.start(pattern);
+  if (search.list_error() != 0) {
+    const std::string& directory = search.directory();
+    report("cannot list", directory.empty() ? "." : directory.c_str(), search.list_error());
+    return kExitFailure;
+  }
 
   int status = kExitOk;
   FILE* kml = nullptr;
   if (output != nullptr) {
-    errno = 0;
-    kml = std::fopen(output, "wt");
+    kml = kml_file.open();
     if (kml == nullptr) {
-      report("cannot open", output, errno != 0 ? errno : EIO);
+      report("cannot open", output, errno);
       std::fputs("pinreel: writing CSV to standard output instead\n", stderr);
       status = kExitFailure;
     } else {
@@ -88,9 +107,7 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
   }
   if (dedup) duplicate_table = string_table_create(16);
 
-  // Entries are opened inside the pattern's directory but named bare in the output.
-  DirSearch search;
-  if (search.start(pattern)) {
+  if (matched) {
     const char* name;
     const char* path;
     EntryType type;
@@ -107,13 +124,13 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
   string_table_destroy(duplicate_table, release_value);
   duplicate_table = nullptr;
 
+  // Photos that could not be read leave a complete document, which replaces the old one.
   if (kml != nullptr) {
     write_kml_footer(kml);
-    errno = 0;
-    const bool failed = std::fflush(kml) != 0 || std::ferror(kml);
-    const int error = errno != 0 ? errno : EIO;
-    if (std::fclose(kml) != 0 || failed) {
-      report("cannot write", output, errno != 0 ? errno : error);
+    const char* failure;
+    const int error = kml_file.finish(failure);
+    if (error != 0) {
+      report(failure, output, error);
       status = kExitFailure;
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,48 @@ FILE* scratch_file();
 // A new empty directory, e.g. /tmp/pinreel-cli-XXXXXX; "" on failure.
 std::string make_temp_dir();
 
+// How run() starts the program besides. The POSIX conditions are ignored on Windows.
+struct RunOptions {
+  // As user and group 65534 (nobody) without other groups, when the tests run as root; the
+  // program and `cwd` must then be reachable by that user.
+  bool unprivileged = false;
+  // A file-size limit in bytes (RLIMIT_FSIZE) with SIGXFSZ ignored, so that writes past it fail
+  // with EFBIG; negative for none.
+  long long file_size_limit = -1;
+  int umask = -1;  // the program's umask; negative to inherit the tests' own
+};
+
 // Runs `program` (a path, made absolute first) with `args` in `cwd`, standard output and
 // standard error written to the named files. Returns the exit status, or -1 when the program
 // could not be started or did not exit normally.
 int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-        const std::string& stdout_path, const std::string& stderr_path);
+        const std::string& stdout_path, const std::string& stderr_path,
+        const RunOptions& options = {});
+
+// POSIX: runs `program` as run() does, standard error into a pipe (as small as the system
+// allows) that is read only up to the end of its first line; a program with more to say then
+// waits. Calls `before_signal`, sends SIGTERM, and waits for the program to end. Returns the
+// number of the signal that ended it, or -1 (it exited, or wrote no line). -1 on Windows.
+int run_until_first_message(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& cwd, const std::string& stdout_path,
+                            const std::function<void()>& before_signal);
+
+// The file at `path` held open without sharing while the object lives, so that it can be
+// neither replaced nor removed: Windows only (held() is false elsewhere).
+class ExclusiveHold {
+ public:
+  explicit ExclusiveHold(const std::string& path);
+  ~ExclusiveHold();
+  ExclusiveHold(const ExclusiveHold&) = delete;
+  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+  bool held() const { return handle_ != nullptr; }
+
+ private:
+  void* handle_ = nullptr;
+};
+
+// The device that discards what is written to it: /dev/null, NUL.
+const char* null_device();
 
 // The errno value of opening a directory as a file: EISDIR on POSIX, EACCES on Windows.
 int directory_open_error();

@@ -1,6 +1,9 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,28 +30,98 @@ std::string make_temp_dir() {
   return mkdtemp(&pattern[0]) != nullptr ? pattern : "";
 }
 
-int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-        const std::string& stdout_path, const std::string& stderr_path) {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Forks and starts `program` with standard output and error on the given descriptors (which the
+// child closes) under `options`. Returns the child's id, or -1.
+pid_t start(const std::string& program, const std::vector<std::string>& args,
+            const std::string& cwd, int out, int err, const RunOptions& options) {
   std::vector<std::string> copies(args);
   std::vector<char*> argv = {const_cast<char*>(program.c_str())};
   for (auto& arg : copies) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
 
   const pid_t child = fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    const int out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(126);
-    dup2(out, 1);
-    dup2(err, 2);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+  if (child != 0) return child;
+  if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+  close(out);
+  close(err);
+  if (options.file_size_limit >= 0) {
+    const rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
+                          static_cast<rlim_t>(options.file_size_limit)};
+    signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+  if (options.umask >= 0) umask(static_cast<mode_t>(options.umask));
+  if (options.unprivileged && geteuid() == 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+    _exit(126);
+  }
+  if (chdir(cwd.c_str()) != 0) _exit(126);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+int open_output(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+}  // namespace
+
+int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+        const std::string& stdout_path, const std::string& stderr_path, const RunOptions& options) {
+  const int out = open_output(stdout_path);
+  const int err = open_output(stderr_path);
+  const pid_t child = start(program, args, cwd, out, err, options);
+  for (const int fd : {out, err}) {
+    if (fd >= 0) close(fd);
   }
   int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int run_until_first_message(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& cwd, const std::string& stdout_path,
+                            const std::function<void()>& before_signal) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return -1;
+  fcntl(pipe_ends[0], F_SETFD, FD_CLOEXEC);
+#ifdef F_SETPIPE_SZ
+  fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);  // one page: the least the program must write to fill it
+#endif
+  const int out = open_output(stdout_path);
+  const pid_t child = start(program, args, cwd, out, pipe_ends[1], RunOptions());
+  if (out >= 0) close(out);
+  close(pipe_ends[1]);
+  if (child < 0) {
+    close(pipe_ends[0]);
+    return -1;
+  }
+  char c = 0;
+  while (c != '\n' && read(pipe_ends[0], &c, 1) == 1) {
+  }
+  if (c == '\n') {
+    before_signal();
+    kill(child, SIGTERM);
+  }
+  // Drained rather than closed: a closed pipe would raise SIGPIPE, which comes first.
+  char rest[4096];
+  while (read(pipe_ends[0], rest, sizeof rest) > 0) {
+  }
+  close(pipe_ends[0]);
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return -1;
+  return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+}
+
+ExclusiveHold::ExclusiveHold(const std::string&) {}
+ExclusiveHold::~ExclusiveHold() {}
+
+const char* null_device() {
+  return "/dev/null";
 }
 
 int directory_open_error() {

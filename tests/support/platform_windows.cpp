@@ -74,7 +74,7 @@ std::string make_temp_dir() {
 }
 
 int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-        const std::string& stdout_path, const std::string& stderr_path) {
+        const std::string& stdout_path, const std::string& stderr_path, const RunOptions&) {
   // The child starts in `cwd`, so a relative (or drive-relative) path must be resolved here.
   char absolute[MAX_PATH + 1];
   const DWORD length = GetFullPathNameA(program.c_str(), sizeof absolute, absolute, nullptr);
@@ -107,6 +107,25 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return exited ? static_cast<int>(status) : -1;
+}
+
+int run_until_first_message(const std::string&, const std::vector<std::string>&, const std::string&,
+                            const std::string&, const std::function<void()>&) {
+  return -1;
+}
+
+ExclusiveHold::ExclusiveHold(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) handle_ = file;
+}
+
+ExclusiveHold::~ExclusiveHold() {
+  if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+const char* null_device() {
+  return "NUL";
 }
 
 int directory_open_error() {
