@@ -37,7 +37,7 @@ check 0 "$work/in/*.jpg" "$work/all.kml"
 check 0 -d "$work/in/*.jp*g" "$work/unique.kml"
 check 1 "$work/in/*.jpg" "$work/no/such/dir.kml"
 check 2 "$work/in/*.jpg" "$work/in/photo.jpg"
-check 0 "$work/nowhere/*.jpg"
+check 1 "$work/nowhere/*.jpg"
 
 echo "$((runs - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
