@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "output/output.h"
+#include "util/input.h"
 
 // Exit statuses.
 constexpr int kExitOk = 0;

@@ -6,6 +6,7 @@
 
 #include "cli/cli.h"
 #include "output/output.h"
+#include "photo/photo.h"
 
 namespace {
 
@@ -15,21 +16,26 @@ void report(const char* what, const char* name, int error) {
   std::fprintf(stderr, "pinreel: %s '%s': %s\n", what, name, std::strerror(error));
 }
 
-const char* describe(int error) {
-  switch (error) {
-    case kNotPhotoName:
-      return "not a .jpg or .jpeg file";
-    case kNotRegularFile:
-      return "not a regular file";
-    default:
-      return std::strerror(error);
-  }
-}
-
 int run_single(const char* name) {
-  const int error = process_image(name, name, nullptr);
-  if (error == 0) return kExitOk;
-  std::fprintf(stderr, "pinreel: cannot read '%s': %s\n", name, describe(error));
+  CsvWriter csv(stdout);
+  RunContext run;
+  run.writer = &csv;
+  const PhotoResult result = process_image(run, name, name);
+  const char* reason = nullptr;
+  switch (result.status) {
+    case PhotoStatus::kNotPhotoName:
+      reason = "not a .jpg or .jpeg file";
+      break;
+    case PhotoStatus::kNotRegularFile:
+      reason = "not a regular file";
+      break;
+    case PhotoStatus::kUnreadable:
+      reason = std::strerror(result.error);
+      break;
+    default:
+      return kExitOk;
+  }
+  std::fprintf(stderr, "pinreel: cannot read '%s': %s\n", name, reason);
   return kExitFailure;
 }
 
@@ -83,10 +89,15 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
       // write call every 16 photographs. (glibc ignores the size unless given the buffer.)
       static char kml_buffer[kKmlBufferSize];
       std::setvbuf(kml, kml_buffer, _IOFBF, sizeof kml_buffer);
-      write_kml_header(kml, output);
     }
   }
-  if (dedup) duplicate_table = string_table_create(16);
+  CsvWriter csv(stdout);
+  KmlWriter kml_writer(kml);
+  RunContext run;
+  run.options.dedup = dedup;
+  run.writer = kml != nullptr ? static_cast<Writer*>(&kml_writer) : &csv;
+  if (dedup) run.duplicates = string_table_create(16);
+  run.writer->begin(output);
 
   // Entries are opened inside the pattern's directory but named bare in the output.
   DirSearch search;
@@ -96,19 +107,17 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
     EntryType type;
     while (search.next_entry(name, path, type)) {
       // Other names and other kinds of entry are passed over without a word.
-      const int error = process_image(path, name, kml, stdout, type);
-      if (error > 0) {
-        report("cannot read", path, error);
+      const PhotoResult result = process_image(run, path, name, type);
+      if (result.status == PhotoStatus::kUnreadable) {
+        report("cannot read", path, result.error);
         status = kExitFailure;
       }
     }
   }
 
-  string_table_destroy(duplicate_table, release_value);
-  duplicate_table = nullptr;
-
+  string_table_destroy(run.duplicates, release_value);
+  run.writer->end();
   if (kml != nullptr) {
-    write_kml_footer(kml);
     errno = 0;
     const bool failed = std::fflush(kml) != 0 || std::ferror(kml);
     const int error = errno != 0 ? errno : EIO;
