@@ -65,7 +65,7 @@ void print_usage() {
       stdout);
 }
 
-int run_batch(const char* pattern, const char* output, bool dedup) {
+int run_batch(const char* pattern, const char* output, const RunOptions& options) {
   // A shell that expanded the pattern hands us a photo as the output path: never overwrite it.
   if (output != nullptr && has_jpeg_extension(output)) {
     std::fprintf(stderr,
@@ -94,9 +94,9 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
   CsvWriter csv(stdout);
   KmlWriter kml_writer(kml);
   RunContext run;
-  run.options.dedup = dedup;
+  run.options = options;
   run.writer = kml != nullptr ? static_cast<Writer*>(&kml_writer) : &csv;
-  if (dedup) run.duplicates = string_table_create(16);
+  if (options.dedup) run.duplicates = string_table_create(16);
   run.writer->begin(output);
 
   // Entries are opened inside the pattern's directory but named bare in the output.
@@ -132,12 +132,22 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
 int pinreel_main(int argc, char** argv) {
   const char* input = nullptr;
   const char* output = nullptr;
-  bool dedup = false;
+  RunOptions options;
+  // Each option is matched whole (never bundled); unknown ones, "-" alone included, are ignored.
+  static const struct {
+    const char* name;
+    bool RunOptions::*flag;
+  } kOptions[] = {{"-d", &RunOptions::dedup},
+                  {"-r", &RunOptions::recursive},
+                  {"-t", &RunOptions::times},
+                  {"-v", &RunOptions::verbose},
+                  {"-q", &RunOptions::quiet}};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
-      // Unknown options, "-" alone included, are ignored.
-      if (std::strcmp(argument, "-d") == 0) dedup = true;
+      for (const auto& option : kOptions) {
+        if (std::strcmp(argument, option.name) == 0) options.*option.flag = true;
+      }
     } else if (input == nullptr) {
       input = argument;
     } else if (output == nullptr) {
@@ -149,7 +159,7 @@ int pinreel_main(int argc, char** argv) {
   if (input == nullptr) {
     print_usage();
   } else if (output != nullptr || std::strchr(input, '*') != nullptr) {
-    status = run_batch(input, output, dedup);
+    status = run_batch(input, output, options);
   } else {
     status = run_single(input);
   }

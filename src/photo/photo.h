@@ -11,7 +11,11 @@
 
 // What the command line asked for.
 struct RunOptions {
-  bool dedup = false;  // -d: leave out repeated positions
+  bool dedup = false;      // -d: leave out repeated positions
+  bool recursive = false;  // -r: sub-folders too
+  bool times = false;      // -t: the capture time
+  bool verbose = false;    // -v: a summary, and why photos have no position
+  bool quiet = false;      // -q: no progress line and no summary
 };
 
 // What became of the photographs of a run.
