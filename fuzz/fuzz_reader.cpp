@@ -6,6 +6,7 @@
 #include "exif/exif_reader.h"
 #include "fuzz_support.h"
 #include "output/output.h"
+#include "photo/photo.h"
 #include "record_checks.h"
 
 namespace {
@@ -19,9 +20,15 @@ void check_reader(const ExifReader& reader) {
   check_record(reader.metadata(), segment, segment + reader.thumbnail_segment_size());
 }
 
-std::string photo_output(const ImageMetadata& m, bool kml) {
+// The output of one photograph in CSV or KML, through `duplicates` when given.
+std::string photo_output(const ImageMetadata& m, bool kml, StringTable* duplicates = nullptr) {
   OutputCapture out;
-  write_photo(m, kName, kml ? out.get() : nullptr, kml ? nullptr : out.get());
+  CsvWriter csv(out.get());
+  KmlWriter placemarks(out.get());
+  RunContext run;
+  run.writer = kml ? static_cast<Writer*>(&placemarks) : &csv;
+  run.duplicates = duplicates;
+  deliver_photo(run, m, kName, kName);
   return out.text();
 }
 
@@ -61,11 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(placemark.find_first_of("&\"'") == std::string::npos);
 
   // With the duplicate table the first photograph at a position is written, a second is not.
-  duplicate_table = string_table_create(3);
-  FUZZ_CHECK(photo_output(m, true) == placemark);
-  FUZZ_CHECK(photo_output(m, false) == (keyed ? "" : csv));
-  FUZZ_CHECK(photo_output(m, true).empty());
-  string_table_destroy(duplicate_table, release_value);
-  duplicate_table = nullptr;
+  StringTable* duplicates = string_table_create(3);
+  FUZZ_CHECK(photo_output(m, true, duplicates) == placemark);
+  FUZZ_CHECK(photo_output(m, false, duplicates) == (keyed ? "" : csv));
+  FUZZ_CHECK(photo_output(m, true, duplicates).empty());
+  string_table_destroy(duplicates, release_value);
   return 0;
 }

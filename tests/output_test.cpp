@@ -1,4 +1,5 @@
 #include "output/output.h"
+#include "photo/photo.h"
 
 #include <gtest/gtest.h>
 
@@ -42,8 +43,25 @@ ImageMetadata london() {
   return position("N", 51, 30, 26.4f, "W", 0, 7, 39.6f);
 }
 
+// What one photograph writes, through `duplicates` when given.
+std::string written(const ImageMetadata& m, bool kml, const char* name = "IMG_0001.jpg",
+                    StringTable* duplicates = nullptr) {
+  return capture([&](FILE* f) {
+    CsvWriter csv_writer(f);
+    KmlWriter kml_writer(f);
+    RunContext run;
+    run.writer = kml ? static_cast<Writer*>(&kml_writer) : &csv_writer;
+    run.duplicates = duplicates;
+    deliver_photo(run, m, name, name);
+  });
+}
+
 std::string csv(const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
-  return capture([&](FILE* f) { write_photo(m, name, nullptr, f); });
+  return written(m, false, name);
+}
+
+std::string kml(const ImageMetadata& m) {
+  return written(m, true);
 }
 
 const char kEmptyDocument[] = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -193,9 +211,6 @@ TEST(CsvLine, NeedsExifAndALatitudeReference) {
 // A reference without its value is no coordinate, and a position that prints as 0,0 is what
 // location stripping leaves: neither is written nor remembered as a duplicate.
 TEST(CsvLine, ACoordinateNeedsItsValueAndZeroZeroIsNone) {
-  const auto kml = [](const ImageMetadata& m) {
-    return capture([&](FILE* f) { write_photo(m, "IMG_0001.jpg", f, nullptr); });
-  };
   ImageMetadata m = london();
   m.has_gps_latitude = false;
   EXPECT_EQ(csv(m) + kml(m), "");
@@ -205,15 +220,14 @@ TEST(CsvLine, ACoordinateNeedsItsValueAndZeroZeroIsNone) {
   EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,+7\n");
   EXPECT_EQ(kml(m), "");
 
-  duplicate_table = string_table_create(16);
+  StringTable* duplicates = string_table_create(16);
   for (const char* refs : {"NE", "SW"}) {
     const ImageMetadata zero = position(std::string(1, refs[0]).c_str(), 0, 0, 0.0001f,
                                         std::string(1, refs[1]).c_str(), 0, 0, 0);
-    EXPECT_EQ(csv(zero) + kml(zero), "") << refs;
+    EXPECT_EQ(written(zero, false, "z.jpg", duplicates) + kml(zero), "") << refs;
   }
-  EXPECT_EQ(duplicate_table->count, 0);
-  string_table_destroy(duplicate_table, release_value);
-  duplicate_table = nullptr;
+  EXPECT_EQ(duplicates->count, 0);
+  string_table_destroy(duplicates, release_value);
 
   EXPECT_EQ(csv(position("N", 0, 0, 0, "E", 0, 0, 0.0036f)), "IMG_0001.jpg,0.000000,0.000001\n");
   EXPECT_EQ(csv(position("N", 0, 0, 0, "E", 1, 0, 0)), "IMG_0001.jpg,0.000000,1.000000\n");
@@ -242,10 +256,9 @@ TEST(Kml, EmptyDocumentIsTheHeaderAndFooter) {
 TEST(Kml, PlacemarkCarriesTheKeyAndNoAltitude) {
   ImageMetadata m = london();
   m.gps_altitude = 35;
-  EXPECT_EQ(capture([&](FILE* f) { write_photo(m, "IMG_0001.jpg", f, nullptr); }),
-            kLondonPlacemark);
+  EXPECT_EQ(kml(m), kLondonPlacemark);
   m.gps_longitude_ref[0] = '\0';  // no key, no placemark
-  EXPECT_EQ(capture([&](FILE* f) { write_photo(m, "IMG_0001.jpg", f, nullptr); }), "");
+  EXPECT_EQ(kml(m), "");
 }
 
 TEST(Kml, NamesBecomeWellFormedUtf8Text) {
@@ -268,7 +281,6 @@ TEST(Kml, NamesBecomeWellFormedUtf8Text) {
 }
 
 TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
-  duplicate_table = string_table_create(16);
   const ImageMetadata a = london();
   ImageMetadata same_print = london();
   same_print.gps_latitude[1] = 30.44f;  // other minutes and seconds that print alike
@@ -280,15 +292,26 @@ TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
   latitude_only.gps_longitude_ref[0] = '\0';
 
   const std::string out = capture([&](FILE* f) {
-    write_photo(a, "a.jpg", nullptr, f);
-    write_photo(same_print, "b.jpg", nullptr, f);
-    write_photo(south, "c.jpg", nullptr, f);
-    write_photo(latitude_only, "d.jpg", nullptr, f);
-    write_photo(latitude_only, "e.jpg", nullptr, f);
-    write_photo(a, "f.jpg", f, nullptr);  // KML output shares the table
+    CsvWriter csv_writer(f);
+    KmlWriter kml_writer(f);
+    RunContext run;
+    run.writer = &csv_writer;
+    run.duplicates = string_table_create(16);
+    for (const auto& [m, name] :
+         {std::make_pair(a, "a.jpg"), std::make_pair(same_print, "b.jpg"),
+          std::make_pair(south, "c.jpg"), std::make_pair(latitude_only, "d.jpg"),
+          std::make_pair(latitude_only, "e.jpg")}) {
+      deliver_photo(run, m, name, name);
+    }
+    run.writer = &kml_writer;  // the map formats share the table
+    EXPECT_EQ(deliver_photo(run, a, "f.jpg", "f.jpg"), PhotoStatus::kDuplicate);
     // Keys whose djb2 hashes are equal are still different positions.
-    write_photo(position("N", 7.270925f, 0, 0, "W", 69.45105f, 0, 0), "g.jpg", nullptr, f);
-    write_photo(position("N", 8.962186f, 0, 0, "E", 71.17379f, 0, 0), "h.jpg", nullptr, f);
+    run.writer = &csv_writer;
+    deliver_photo(run, position("N", 7.270925f, 0, 0, "W", 69.45105f, 0, 0), "g.jpg", "g.jpg");
+    deliver_photo(run, position("N", 8.962186f, 0, 0, "E", 71.17379f, 0, 0), "h.jpg", "h.jpg");
+    EXPECT_EQ(run.counts.listed, 6u);
+    EXPECT_EQ(run.counts.duplicates, 2u);
+    string_table_destroy(run.duplicates, release_value);
   });
   EXPECT_EQ(out,
             "a.jpg,51.507332,-0.127667\n"
@@ -298,8 +321,6 @@ TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
             "g.jpg,7.270925,-69.451050\n"
             "h.jpg,8.962186,71.173790\n");
   EXPECT_EQ(string_table_hash("-69.451050,7.270925"), string_table_hash("71.173790,8.962186"));
-  string_table_destroy(duplicate_table, release_value);
-  duplicate_table = nullptr;
 }
 
 TEST(CoordinateKey, ALongKeyIsNeverFormed) {
@@ -312,7 +333,7 @@ TEST(CoordinateKey, ALongKeyIsNeverFormed) {
   // Damaged GPS values: the CSV line has no limit, the placemark needs a key.
   const ImageMetadata far = position("N", 1e8f, 0, 0, "E", 1e8f, 0, 0);
   EXPECT_EQ(csv(far), "IMG_0001.jpg,100000000.000000,100000000.000000\n");
-  EXPECT_EQ(capture([&](FILE* f) { write_photo(far, "x.jpg", f, nullptr); }), "");
+  EXPECT_EQ(kml(far), "");
 }
 
 }  // namespace

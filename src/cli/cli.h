@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "output/output.h"
+#include "photo/photo.h"
+#include "util/input.h"
 
 // Exit statuses.
 constexpr int kExitOk = 0;
@@ -18,7 +19,7 @@ int pinreel_main(int argc, char** argv);
 void print_usage();
 // Lists the photos that match `pattern` (CSV, or KML into `output` when given). Returns the
 // exit status.
-int run_batch(const char* pattern, const char* output, bool dedup);
+int run_batch(const char* pattern, const char* output, const RunOptions& options);
 
 #ifndef _WIN32
 // True when `name` matches `pattern` as the Windows search matches: '*' stands for any run of

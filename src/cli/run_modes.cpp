@@ -6,6 +6,7 @@
 
 #include "cli/cli.h"
 #include "output/output.h"
+#include "photo/photo.h"
 
 namespace {
 
@@ -15,21 +16,26 @@ void report(const char* what, const char* name, int error) {
   std::fprintf(stderr, "pinreel: %s '%s': %s\n", what, name, std::strerror(error));
 }
 
-const char* describe(int error) {
-  switch (error) {
-    case kNotPhotoName:
-      return "not a .jpg or .jpeg file";
-    case kNotRegularFile:
-      return "not a regular file";
-    default:
-      return std::strerror(error);
-  }
-}
-
 int run_single(const char* name) {
-  const int error = process_image(name, name, nullptr);
-  if (error == 0) return kExitOk;
-  std::fprintf(stderr, "pinreel: cannot read '%s': %s\n", name, describe(error));
+  CsvWriter csv(stdout);
+  RunContext run;
+  run.writer = &csv;
+  const PhotoResult result = process_image(run, name, name);
+  const char* reason = nullptr;
+  switch (result.status) {
+    case PhotoStatus::kNotPhotoName:
+      reason = "not a .jpg or .jpeg file";
+      break;
+    case PhotoStatus::kNotRegularFile:
+      reason = "not a regular file";
+      break;
+    case PhotoStatus::kUnreadable:
+      reason = std::strerror(result.error);
+      break;
+    default:
+      return kExitOk;
+  }
+  std::fprintf(stderr, "pinreel: cannot read '%s': %s\n", name, reason);
   return kExitFailure;
 }
 
@@ -59,7 +65,7 @@ void print_usage() {
       stdout);
 }
 
-int run_batch(const char* pattern, const char* output, bool dedup) {
+int run_batch(const char* pattern, const char* output, const RunOptions& options) {
   // A shell that expanded the pattern hands us a photo as the output path: never overwrite it.
   if (output != nullptr && has_jpeg_extension(output)) {
     std::fprintf(stderr,
@@ -102,10 +108,15 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
       // write call every 16 photographs. (glibc ignores the size unless given the buffer.)
       static char kml_buffer[kKmlBufferSize];
       std::setvbuf(kml, kml_buffer, _IOFBF, sizeof kml_buffer);
-      write_kml_header(kml, output);
     }
   }
-  if (dedup) duplicate_table = string_table_create(16);
+  CsvWriter csv(stdout);
+  KmlWriter kml_writer(kml);
+  RunContext run;
+  run.options = options;
+  run.writer = kml != nullptr ? static_cast<Writer*>(&kml_writer) : &csv;
+  if (options.dedup) run.duplicates = string_table_create(16);
+  run.writer->begin(output);
 
   if (matched) {
     const char* name;
@@ -113,20 +124,19 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
     EntryType type;
     while (search.next_entry(name, path, type)) {
       // Other names and other kinds of entry are passed over without a word.
-      const int error = process_image(path, name, kml, stdout, type);
-      if (error > 0) {
-        report("cannot read", path, error);
+      const PhotoResult result = process_image(run, path, name, type);
+      if (result.status == PhotoStatus::kUnreadable) {
+        report("cannot read", path, result.error);
         status = kExitFailure;
       }
     }
   }
 
-  string_table_destroy(duplicate_table, release_value);
-  duplicate_table = nullptr;
+  string_table_destroy(run.duplicates, release_value);
+  run.writer->end();
 
   // Photos that could not be read leave a complete document, which replaces the old one.
   if (kml != nullptr) {
-    write_kml_footer(kml);
     const char* failure;
     const int error = kml_file.finish(failure);
     if (error != 0) {
@@ -140,12 +150,22 @@ int run_batch(const char* pattern, const char* output, bool dedup) {
 int pinreel_main(int argc, char** argv) {
   const char* input = nullptr;
   const char* output = nullptr;
-  bool dedup = false;
+  RunOptions options;
+  // Each option is matched whole (never bundled); unknown ones, "-" alone included, are ignored.
+  static const struct {
+    const char* name;
+    bool RunOptions::*flag;
+  } kOptions[] = {{"-d", &RunOptions::dedup},
+                  {"-r", &RunOptions::recursive},
+                  {"-t", &RunOptions::times},
+                  {"-v", &RunOptions::verbose},
+                  {"-q", &RunOptions::quiet}};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
-      // Unknown options, "-" alone included, are ignored.
-      if (std::strcmp(argument, "-d") == 0) dedup = true;
+      for (const auto& option : kOptions) {
+        if (std::strcmp(argument, option.name) == 0) options.*option.flag = true;
+      }
     } else if (input == nullptr) {
       input = argument;
     } else if (output == nullptr) {
@@ -157,7 +177,7 @@ int pinreel_main(int argc, char** argv) {
   if (input == nullptr) {
     print_usage();
   } else if (output != nullptr || std::strchr(input, '*') != nullptr) {
-    status = run_batch(input, output, dedup);
+    status = run_batch(input, output, options);
   } else {
     status = run_single(input);
   }

@@ -97,3 +97,7 @@ void write_placemark(FILE* out, const char* name, const char* coordinate_key) {
 void write_kml_footer(FILE* out) {
   std::fputs(kFooter, out);
 }
+
+void KmlWriter::photo(const Photo& photo) {
+  if (photo.position.key[0] != '\0') write_placemark(out_, photo.name, photo.position.key);
+}

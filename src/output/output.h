@@ -1,5 +1,5 @@
-// Coordinate output: one photograph's metadata turned into a CSV line or a KML placemark, the
-// duplicate filter, and the KML document's head and tail.
+// Coordinate output: a photograph's position in decimal degrees, and the writers that put it
+// into each output format.
 #pragma once
 
 #include <cstddef>
@@ -8,28 +8,9 @@
 #include <string>
 
 #include "exif/image_metadata.h"
-#include "util/input.h"
-#include "util/string_table.h"
-
-// The run's duplicate table: set by batch mode with -d, otherwise null.
-extern StringTable* duplicate_table;
 
 // Longest coordinate key, without its terminator.
 constexpr size_t kCoordinateKeyMax = 31;
-
-// process_image's result for a name without a .jpg or .jpeg extension; the file is not opened.
-constexpr int kNotPhotoName = -1;
-
-// Reads the photograph at `path` and writes its position under `name`: into `kml` as a
-// placemark when a stream is given, else as a CSV line to `csv`. Returns 0 (photographs that
-// hold no position, are damaged or are not JPEG files included), kNotPhotoName,
-// kNotRegularFile, or the errno value when the file could not be opened or read. Only regular
-// files are opened, so a FIFO never blocks the run.
-int process_image(const char* path, const char* name, FILE* kml, FILE* csv = stdout,
-                  EntryType type = EntryType::kUnknown);
-
-// Writes the output of one photograph whose metadata has been read; applies the duplicate filter.
-void write_photo(const ImageMetadata& metadata, const char* name, FILE* kml, FILE* csv);
 
 // True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
 bool has_jpeg_extension(const char* name);
@@ -77,3 +58,69 @@ std::string ansi_to_utf8(const char* text);
 void write_kml_header(FILE* out, const char* document_name);
 void write_placemark(FILE* out, const char* name, const char* coordinate_key);
 void write_kml_footer(FILE* out);
+
+// A photograph's position, formatted once for every format.
+struct Position {
+  DegreesText latitude;
+  DegreesText longitude;            // length 0: the photograph has no longitude
+  char key[kCoordinateKeyMax + 1];  // "longitude,latitude"; empty without a longitude
+  bool has_altitude;
+  bool below_sea_level;
+  uint32_t altitude;  // whole metres
+};
+
+// What a photograph's record says of its position.
+enum class PositionKind : uint8_t {
+  kPosition,      // a latitude at least
+  kNoExif,        // no EXIF block decoded
+  kNoGps,         // no latitude: no GPS directory, or a reference without its value
+  kZeroPosition,  // 0,0 at six decimals: what location stripping leaves
+};
+
+// A coordinate needs its value as well as its reference: without a latitude there is no
+// position, without a longitude no key.
+PositionKind position_of(const ImageMetadata& metadata, Position& position);
+
+// One photograph handed to a writer.
+struct Photo {
+  const char* name;               // as the output names it
+  const char* path;               // as it was opened
+  const ImageMetadata* metadata;  // valid only during the call (the thumbnail points into the
+                                  // reader's buffer)
+  Position position;
+};
+
+// One output format: the start of the document, one photograph at a time, the end. Photographs
+// reach it in the order they are read, duplicates already left out; the map formats pass over
+// those without a key.
+class Writer {
+ public:
+  virtual ~Writer() = default;
+  virtual void begin(const char* document_name) = 0;
+  virtual void photo(const Photo& photo) = 0;
+  virtual void end() = 0;
+};
+
+// One line per photograph with a latitude: name, latitude, longitude, altitude.
+class CsvWriter final : public Writer {
+ public:
+  explicit CsvWriter(FILE* out) : out_(out) {}
+  void begin(const char*) override {}
+  void photo(const Photo& photo) override;
+  void end() override {}
+
+ private:
+  FILE* out_;
+};
+
+// A KML 2.2 document with one placemark per photograph.
+class KmlWriter final : public Writer {
+ public:
+  explicit KmlWriter(FILE* out) : out_(out) {}
+  void begin(const char* document_name) override { write_kml_header(out_, document_name); }
+  void photo(const Photo& photo) override;
+  void end() override { write_kml_footer(out_); }
+
+ private:
+  FILE* out_;
+};

@@ -131,11 +131,11 @@ FileInput::~FileInput() {
 }
 
 int FileInput::open(const char* path, EntryType type) {
-  if (type == EntryType::kOther) return kNotRegularFile;
+  if (type == EntryType::kOther) return kNotRegularFileError;
   struct _stat64 info;
   if (type != EntryType::kRegular) {
     if (_stat64(path, &info) != 0) return errno;
-    if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFile;
+    if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFileError;
   }
   fd_ = _open(path, _O_RDONLY | _O_BINARY);
   if (fd_ < 0) return errno;
@@ -161,11 +161,11 @@ FileInput::~FileInput() {
 }
 
 int FileInput::open(const char* path, EntryType type) {
-  if (type == EntryType::kOther) return kNotRegularFile;
+  if (type == EntryType::kOther) return kNotRegularFileError;
   struct stat info;
   if (type != EntryType::kRegular) {
     if (stat(path, &info) != 0) return errno;
-    if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+    if (!S_ISREG(info.st_mode)) return kNotRegularFileError;
   }
   // O_NONBLOCK: should the entry have become a FIFO since it was looked at, the open cannot hang
   // (and its reads fail).

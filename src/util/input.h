@@ -11,7 +11,7 @@
 enum class EntryType : uint8_t { kUnknown, kRegular, kOther };
 
 // FileInput::open's result for an entry that is not a regular file. errno values are positive.
-constexpr int kNotRegularFile = -2;
+constexpr int kNotRegularFileError = -2;
 
 class Input {
  public:
@@ -85,7 +85,8 @@ class FileInput : public Input {
 
   // Opens `path` when it is a regular file. Anything else is never opened: opening a FIFO waits
   // for a writer, and opening a device may act on it. `type` is what the listing said of the
-  // entry; kRegular spares a look before the open. Returns 0, kNotRegularFile or an errno value.
+  // entry; kRegular spares a look before the open. Returns 0, kNotRegularFileError or an errno
+  // value.
   int open(const char* path, EntryType type = EntryType::kUnknown);
 
  protected:

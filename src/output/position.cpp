@@ -1,0 +1,61 @@
+// A photograph's position from its record, and the CSV line.
+#include <cstdint>
+#include <cstring>
+
+#include "output/output.h"
+
+namespace {
+
+bool is_zero(const DegreesText& degrees) {
+  return std::strcmp(degrees.text + (degrees.text[0] == '-'), "0.000000") == 0;
+}
+
+}  // namespace
+
+PositionKind position_of(const ImageMetadata& m, Position& position) {
+  if (!m.has_exif) return PositionKind::kNoExif;
+  if (m.gps_latitude_ref[0] == '\0' || !m.has_gps_latitude) return PositionKind::kNoGps;
+  // Each coordinate is printed once: every format and the key share the text.
+  position.latitude = degrees_text(to_decimal_degrees(m.gps_latitude[0], m.gps_latitude[1],
+                                                      m.gps_latitude[2], m.gps_latitude_ref));
+  position.longitude = DegreesText{};
+  position.key[0] = '\0';
+  if (m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude) {
+    position.longitude = degrees_text(to_decimal_degrees(m.gps_longitude[0], m.gps_longitude[1],
+                                                         m.gps_longitude[2], m.gps_longitude_ref));
+    // Photo pickers and phones that strip the location write zeros: 0,0 is no position.
+    if (is_zero(position.latitude) && is_zero(position.longitude)) {
+      return PositionKind::kZeroPosition;
+    }
+    join_coordinate_key(position.key, position.longitude, position.latitude);
+  }
+  // Only damaged files store a negative altitude: its sign turns the reference around.
+  const int64_t altitude = m.gps_altitude;
+  position.has_altitude = m.gps_altitude_ref != 0 || altitude != 0;
+  position.below_sea_level = (m.gps_altitude_ref != 0) != (altitude < 0);
+  position.altitude = static_cast<uint32_t>(altitude < 0 ? -altitude : altitude);
+  return PositionKind::kPosition;
+}
+
+// The fields after the name are put together here and written in one call: the C library's
+// formatted printing of reals was the largest cost of a CSV line.
+void CsvWriter::photo(const Photo& photo) {
+  const Position& p = photo.position;
+  write_csv_name(out_, photo.name);
+  char line[2 * kDegreesTextSize + 32];
+  char* end = line;
+  const auto append_degrees = [&end](const DegreesText& degrees) {
+    *end++ = ',';
+    std::memcpy(end, degrees.text, degrees.length);
+    end += degrees.length;
+  };
+  append_degrees(p.latitude);
+  if (p.longitude.length != 0) append_degrees(p.longitude);
+  if (p.has_altitude) {
+    *end++ = ',';
+    *end++ = p.below_sea_level ? '-' : '+';
+    end = append_decimal(end, p.altitude);
+  }
+  *end++ = '\n';
+  std::fwrite(line, 1, static_cast<size_t>(end - line), out_);
+}

@@ -1,0 +1,73 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "exif/exif_reader.h"
+#include "photo/photo.h"
+
+namespace {
+
+PhotoStatus status_of(PositionKind kind) {
+  switch (kind) {
+    case PositionKind::kNoExif:
+      return PhotoStatus::kNoExif;
+    case PositionKind::kNoGps:
+      return PhotoStatus::kNoGps;
+    case PositionKind::kZeroPosition:
+      return PhotoStatus::kZeroPosition;
+    default:
+      return PhotoStatus::kListed;
+  }
+}
+
+// Remembers `key`; false when it was there already.
+bool remember(StringTable* table, const char* key) {
+  if (string_table_lookup(table, key) != nullptr) return false;
+  const size_t size = std::strlen(key) + 1;
+  void* value = std::malloc(size);
+  if (value == nullptr) std::abort();
+  std::memcpy(value, key, size);
+  string_table_insert(table, key, value);
+  return true;
+}
+
+}  // namespace
+
+PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const char* name,
+                          const char* path) {
+  Photo photo{name, path, &metadata, {}};
+  const PositionKind kind = position_of(metadata, photo.position);
+  if (kind != PositionKind::kPosition) {
+    ++run.counts.without_position;
+    return status_of(kind);
+  }
+  // Only a photograph with both coordinates has a key; the others are never duplicates.
+  if (run.duplicates != nullptr && photo.position.key[0] != '\0' &&
+      !remember(run.duplicates, photo.position.key)) {
+    ++run.counts.duplicates;
+    return PhotoStatus::kDuplicate;
+  }
+  ++run.counts.listed;
+  run.writer->photo(photo);
+  return PhotoStatus::kListed;
+}
+
+PhotoResult process_image(RunContext& run, const char* path, const char* name, EntryType type) {
+  if (!has_jpeg_extension(name)) return {PhotoStatus::kNotPhotoName, 0};
+  FileInput input;
+  if (const int error = input.open(path, type)) {
+    if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};
+    ++run.counts.unreadable;
+    return {PhotoStatus::kUnreadable, error};
+  }
+
+  ImageMetadata metadata;
+  std::memset(&metadata, 0, sizeof metadata);
+  ExifReader reader(&metadata);
+  reader.read_sections(input);
+  if (const int error = input.error()) {
+    ++run.counts.unreadable;
+    return {PhotoStatus::kUnreadable, error};
+  }
+  ++run.counts.read;
+  return {deliver_photo(run, metadata, name, path), 0};
+}
