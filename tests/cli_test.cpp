@@ -152,7 +152,13 @@ const std::string kUsage = text_stream(
     "  pinreel [options] *.jpg > output.csv\n"
     "  pinreel [options] *.jpg output.kml\n\n"
     "Options:\n"
-    "  -d  Removes duplicate GPS co-ordinates from the output.\n\n");
+    "  -d  Removes duplicate GPS co-ordinates from the output.\n"
+    "  -r  Also searches every folder below the pattern's folder.\n"
+    "  -t  Adds the time each photo was taken.\n"
+    "  -v  Prints a summary, and why each photo without a position has none.\n"
+    "  -q  Prints neither a progress line nor a summary.\n"
+    "  --help     Prints this text.\n"
+    "  --version  Prints the version of pinreel.\n\n");
 
 const std::string kLondonLine = text_stream("london.jpg,51.507332,-0.127667,+35\n");
 
@@ -171,13 +177,21 @@ size_t line_count(const std::string& text) {
   return lines;
 }
 
-TEST_F(Cli, UsageWithoutAnInput) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-d"}, {"-x", "-"}}) {
+TEST_F(Cli, UsageHelpAndVersion) {
+  write("london.jpg", photo(&kLondon));
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"-d"}, {"-x", "-"}, {"--help"}, {"london.jpg", "--help", "map.kml"}}) {
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, kUsage);
     EXPECT_EQ(r.err, "");
   }
+  EXPECT_FALSE(exists(path("map.kml")));
+  const Outcome r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, text_stream("pinreel " PINREEL_VERSION "\n"));
+  // Options are matched whole: bundles and near misses are ignored.
+  EXPECT_EQ(run({"-dd", "--help=1", "london.jpg"}).out, kLondonLine);
 }
 
 TEST_F(Cli, SingleFileModeAndItsOptions) {

@@ -36,7 +36,7 @@ void install_signal_handlers() {
     if (sigaction(signal_number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = remove_temporary_and_die;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
     sigemptyset(&action.sa_mask);
     sigaction(signal_number, &action, nullptr);
   }

@@ -61,7 +61,13 @@ void print_usage() {
       "  pinreel [options] *.jpg > output.csv\n"
       "  pinreel [options] *.jpg output.kml\n\n"
       "Options:\n"
-      "  -d  Removes duplicate GPS co-ordinates from the output.\n\n",
+      "  -d  Removes duplicate GPS co-ordinates from the output.\n"
+      "  -r  Also searches every folder below the pattern's folder.\n"
+      "  -t  Adds the time each photo was taken.\n"
+      "  -v  Prints a summary, and why each photo without a position has none.\n"
+      "  -q  Prints neither a progress line nor a summary.\n"
+      "  --help     Prints this text.\n"
+      "  --version  Prints the version of pinreel.\n\n",
       stdout);
 }
 
@@ -151,6 +157,8 @@ int pinreel_main(int argc, char** argv) {
   const char* input = nullptr;
   const char* output = nullptr;
   RunOptions options;
+  bool help = false;
+  bool version = false;
   // Each option is matched whole (never bundled); unknown ones, "-" alone included, are ignored.
   static const struct {
     const char* name;
@@ -166,6 +174,8 @@ int pinreel_main(int argc, char** argv) {
       for (const auto& option : kOptions) {
         if (std::strcmp(argument, option.name) == 0) options.*option.flag = true;
       }
+      help = help || std::strcmp(argument, "--help") == 0;
+      version = version || std::strcmp(argument, "--version") == 0;
     } else if (input == nullptr) {
       input = argument;
     } else if (output == nullptr) {
@@ -174,7 +184,11 @@ int pinreel_main(int argc, char** argv) {
   }
 
   int status = kExitOk;
-  if (input == nullptr) {
+  if (help) {
+    print_usage();
+  } else if (version) {
+    std::fputs("pinreel " PINREEL_VERSION "\n", stdout);
+  } else if (input == nullptr) {
     print_usage();
   } else if (output != nullptr || std::strchr(input, '*') != nullptr) {
     status = run_batch(input, output, options);
