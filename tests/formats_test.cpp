@@ -347,4 +347,131 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
   report_skipped();
 }
 
+// The same photos as ExifTool reads them: the stated time from DateTimeOriginal and its offset,
+// or the GPS stamps; GPX's UTC from Python's own conversion of the offset.
+TEST_F(Formats, TimesAgreeWithExifTool) {
+  const std::vector<std::vector<std::string>> times = {
+      // name, DateTimeOriginal, OffsetTimeOriginal, GPSDateStamp, GPSTimeStamp (h m s/100)
+      {"t1.jpg", "2019:06:01 14:03:22", "+05:30", "", ""},
+      {"t2.jpg", "2008:10:22 16:28:39", "", "2008:10:23", "14 27 724"},
+      {"t3.jpg", "", "", "2015:04:10", "18 12 2206"},
+      {"t4.jpg", "    :  :     :  :  ", "+01:00", "2016:02:29", "0 0 0"},
+      {"t5.jpg", "0000:00:00 00:00:00", "+01:00", "", ""},
+      {"t6.jpg", "2019:12:31 20:00:00", "-08:00", "2020:01:01", "4 0 0"},
+      {"t7.jpg", "2020:03:01 01:59:59", "+02:00", "", ""}};
+  for (const auto& t : times) {
+    Shot s = shot(t[0], 36000, 36000);
+    s.date_time = t[1];
+    s.offset = t[2];
+    s.gps_date = t[3];
+    if (!t[4].empty()) {
+      uint32_t h = 0, m = 0, cs = 0;
+      std::istringstream(t[4]) >> h >> m >> cs;
+      s.gps_time = {{h, 1}, {m, 1}, {cs, 100}};
+    }
+    fixture::write_file(path(t[0]), photo(s));
+  }
+  const std::string csv = run_ok({"-t", "*.jpg"});
+  run_ok({"-t", "*.jpg", "t.gpx"});
+  const std::string gpx = read_file(path("t.gpx"));
+  std::string exiftool;
+  if (!client(
+          "exiftool",
+          "-q -n -csv -DateTimeOriginal -OffsetTimeOriginal -GPSDateStamp -GPSTimeStamp -ext jpg .",
+          exiftool)) {
+    EXPECT_EQ(exiftool, "");
+    report_skipped();
+    return;
+  }
+  std::istringstream rows(exiftool);
+  std::string row;
+  std::getline(rows, row);
+  ASSERT_EQ(row, "SourceFile,DateTimeOriginal,OffsetTimeOriginal,GPSDateStamp,GPSTimeStamp");
+  std::string stated_times;
+  std::vector<std::string> names, gps_times;
+  while (std::getline(rows, row)) {
+    std::vector<std::string> field(1);
+    for (char c : row) {
+      if (c == ',') {
+        field.emplace_back();
+      } else {
+        field.back().push_back(c);
+      }
+    }
+    field.resize(5);
+    const std::string name = field[0].substr(field[0].rfind('/') + 1);
+    std::string dto = field[1], gps = "";
+    if (!field[3].empty() && !field[4].empty()) {
+      gps = field[3] + "T" + field[4].substr(0, field[4].find('.')) + "Z";
+      gps[4] = gps[7] = '-';
+    }
+    std::string stated = gps;
+    if (dto.size() == 19 && dto[0] != ' ' && dto.compare(0, 4, "0000") != 0) {
+      dto[4] = dto[7] = '-';
+      dto[10] = 'T';
+      stated = dto + field[2];
+    }
+    const std::string line = name + ",0.100000,0.100000,," + stated + "\n";
+    EXPECT_EQ(count_of(csv, line), 1u) << line << csv;
+    names.push_back(name);
+    stated_times += (stated.empty() || stated.size() == 19 ? gps : stated) + "\n";
+  }
+  EXPECT_EQ(names.size(), times.size());
+  std::string utc;
+  std::ofstream(path("stated.txt")) << stated_times;
+  if (!client("python3",
+              "-c 'import datetime, sys\n"
+              "for t in sys.stdin.read().splitlines():\n"
+              "  d = datetime.datetime.fromisoformat(t.replace(\"Z\", \"+00:00\")) if t else None\n"
+              "  print(d.astimezone(datetime.timezone.utc).strftime(\"%Y-%m-%dT%H:%M:%SZ\") if d "
+              "else \"\")' <stated.txt",
+              utc)) {
+    EXPECT_EQ(utc, "");
+    report_skipped();
+    return;
+  }
+  std::istringstream utc_lines(utc);
+  for (const std::string& name : names) {
+    std::string expected;
+    std::getline(utc_lines, expected);
+    const size_t at = gpx.find("<name>" + name + "</name>");
+    ASSERT_NE(at, std::string::npos) << name;
+    const size_t start = gpx.rfind("<wpt", at);
+    const size_t time = gpx.find("<time>", start);
+    EXPECT_EQ(time < at ? gpx.substr(time + 6, 20) : "", expected) << name;
+  }
+}
+
+// An archive is written front to back, so that a pipe can take it; an empty run gives an archive
+// with the empty document; the documents pinreel writes are replaced, whatever their case.
+TEST_F(Formats, KmzToAPipeEmptyArchivesAndReplacedDocuments) {
+  Shot s = shot("london.jpg", 18506400, 4179600, thumbnail(5));
+  fixture::write_file(path("london.jpg"), photo(s));
+  std::vector<zipread::Entry> entries;
+  std::string error;
+  run_ok({"*.none", "empty.kmz"});
+  ASSERT_TRUE(zipread::read_zip(read_file(path("empty.kmz")), entries, error)) << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].contents.substr(entries[0].contents.size() - 21), "  </Document>\n</kml>\n");
+
+  for (const char* name : {"OLD.GPX", "old.Json", "old.geojson", "old.CSV", "old.kmz"}) {
+    fixture::write_file(path(name), fixture::bytes_of("old"));
+    EXPECT_EQ(run_ok({"*.jpg", name}), "") << name;
+    EXPECT_NE(read_file(path(name)).substr(0, 3), "old") << name;
+  }
+  EXPECT_EQ(read_file(path("old.CSV")), text_stream("london.jpg,51.406666,11.610000\n"));
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(path("pipe.kmz").c_str(), 0644), 0);
+  std::string received;
+  std::thread reader([&] { received = read_file(path("pipe.kmz")); });
+  run_ok({"*.jpg", "pipe.kmz"});
+  const int writer = open(path("pipe.kmz").c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) close(writer);
+  reader.join();
+  ASSERT_TRUE(zipread::read_zip(received, entries, error)) << error;
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].contents, std::string(s.thumbnail.begin(), s.thumbnail.end()));
+#endif
+}
+
 }  // namespace
