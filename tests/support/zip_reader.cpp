@@ -74,7 +74,7 @@ bool read_zip(const std::string& archive, std::vector<Entry>& entries, std::stri
     if (locator.get(4) != 1 || record.get(4) != 0x06064b50 || record.get(8) != 44) {
       return fail("no ZIP64 end record where the locator says");
     }
-    record.get(12);  // versions, disk numbers
+    record.text(12);  // versions, disk numbers
     count = record.get(8);
     if (record.get(8) != count) return fail("ZIP64 entry counts differ");
     directory_size = record.get(8);
