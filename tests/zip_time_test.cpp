@@ -28,7 +28,7 @@ std::string written(Write write) {
 
 uint32_t u32_at(const std::string& bytes, size_t at) {
   uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  for (size_t i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
   return value;
 }
 

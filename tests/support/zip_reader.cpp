@@ -10,13 +10,13 @@ struct Reader {
   const std::string& bytes;
   uint64_t at;
   bool ok = true;
-  uint64_t get(int width) {
+  uint64_t get(unsigned width) {
     uint64_t value = 0;
     if (at > bytes.size() || static_cast<uint64_t>(width) > bytes.size() - at) {
       ok = false;
       return 0;
     }
-    for (int i = 0; i < width; ++i) {
+    for (unsigned i = 0; i < width; ++i) {
       value |= uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
     }
     at += width;
