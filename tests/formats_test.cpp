@@ -458,6 +458,8 @@ TEST_F(Formats, KmzToAPipeEmptyArchivesAndReplacedDocuments) {
     EXPECT_NE(read_file(path(name)).substr(0, 3), "old") << name;
   }
   EXPECT_EQ(read_file(path("old.CSV")), text_stream("london.jpg,51.406666,11.610000\n"));
+  // A single photo's line has the five fields too.
+  EXPECT_EQ(run_ok({"-t", "london.jpg"}), text_stream("london.jpg,51.406666,11.610000,,\n"));
 #ifndef _WIN32
   ASSERT_EQ(mkfifo(path("pipe.kmz").c_str(), 0644), 0);
   std::string received;
