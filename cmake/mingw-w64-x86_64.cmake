@@ -17,6 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The .exe then needs only the system's own DLLs: no libstdc++, libgcc or winpthread beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# zlib too (Debian's libz-mingw-w64-dev): its static library, not the import library of the DLL.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 find_program(PINREEL_WINE NAMES wine wine64 PATHS /usr/lib/wine)
 if(PINREEL_WINE)

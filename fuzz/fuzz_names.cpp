@@ -1,8 +1,12 @@
-// Arbitrary file names through the KML and CSV writers. The XML text must be well-formed UTF-8
-// holding only characters XML allows, with markup characters only as entities, and must read
-// back as the name with every bad byte and every forbidden character turned into U+FFFD. The
-// CSV field must parse back (RFC 4180) to the name exactly, and be quoted only when it must.
+// Arbitrary file names through the KML, GPX, GeoJSON and CSV writers. The XML text must be
+// well-formed UTF-8 holding only characters XML allows, with markup characters only as entities,
+// and must read back as the name with every bad byte and every forbidden character turned into
+// U+FFFD. The JSON string must be well-formed UTF-8 with only the escapes JSON knows, and read
+// back as the name with every bad byte turned into U+FFFD. The GPX link must hold only
+// unreserved characters and percent escapes that decode to the name. The CSV field must parse
+// back (RFC 4180) to the name exactly, and be quoted only when it must.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -89,6 +93,78 @@ std::string read_xml_text(const std::string& xml) {
   return value;
 }
 
+// What the JSON string must read back as.
+std::string expected_json_value(const std::string& name) {
+  std::string value;
+  for (size_t i = 0; i < name.size();) {
+    uint32_t code_point = 0;
+    const size_t length = decode_utf8(name, i, code_point);
+    value += length == 0 ? kReplacement : name.substr(i, length);
+    i += length == 0 ? 1 : length;
+  }
+  return value;
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The value of a JSON string (RFC 8259), the quotes included; anything else fails the check.
+std::string read_json_string(const std::string& json) {
+  FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
+  std::string value;
+  for (size_t i = 1; i + 1 < json.size();) {
+    uint32_t code_point = 0;
+    const size_t length = decode_utf8(json, i, code_point);
+    FUZZ_CHECK(length != 0 && code_point >= 0x20 && code_point != '"');
+    if (code_point != '\\') {
+      value.append(json, i, length);
+      i += length;
+      continue;
+    }
+    FUZZ_CHECK(i + 2 < json.size());
+    const char escape = json[i + 1];
+    const char* const kSimple = "\"\\/bfnrt";
+    const char* const kValues = "\"\\/\b\f\n\r\t";
+    if (const char* simple = std::strchr(kSimple, escape); simple != nullptr && escape != '\0') {
+      value += kValues[simple - kSimple];
+      i += 2;
+      continue;
+    }
+    FUZZ_CHECK(escape == 'u' && i + 6 < json.size());
+    uint32_t unit = 0;
+    for (size_t k = 2; k < 6; ++k) {
+      const int digit = hex_value(json[i + k]);
+      FUZZ_CHECK(digit >= 0);
+      unit = unit * 16 + static_cast<uint32_t>(digit);
+    }
+    FUZZ_CHECK(unit < 0x20);  // the writer escapes nothing else this way
+    value += static_cast<char>(unit);
+    i += 6;
+  }
+  return value;
+}
+
+// The link decoded; only unreserved characters and percent escapes may make it up.
+std::string read_link(const std::string& link) {
+  std::string value;
+  for (size_t i = 0; i < link.size(); ++i) {
+    const char c = link[i];
+    if (c != '%') {
+      FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)) || std::strchr("-._~", c) != nullptr);
+      value += c;
+      continue;
+    }
+    FUZZ_CHECK(i + 2 < link.size() && hex_value(link[i + 1]) >= 0 && hex_value(link[i + 2]) >= 0);
+    value += static_cast<char>(hex_value(link[i + 1]) * 16 + hex_value(link[i + 2]));
+    i += 2;
+  }
+  return value;
+}
+
 // One CSV record read by RFC 4180; the text must be exactly one record.
 std::vector<std::string> read_csv_record(const std::string& text) {
   std::vector<std::string> fields(1);
@@ -134,6 +210,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   write_xml_text(xml.get(), name.c_str());
   const std::string xml_text = xml.text();
   FUZZ_CHECK(read_xml_text(xml_text) == expected_xml_value(name));
+
+  std::string json;
+  append_json_string(json, name.c_str());
+  FUZZ_CHECK(read_json_string(json) == expected_json_value(name));
+
+  // A bare name (no separator, not "." or ".."): the link is the name itself.
+  if (name.find_first_of("/\\") == std::string::npos && name != "." && name != ".." &&
+      !name.empty()) {
+    FUZZ_CHECK(read_link(relative_link("", "", name)) == name);
+  }
 
   OutputCapture csv;
   write_csv_name(csv.get(), name.c_str());

@@ -1,5 +1,6 @@
 // Arbitrary bytes as a photograph: the segment reader and the EXIF decoder fill a record, then
-// the CSV line and the placemark are formed from it, with and without the duplicate table.
+// the CSV line and the placemark are formed from it, with and without the duplicate table, and
+// the capture time.
 #include <cstring>
 #include <string>
 
@@ -32,6 +33,24 @@ std::string photo_output(const ImageMetadata& m, bool kml, StringTable* duplicat
   return out.text();
 }
 
+// Empty, or "YYYY-MM-DDTHH:MM:SS" with nothing, "Z" or "+HH:MM" after it; the fields in range.
+void check_time(const std::string& text) {
+  if (text.empty()) return;
+  FUZZ_CHECK(text.size() == 19 || text.size() == 20 || text.size() == 25);
+  const std::string shape = "0000-00-00T00:00:00+00:00";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (i == 19) {
+      FUZZ_CHECK(text[i] == (text.size() == 20 ? 'Z' : text[i] == '-' ? '-' : '+'));
+    } else {
+      FUZZ_CHECK(shape[i] == '0' ? digit : text[i] == shape[i]);
+    }
+  }
+  const auto number = [&](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  FUZZ_CHECK(number(5) >= 1 && number(5) <= 12 && number(8) >= 1 && number(8) <= 31);
+  FUZZ_CHECK(number(11) <= 23 && number(14) <= 59 && number(17) <= 59);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -45,6 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Nothing below may look at the thumbnail: its segment is gone with the reader.
   m.thumbnail = nullptr;
+
+  const CaptureTime time = capture_time(m);
+  check_time(time.stated);
+  check_time(time.utc);
+  FUZZ_CHECK(time.utc[0] == '\0' || std::strlen(time.utc) == 20);
 
   const bool has_latitude = m.has_exif && m.gps_latitude_ref[0] != '\0' && m.has_gps_latitude;
   const bool has_key = has_latitude && m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude;

@@ -24,6 +24,7 @@ void add_gps(Tiff& tiff, const char* latitude_ref, const char* longitude_ref, ui
   if (longitude_ref != nullptr)
     gps.ascii(3, longitude_ref).rationals(4, {{0, 1}, {7, 1}, {396, 10}});
   gps.integer(5, kByte, altitude_ref).rationals(6, {{altitude * 10, 10}});
+  gps.rationals(7, {{10, 1}, {0, 1}, {599, 10}}).ascii(29, "2024:05:01");
   tiff.first().pointer(kGpsPointer, gps);
 }
 
@@ -34,6 +35,7 @@ void add_camera(Tiff& tiff) {
   tiff.first().ascii(271, "Camera").ascii(272, "Model 1").shorts(274, {6});
   tiff.first().rationals(282, {{72, 1}}).shorts(296, {2}).pointer(kExifPointer, exif);
   exif.undefined(36864, "0230").ascii(36867, "2024:05:01 12:00:00").rationals(33434, {{1, 250}});
+  exif.ascii(36881, "+02:00");
   exif.srationals(37377, {{8, 1}}).rationals(37378, {{5, 1}}).shorts(34855, {100});
   exif.undefined(37510, "ASCII\0\0\0Hello   "s).longs(40962, {4000}).shorts(40963, {3000});
   exif.rationals(41486, {{1000, 1}}).shorts(41488, {3}).shorts(37385, {0x19});

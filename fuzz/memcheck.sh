@@ -35,6 +35,10 @@ check 0 "$work/in/*.jpg"
 check 0 -d "$work/in/*.JPG"
 check 0 "$work/in/*.jpg" "$work/all.kml"
 check 0 -d "$work/in/*.jp*g" "$work/unique.kml"
+for format in kmz gpx geojson csv; do
+  check 0 -t "$work/in/*.jpg" "$work/all.$format"
+done
+check 0 -t "$work/in/good_motorola.jpg"
 check 1 "$work/in/*.jpg" "$work/no/such/dir.kml"
 check 2 "$work/in/*.jpg" "$work/in/photo.jpg"
 check 1 "$work/nowhere/*.jpg"

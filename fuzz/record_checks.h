@@ -16,6 +16,8 @@ inline void check_record(const ImageMetadata& m, const uint8_t* begin, const uin
   FUZZ_CHECK(m.gps_version[sizeof m.gps_version - 1] == '\0');
   FUZZ_CHECK(m.gps_latitude_ref[sizeof m.gps_latitude_ref - 1] == '\0');
   FUZZ_CHECK(m.gps_longitude_ref[sizeof m.gps_longitude_ref - 1] == '\0');
+  FUZZ_CHECK(m.offset_time_original[sizeof m.offset_time_original - 1] == '\0');
+  FUZZ_CHECK(m.gps_date_stamp[sizeof m.gps_date_stamp - 1] == '\0');
   if (m.thumbnail == nullptr) return;
   FUZZ_CHECK(m.thumbnail_length > 0);
   FUZZ_CHECK(m.thumbnail >= begin && m.thumbnail < end);

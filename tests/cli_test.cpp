@@ -481,9 +481,10 @@ TEST_F(Cli, RefusesToOverwriteAPhotoWithKml) {
 }
 
 std::string refusal(const std::string& name) {
-  return text_stream("pinreel: refusing to replace '" + name +
-                     "': only a .kml file is overwritten; quote the pattern or name a new output "
-                     "file\n");
+  return text_stream(
+      "pinreel: refusing to replace '" + name +
+      "': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is overwritten; quote "
+      "the pattern or name a new output file\n");
 }
 
 // 'IMG_0001*' expanded by the shell names the raw file or a sidecar as the output.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "support/platform.h"
@@ -334,6 +335,122 @@ TEST(CoordinateKey, ALongKeyIsNeverFormed) {
   const ImageMetadata far = position("N", 1e8f, 0, 0, "E", 1e8f, 0, 0);
   EXPECT_EQ(csv(far), "IMG_0001.jpg,100000000.000000,100000000.000000\n");
   EXPECT_EQ(kml(far), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A whole document from `writer` for one photograph.
+std::string document(const std::function<std::unique_ptr<Writer>(FILE*)>& make,
+                     const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
+  return capture([&](FILE* f) {
+    const std::unique_ptr<Writer> writer = make(f);
+    RunContext run;
+    run.writer = writer.get();
+    writer->begin("trip");
+    deliver_photo(run, m, name, name);
+    writer->end();
+  });
+}
+
+ImageMetadata london_at_noon() {
+  ImageMetadata m = london();
+  m.gps_altitude = 35;
+  std::strcpy(m.date_time_original, "2019:06:01 14:03:22");
+  std::strcpy(m.offset_time_original, "+02:00");
+  return m;
+}
+
+TEST(Times, CsvHasFiveFieldsAndKmlATimeStamp) {
+  ImageMetadata m = london_at_noon();
+  const auto csv_t = [](const ImageMetadata& record) {
+    return document([](FILE* f) { return std::make_unique<CsvWriter>(f, true); }, record);
+  };
+  EXPECT_EQ(csv_t(m), "IMG_0001.jpg,51.507332,-0.127667,+35,2019-06-01T14:03:22+02:00\n");
+  m.gps_altitude = 0;
+  m.gps_longitude_ref[0] = '\0';
+  m.date_time_original[0] = '\0';
+  EXPECT_EQ(csv_t(m), "IMG_0001.jpg,51.507332,,,\n");
+
+  const std::string placemark =
+      document([](FILE* f) { return std::make_unique<KmlWriter>(f, true); }, london_at_noon());
+  std::string stamped = kLondonPlacemark;
+  stamped.insert(stamped.find("      <styleUrl>"),
+                 "      <TimeStamp><when>2019-06-01T14:03:22+02:00</when></TimeStamp>\n");
+  EXPECT_NE(placemark.find(stamped), std::string::npos) << placemark;
+  // Without a time the placemark is as it always was.
+  EXPECT_NE(document([](FILE* f) { return std::make_unique<KmlWriter>(f, true); }, london())
+                .find(kLondonPlacemark),
+            std::string::npos);
+}
+
+TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
+  const auto gpx = [](const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
+    return document([](FILE* f) { return std::make_unique<GpxWriter>(f, "trip.gpx", true); }, m,
+                    name);
+  };
+  const auto geojson = [](const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
+    return document([](FILE* f) { return std::make_unique<GeoJsonWriter>(f, true); }, m, name);
+  };
+  ImageMetadata m = london_at_noon();
+  EXPECT_EQ(gpx(m),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" "
+            "creator=\"pinreel\">\n"
+            "  <metadata>\n    <name>trip</name>\n  </metadata>\n"
+            "  <wpt lat=\"51.507332\" lon=\"-0.127667\">\n"
+            "    <ele>35</ele>\n"
+            "    <time>2019-06-01T12:03:22Z</time>\n"
+            "    <name>IMG_0001.jpg</name>\n"
+            "    <link href=\"IMG_0001.jpg\"/>\n"
+            "  </wpt>\n"
+            "</gpx>\n");
+  EXPECT_EQ(geojson(m),
+            "{\"type\":\"FeatureCollection\",\"features\":[\n"
+            "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[-0.127667,"
+            "51.507332,35]},\"properties\":{\"name\":\"IMG_0001.jpg\",\"altitude\":35,"
+            "\"time\":\"2019-06-01T14:03:22+02:00\"}}\n]}\n");
+
+  // Below sea level, no time, and a name that needs escaping. Windows reads E9 as "é" (code
+  // page 1252); elsewhere it is no UTF-8.
+  m.gps_altitude_ref = 1;
+  m.offset_time_original[0] = '\0';
+  const std::string e9 = platform::kWindows ? "\xC3\xA9" : "\xEF\xBF\xBD";
+  const std::string gpx_text = gpx(m, "a&b \"\x01\xE9\".jpg");
+  EXPECT_NE(gpx_text.find("<ele>-35</ele>\n    <name>a&amp;b &quot;\xEF\xBF\xBD" + e9 +
+                          "&quot;.jpg</name>\n    <link href=\"a%26b%20%22%01" +
+                          (platform::kWindows ? "%C3%A9" : "%E9") + "%22.jpg\"/>"),
+            std::string::npos)
+      << gpx_text;
+  EXPECT_NE(geojson(m, "a\\b \"\x01\t\xE9\".jpg")
+                .find("51.507332,-35]},\"properties\":{\"name\":\"a\\\\b \\\"\\u0001\\t" + e9 +
+                      "\\\".jpg\",\"altitude\":-35,\"time\":\"2019-06-01T14:03:22\"}}"),
+            std::string::npos);
+  m.gps_altitude_ref = 0;
+  m.gps_altitude = 0;
+  m.date_time_original[0] = '\0';
+  EXPECT_NE(geojson(m).find("[-0.127667,51.507332]},\"properties\":{\"name\":\"IMG_0001.jpg\","
+                            "\"altitude\":null,\"time\":null}}"),
+            std::string::npos);
+
+  // Only a position with two numbers; KML writes whatever the key holds.
+  ImageMetadata infinite = london();
+  infinite.gps_latitude[0] = INFINITY;
+  EXPECT_EQ(gpx(infinite).find("<wpt"), std::string::npos);
+  EXPECT_EQ(geojson(infinite), "{\"type\":\"FeatureCollection\",\"features\":[\n]}\n");
+  EXPECT_NE(kml(infinite).find("-0.127667,inf,0"), std::string::npos);
+}
+
+TEST(MapFormats, OutputPathChoosesTheFormat) {
+  EXPECT_EQ(output_format("a.CSV"), OutputFormat::kCsv);
+  EXPECT_EQ(output_format("dir.gpx/a.Kmz"), OutputFormat::kKmz);
+  EXPECT_EQ(output_format("a.gpx"), OutputFormat::kGpx);
+  EXPECT_EQ(output_format("a.GeoJSON"), OutputFormat::kGeoJson);
+  EXPECT_EQ(output_format("a.json"), OutputFormat::kGeoJson);
+  for (const char* kml : {"a.kml", "a.txt", "a", "a.gpx.bak", "gpx", "a.jsonl"}) {
+    EXPECT_EQ(output_format(kml), OutputFormat::kKml) << kml;
+  }
 }
 
 }  // namespace

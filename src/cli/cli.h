@@ -58,7 +58,7 @@ class DirSearch {
   int list_error_ = 0;
 };
 
-// The KML output. An existing regular file is replaced only once the document is complete: it is
+// The output file. An existing regular file is replaced only once the document is complete: it is
 // written to a temporary file beside it (beside a symbolic link's target), which is then renamed
 // over it. Outputs that are not regular files (a FIFO, a device, the standard output under another
 // name) are written directly.
@@ -72,8 +72,9 @@ class OutputFile {
   // Looks at what `path` names. Returns the name of an existing file that a run must not replace
   // (`path`, or the file a link at `path` points to), or null.
   const char* check(const char* path);
-  // The stream to write the document into. Null, with errno set, when it cannot be created.
-  FILE* open();
+  // The stream to write the document into, a binary one for an archive (Windows makes others
+  // text streams). Null, with errno set, when it cannot be created.
+  FILE* open(bool binary = false);
   // Flushes and closes the stream and puts the document in place. Returns 0, or the errno value
   // with `failure` saying what failed; the temporary file is then removed.
   int finish(const char*& failure);
@@ -85,7 +86,7 @@ class OutputFile {
   // Platform part. inspect() sets target_ (links followed) and returns 0, or the errno value of a
   // path that cannot be looked at; the others work on temporary_.
   int inspect(Kind& kind);
-  FILE* create_temporary();
+  FILE* create_temporary(bool binary);
   int rename_temporary();
   void remove_temporary();
 
@@ -97,7 +98,8 @@ class OutputFile {
   FILE* stream_ = nullptr;
 };
 
-// True for the names of existing files that an output may replace: ".kml", any letter case.
+// True for the names of existing files that an output may replace: ".kml", ".kmz", ".gpx",
+// ".geojson", ".json" and ".csv", any letter case.
 bool is_replaceable_output_name(const char* name);
 
 #ifdef _WIN32

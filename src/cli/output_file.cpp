@@ -1,4 +1,4 @@
-// The KML output: which existing files a run may replace, and the temporary file that takes the
+// The output file: which existing files a run may replace, and the temporary file that takes the
 // document until it is complete.
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,8 @@ namespace {
 
 // The kinds of document pinreel writes; an existing file of another kind is most likely a photo
 // or its sidecar named by mistake.
-constexpr const char* kReplaceableExtensions[] = {".kml"};
+constexpr const char* kReplaceableExtensions[] = {".kml",     ".kmz",  ".gpx",
+                                                  ".geojson", ".json", ".csv"};
 
 bool ends_with_ignoring_case(const char* name, const char* suffix) {
   const size_t length = std::strlen(name);
@@ -42,13 +43,14 @@ const char* OutputFile::check(const char* path) {
   return nullptr;
 }
 
-FILE* OutputFile::open() {
+FILE* OutputFile::open(bool binary) {
   if (error_ != 0) {
     errno = error_;
     return nullptr;
   }
   errno = 0;
-  stream_ = kind_ == Kind::kOther ? std::fopen(path_.c_str(), "wt") : create_temporary();
+  stream_ = kind_ == Kind::kOther ? std::fopen(path_.c_str(), binary ? "wb" : "wt")
+                                  : create_temporary(binary);
   if (stream_ == nullptr && errno == 0) errno = EIO;
   return stream_;
 }

@@ -89,7 +89,7 @@ int OutputFile::inspect(Kind& kind) {
   return follow_links(target_);
 }
 
-FILE* OutputFile::create_temporary() {
+FILE* OutputFile::create_temporary(bool) {
   // A hidden name beside the target, e.g. ".map.kml.Xa81Qz".
   const size_t slash = target_.rfind('/');
   const size_t name_start = slash == std::string::npos ? 0 : slash + 1;

@@ -69,7 +69,7 @@ int OutputFile::inspect(Kind& kind) {
   return 0;
 }
 
-FILE* OutputFile::create_temporary() {
+FILE* OutputFile::create_temporary(bool binary) {
   install_signal_handlers();
   // A name beside the target, e.g. ".map.kml.4012-0": created only when no such file exists.
   const size_t name_start = target_.find_last_of("/\\:") + 1;  // 0 when there is none
@@ -96,8 +96,9 @@ FILE* OutputFile::create_temporary() {
   temporary_exists = 1;
   temporary_ = name;
 
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_TEXT);
-  FILE* stream = fd >= 0 ? _fdopen(fd, "wt") : nullptr;
+  const int fd =
+      _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
+  FILE* stream = fd >= 0 ? _fdopen(fd, binary ? "wb" : "wt") : nullptr;
   if (stream == nullptr) {
     const int error = errno != 0 ? errno : EIO;
     if (fd >= 0) {

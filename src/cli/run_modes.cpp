@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "cli/cli.h"
@@ -16,8 +17,8 @@ void report(const char* what, const char* name, int error) {
   std::fprintf(stderr, "pinreel: %s '%s': %s\n", what, name, std::strerror(error));
 }
 
-int run_single(const char* name) {
-  CsvWriter csv(stdout);
+int run_single(const char* name, const RunOptions& options) {
+  CsvWriter csv(stdout, options.times);
   RunContext run;
   run.writer = &csv;
   const PhotoResult result = process_image(run, name, name);
@@ -85,8 +86,8 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   if (output != nullptr) {
     if (const char* refused = kml_file.check(output)) {
       std::fprintf(stderr,
-                   "pinreel: refusing to replace '%s': only a .kml file is overwritten; quote the "
-                   "pattern or name a new output file\n",
+                   "pinreel: refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json "
+                   "or .csv file is overwritten; quote the pattern or name a new output file\n",
                    refused);
       return kExitRefused;
     }
@@ -104,7 +105,7 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   int status = kExitOk;
   FILE* kml = nullptr;
   if (output != nullptr) {
-    kml = kml_file.open();
+    kml = kml_file.open(output_format(output) == OutputFormat::kKmz);
     if (kml == nullptr) {
       report("cannot open", output, errno);
       std::fputs("pinreel: writing CSV to standard output instead\n", stderr);
@@ -116,11 +117,11 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
       std::setvbuf(kml, kml_buffer, _IOFBF, sizeof kml_buffer);
     }
   }
-  CsvWriter csv(stdout);
-  KmlWriter kml_writer(kml);
+  const std::unique_ptr<Writer> writer =
+      make_writer(kml != nullptr ? output : nullptr, kml != nullptr ? kml : stdout, options.times);
   RunContext run;
   run.options = options;
-  run.writer = kml != nullptr ? static_cast<Writer*>(&kml_writer) : &csv;
+  run.writer = writer.get();
   if (options.dedup) run.duplicates = string_table_create(16);
   run.writer->begin(output);
 
@@ -193,7 +194,7 @@ int pinreel_main(int argc, char** argv) {
   } else if (output != nullptr || std::strchr(input, '*') != nullptr) {
     status = run_batch(input, output, options);
   } else {
-    status = run_single(input);
+    status = run_single(input, options);
   }
   return finish_standard_output(status);
 }

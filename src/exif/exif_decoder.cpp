@@ -188,7 +188,7 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
     }
 
     if (kind == static_cast<int>(kTagGpsPointer)) {
-      apply_gps_tag(block, tag, format, value_offset);
+      apply_gps_tag(block, tag, format, value_offset, byte_count);
     } else {
       apply_main_tag(block, tag, format, value_offset, byte_count, thumb_offset, thumb_length);
     }
@@ -268,6 +268,9 @@ void ExifReader::apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t form
     case 36867:
       block.copy_text(m.date_time_original, 0, value_offset, 19);
       break;
+    case 36881:
+      block.copy_text(m.offset_time_original, 0, value_offset, 6);
+      break;
     case 37122:
       m.compressed_bpp = integer();
       break;
@@ -332,7 +335,7 @@ void ExifReader::apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t form
 }
 
 void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t format,
-                               uint64_t value_offset) {
+                               uint64_t value_offset, uint64_t byte_count) {
   ImageMetadata& m = *metadata_;
   // Degrees, minutes and seconds at value offsets 0, 8 and 16, whatever the format and count.
   const auto read_triple = [&](float(&out)[3]) {
@@ -364,6 +367,15 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
       break;
     case 6:
       m.gps_altitude = saturate_to_int32(convert_value(block, value_offset, format));
+      break;
+    case 7:
+      // Kept as fractions: a time must be exact or none, and a zero denominator makes it none.
+      m.has_gps_time_stamp = format == 5 && byte_count == 24;
+      for (unsigned i = 0; m.has_gps_time_stamp && i < 6; ++i)
+        m.gps_time_stamp[i] = read_u32(block, value_offset + 4 * i);
+      break;
+    case 29:
+      block.copy_text(m.gps_date_stamp, 0, value_offset, 10);
       break;
     default:
       break;

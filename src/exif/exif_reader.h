@@ -120,7 +120,7 @@ class ExifReader {
   void apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t format, uint64_t value_offset,
                       uint64_t byte_count, int64_t& thumb_offset, int64_t& thumb_length);
   void apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t format,
-                     uint64_t value_offset);
+                     uint64_t value_offset, uint64_t byte_count);
   void apply_user_comment(BoundedBytes& block, uint64_t value_offset, uint64_t byte_count);
   bool enter_directory(BoundedBytes& block, uint32_t offset, int kind);
 

@@ -56,6 +56,11 @@ struct ImageMetadata {
   // A GPSLatitude or GPSLongitude value was read: a zero coordinate is a value too.
   bool has_gps_latitude;
   bool has_gps_longitude;
+  // The rest of the capture time, checked where it is used.
+  char offset_time_original[7];  // "+HH:MM", the offset of date_time_original from UTC
+  char gps_date_stamp[11];       // "YYYY:MM:DD", UTC
+  uint32_t gps_time_stamp[6];    // UTC hours, minutes, seconds: numerator, denominator each
+  bool has_gps_time_stamp;       // three RATIONAL values were read
 };
 
 static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");

@@ -1,4 +1,6 @@
 // The KML document: a shared map-pin style map, one placemark per photograph.
+#include <string>
+
 #include "output/output.h"
 
 namespace {
@@ -47,13 +49,25 @@ const char kPlacemarkStart[] =
     "    <Placemark>\n"
     "      <name>";
 
+#define PINREEL_PLACEMARK_DESCRIPTION "      <description>"
+#define PINREEL_PLACEMARK_STYLE                    \
+  "      <styleUrl>#icon-1899-0288D1</styleUrl>\n" \
+  "      <Point>\n"                                \
+  "        <coordinates>\n"                        \
+  "          "
+
 const char kPlacemarkMiddle[] =
-    "</name>\n"
-    "      <description></description>\n"
-    "      <styleUrl>#icon-1899-0288D1</styleUrl>\n"
-    "      <Point>\n"
-    "        <coordinates>\n"
-    "          ";
+    "</name>\n" PINREEL_PLACEMARK_DESCRIPTION "</description>\n" PINREEL_PLACEMARK_STYLE;
+
+// A placemark with a picture or a time: its description, then the time stamp, which the schema
+// puts before the style.
+const char kDescriptionStart[] = "</name>\n" PINREEL_PLACEMARK_DESCRIPTION;
+const char kImageStart[] = "&lt;img src=\"";
+const char kImageEnd[] = "\" width=\"160\"/&gt;";
+const char kDescriptionEnd[] = "</description>\n";
+const char kTimeStampStart[] = "      <TimeStamp><when>";
+const char kTimeStampEnd[] = "</when></TimeStamp>\n";
+const char kStyle[] = PINREEL_PLACEMARK_STYLE;
 
 const char kPlacemarkEnd[] =
     ",0\n"
@@ -67,37 +81,95 @@ const char kFooter[] =
 
 #undef PINREEL_ICON_STYLE
 #undef PINREEL_ICON_HREF
+#undef PINREEL_PLACEMARK_DESCRIPTION
+#undef PINREEL_PLACEMARK_STYLE
 
-// Names come from the command line and the directory search, which on Windows speak the ANSI
-// code page; the document declares UTF-8.
-void write_name(FILE* out, const char* name) {
-#ifdef _WIN32
-  write_xml_text(out, ansi_to_utf8(name).c_str());
-#else
-  write_xml_text(out, name);
-#endif
+// The document goes to a stream (KML) or into a string that is compressed (KMZ).
+struct StreamSink {
+  FILE* out;
+  void put(const char* text) { std::fputs(text, out); }
+  void put_name(const char* name) {
+    std::string storage;
+    write_xml_text(out, text_as_utf8(name, storage));
+  }
+};
+
+struct StringSink {
+  std::string& out;
+  void put(const char* text) { out += text; }
+  void put_name(const char* name) {
+    std::string storage;
+    append_xml_text(out, text_as_utf8(name, storage));
+  }
+};
+
+template <class Sink>
+void put_header(Sink sink, const char* document_name) {
+  sink.put(kHeaderStart);
+  sink.put_name(document_name);
+  sink.put(kHeaderEnd);
+}
+
+template <class Sink>
+void put_placemark(Sink sink, const char* name, const char* coordinate_key, const char* when,
+                   const char* image) {
+  sink.put(kPlacemarkStart);
+  sink.put_name(name);
+  if (when == nullptr && image == nullptr) {
+    sink.put(kPlacemarkMiddle);
+  } else {
+    sink.put(kDescriptionStart);
+    if (image != nullptr) {
+      sink.put(kImageStart);
+      sink.put(image);
+      sink.put(kImageEnd);
+    }
+    sink.put(kDescriptionEnd);
+    if (when != nullptr) {
+      sink.put(kTimeStampStart);
+      sink.put(when);
+      sink.put(kTimeStampEnd);
+    }
+    sink.put(kStyle);
+  }
+  sink.put(coordinate_key);
+  sink.put(kPlacemarkEnd);
 }
 
 }  // namespace
 
 void write_kml_header(FILE* out, const char* document_name) {
-  std::fputs(kHeaderStart, out);
-  write_name(out, document_name);
-  std::fputs(kHeaderEnd, out);
+  put_header(StreamSink{out}, document_name);
 }
 
 void write_placemark(FILE* out, const char* name, const char* coordinate_key) {
-  std::fputs(kPlacemarkStart, out);
-  write_name(out, name);
-  std::fputs(kPlacemarkMiddle, out);
-  std::fputs(coordinate_key, out);
-  std::fputs(kPlacemarkEnd, out);
+  put_placemark(StreamSink{out}, name, coordinate_key, nullptr, nullptr);
 }
 
 void write_kml_footer(FILE* out) {
   std::fputs(kFooter, out);
 }
 
+void append_kml_header(std::string& out, const char* document_name) {
+  put_header(StringSink{out}, document_name);
+}
+
+void append_placemark(std::string& out, const char* name, const char* coordinate_key,
+                      const char* when, const char* image) {
+  put_placemark(StringSink{out}, name, coordinate_key, when, image);
+}
+
+void append_kml_footer(std::string& out) {
+  out += kFooter;
+}
+
 void KmlWriter::photo(const Photo& photo) {
-  if (photo.position.key[0] != '\0') write_placemark(out_, photo.name, photo.position.key);
+  if (photo.position.key[0] == '\0') return;
+  if (!times_) {
+    write_placemark(out_, photo.name, photo.position.key);
+    return;
+  }
+  const CaptureTime time = capture_time(*photo.metadata);
+  put_placemark(StreamSink{out_}, photo.name, photo.position.key,
+                time.stated[0] != '\0' ? time.stated : nullptr, nullptr);
 }

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "exif/image_metadata.h"
 
@@ -48,6 +50,10 @@ void write_csv_name(FILE* out, const char* name);
 // Text as XML character data in UTF-8: markup characters escaped; bytes that are not well-formed
 // UTF-8, control characters that XML forbids, U+FFFE and U+FFFF written as U+FFFD.
 void write_xml_text(FILE* out, const char* text);
+void append_xml_text(std::string& out, const char* text);
+// Text as a quoted JSON string: quotes, backslashes and control characters escaped, bytes that
+// are not well-formed UTF-8 written as U+FFFD.
+void append_json_string(std::string& out, const char* text);
 
 #ifdef _WIN32
 // Text in the active ANSI code page (file names, the command line) as UTF-8; unchanged when it
@@ -55,9 +61,42 @@ void write_xml_text(FILE* out, const char* text);
 std::string ansi_to_utf8(const char* text);
 #endif
 
+// Names come from the command line and the directory search, which on Windows speak the ANSI
+// code page; the map formats are UTF-8. Returns `text` itself elsewhere.
+inline const char* text_as_utf8(const char* text, std::string& storage) {
+#ifdef _WIN32
+  storage = ansi_to_utf8(text);
+  return storage.c_str();
+#else
+  (void)storage;
+  return text;
+#endif
+}
+
 void write_kml_header(FILE* out, const char* document_name);
 void write_placemark(FILE* out, const char* name, const char* coordinate_key);
 void write_kml_footer(FILE* out);
+// The same into a string. A placemark may carry a time (`when`, null for none) and a picture
+// shown in its balloon (`image`, a path inside the archive, null for none).
+void append_kml_header(std::string& out, const char* document_name);
+void append_placemark(std::string& out, const char* name, const char* coordinate_key,
+                      const char* when, const char* image);
+void append_kml_footer(std::string& out);
+
+// Room for the longest time text, "2019-06-01T14:03:22+02:00", and its terminator.
+constexpr size_t kTimeTextSize = 26;
+
+// When a photograph was taken, as ISO 8601 text; each is empty when it is not known.
+struct CaptureTime {
+  // As the photograph states it: DateTimeOriginal with its offset ("2019-06-01T14:03:22+02:00")
+  // or without a zone when it has none; without DateTimeOriginal, the GPS stamps ("...Z").
+  char stated[kTimeTextSize];
+  // The same instant in UTC ("...Z"): DateTimeOriginal moved by its offset; without an offset,
+  // the GPS stamps.
+  char utc[kTimeTextSize];
+};
+
+CaptureTime capture_time(const ImageMetadata& metadata);
 
 // A photograph's position, formatted once for every format.
 struct Position {
@@ -68,6 +107,13 @@ struct Position {
   bool below_sea_level;
   uint32_t altitude;  // whole metres
 };
+
+// True when the map formats that need numbers can place it: both coordinates, each a finite
+// number (a FLOAT value in a damaged file can be infinite or NaN, which KML writes as text).
+bool is_map_position(const Position& position);
+// The altitude as a signed number of whole metres ("-430", "35", "0"); returns the end, with no
+// terminator. Needs 12 characters.
+char* format_altitude(char* out, const Position& position);
 
 // What a photograph's record says of its position.
 enum class PositionKind : uint8_t {
@@ -101,26 +147,147 @@ class Writer {
   virtual void end() = 0;
 };
 
-// One line per photograph with a latitude: name, latitude, longitude, altitude.
+// One line per photograph with a latitude: name, latitude, longitude, altitude. With the capture
+// time, five fields on every line (the time last), each empty where there is no value.
 class CsvWriter final : public Writer {
  public:
-  explicit CsvWriter(FILE* out) : out_(out) {}
+  explicit CsvWriter(FILE* out, bool times = false) : out_(out), times_(times) {}
   void begin(const char*) override {}
   void photo(const Photo& photo) override;
   void end() override {}
 
  private:
   FILE* out_;
+  bool times_;
 };
 
-// A KML 2.2 document with one placemark per photograph.
+// A KML 2.2 document with one placemark per photograph, with a time stamp when asked for.
 class KmlWriter final : public Writer {
  public:
-  explicit KmlWriter(FILE* out) : out_(out) {}
+  explicit KmlWriter(FILE* out, bool times = false) : out_(out), times_(times) {}
   void begin(const char* document_name) override { write_kml_header(out_, document_name); }
   void photo(const Photo& photo) override;
   void end() override { write_kml_footer(out_); }
 
  private:
   FILE* out_;
+  bool times_;
 };
+
+// A GPX 1.1 document with one waypoint per photograph, linked to the photograph.
+class GpxWriter final : public Writer {
+ public:
+  // `output_path` names the document: links to the photographs are relative to its folder.
+  GpxWriter(FILE* out, const char* output_path, bool times);
+  void begin(const char* document_name) override;
+  void photo(const Photo& photo) override;
+  void end() override;
+
+ private:
+  FILE* out_;
+  bool times_;
+  std::string working_;  // the working folder ("" when it cannot be found)
+  std::string folder_;   // the document's folder, as the output path names it
+  std::string text_;     // one waypoint, its capacity reused
+};
+
+// A link (a relative URI reference, percent-encoded) from `folder` to the file at `path`, both
+// absolute or relative to the absolute `working` folder; resolved by the text alone, "." and
+// ".." included. A path on another drive gives a file URI; with `working` empty, the path itself.
+std::string relative_link(const std::string& folder, const std::string& working,
+                          const std::string& path);
+
+// A GeoJSON FeatureCollection (RFC 7946) with one Point feature per photograph.
+class GeoJsonWriter final : public Writer {
+ public:
+  GeoJsonWriter(FILE* out, bool times) : out_(out), times_(times) {}
+  void begin(const char* document_name) override;
+  void photo(const Photo& photo) override;
+  void end() override;
+
+ private:
+  FILE* out_;
+  bool times_;
+  bool first_ = true;
+  std::string text_;
+};
+
+// A zip archive written front to back, so that the output need not be seekable: each entry's
+// CRC-32 and sizes are known before its local header is written. ZIP64 records are added where
+// the classic fields would overflow.
+class ZipWriter {
+ public:
+  explicit ZipWriter(FILE* out) : out_(out) {}
+  void add_stored(const char* name, const uint8_t* data, size_t size);
+  // Raw deflate data of bytes whose CRC-32 and size are given.
+  void add_deflated(const char* name, const std::vector<uint8_t>& data, uint32_t crc,
+                    uint64_t size);
+  // The central directory and the end records.
+  void finish();
+
+ private:
+  struct Entry {
+    std::string name;
+    uint32_t crc;
+    uint16_t method;
+    uint64_t compressed_size;
+    uint64_t size;
+    uint64_t offset;  // of the local header
+  };
+  void add(Entry entry, const uint8_t* data);
+  void put(const void* bytes, size_t size);
+
+  FILE* out_;
+  uint64_t offset_ = 0;
+  std::vector<Entry> entries_;
+};
+
+// Text compressed as it comes into one raw deflate stream in memory, with its CRC-32.
+class Deflater {
+ public:
+  Deflater();
+  ~Deflater();
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  void add(const std::string& text);
+  void finish();  // ends the stream; data() is then complete
+  const std::vector<uint8_t>& data() const { return data_; }
+  uint32_t crc() const { return crc_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  void run(const uint8_t* input, size_t size, bool last);
+
+  struct State;
+  std::unique_ptr<State> state_;
+  std::vector<uint8_t> data_;
+  uint32_t crc_ = 0;
+  uint64_t size_ = 0;
+};
+
+// A KMZ archive: the KML document as doc.kml, and each placemark's EXIF thumbnail, shown in its
+// balloon, as images/0001.jpg and on. A thumbnail is written as its photograph is read; the
+// document, compressed in memory meanwhile, comes last.
+class KmzWriter final : public Writer {
+ public:
+  KmzWriter(FILE* out, bool times) : zip_(out), times_(times) {}
+  void begin(const char* document_name) override;
+  void photo(const Photo& photo) override;
+  void end() override;
+
+ private:
+  ZipWriter zip_;
+  Deflater document_;
+  bool times_;
+  uint64_t images_ = 0;
+  std::string text_;
+};
+
+// What an output path's extension (any ASCII letter case) asks for: .csv, .kmz, .gpx, .geojson
+// or .json; KML for .kml and any other name.
+enum class OutputFormat : uint8_t { kCsv, kKml, kKmz, kGpx, kGeoJson };
+OutputFormat output_format(const char* output_path);
+
+// The writer for `output_path` on `out`; with a null path, CSV (standard output). `times` adds
+// the capture time.
+std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times);

@@ -37,12 +37,22 @@ PositionKind position_of(const ImageMetadata& m, Position& position) {
   return PositionKind::kPosition;
 }
 
+bool is_map_position(const Position& p) {
+  return p.key[0] != '\0' && std::memchr(p.latitude.text, '.', p.latitude.length) != nullptr &&
+         std::memchr(p.longitude.text, '.', p.longitude.length) != nullptr;
+}
+
+char* format_altitude(char* out, const Position& p) {
+  if (p.below_sea_level && p.altitude != 0) *out++ = '-';
+  return append_decimal(out, p.altitude);
+}
+
 // The fields after the name are put together here and written in one call: the C library's
 // formatted printing of reals was the largest cost of a CSV line.
 void CsvWriter::photo(const Photo& photo) {
   const Position& p = photo.position;
   write_csv_name(out_, photo.name);
-  char line[2 * kDegreesTextSize + 32];
+  char line[2 * kDegreesTextSize + kTimeTextSize + 32];
   char* end = line;
   const auto append_degrees = [&end](const DegreesText& degrees) {
     *end++ = ',';
@@ -50,11 +60,21 @@ void CsvWriter::photo(const Photo& photo) {
     end += degrees.length;
   };
   append_degrees(p.latitude);
-  if (p.longitude.length != 0) append_degrees(p.longitude);
+  // With times every field has its place, empty or not.
+  if (p.longitude.length != 0 || times_) append_degrees(p.longitude);
   if (p.has_altitude) {
     *end++ = ',';
     *end++ = p.below_sea_level ? '-' : '+';
     end = append_decimal(end, p.altitude);
+  } else if (times_) {
+    *end++ = ',';
+  }
+  if (times_) {
+    const CaptureTime time = capture_time(*photo.metadata);
+    const size_t length = std::strlen(time.stated);
+    *end++ = ',';
+    std::memcpy(end, time.stated, length);
+    end += length;
   }
   *end++ = '\n';
   std::fwrite(line, 1, static_cast<size_t>(end - line), out_);

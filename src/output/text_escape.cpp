@@ -1,7 +1,9 @@
 // Inserted names made safe for their format: RFC 4180 quoting for CSV, well-formed UTF-8
-// character data for XML.
+// character data for XML, well-formed UTF-8 strings for JSON.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "output/output.h"
 
@@ -68,34 +70,94 @@ const char* xml_entity(uint32_t code_point) {
   }
 }
 
-}  // namespace
+// Where escaped text goes: a stream, or a string that a writer puts together first.
+struct StreamSink {
+  FILE* out;
+  void put(const unsigned char* bytes, size_t length) { std::fwrite(bytes, 1, length, out); }
+  void put(const char* text) { std::fputs(text, out); }
+};
 
-void write_xml_text(FILE* out, const char* text) {
+struct StringSink {
+  std::string& out;
+  void put(const unsigned char* bytes, size_t length) {
+    out.append(reinterpret_cast<const char*>(bytes), length);
+  }
+  void put(const char* text) { out += text; }
+};
+
+// Copies `text` to `sink` in runs of bytes that pass unchanged; `replace` gives the text that
+// stands for a well-formed character (null: none), `bad` the text for each byte that begins no
+// well-formed sequence.
+template <class Sink, class Replace>
+void escape(Sink& sink, const char* text, const char* bad, Replace replace) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const unsigned char* run = p;  // bytes not yet written that pass unchanged
   const auto flush_run = [&](const unsigned char* end) {
-    if (end > run) std::fwrite(run, 1, static_cast<size_t>(end - run), out);
+    if (end > run) sink.put(run, static_cast<size_t>(end - run));
   };
+  char buffer[8];
   while (*p != '\0') {
     const char* replacement = nullptr;
     uint32_t code_point = 0;
     int length = utf8_sequence_length(p, code_point);
     if (length == 0) {
-      length = 1;  // one U+FFFD per bad byte
-      replacement = kReplacement;
-    } else if (xml_forbidden(code_point)) {
-      replacement = kReplacement;
+      length = 1;  // one replacement per bad byte
+      replacement = bad;
     } else {
-      replacement = xml_entity(code_point);
+      replacement = replace(code_point, buffer);
     }
     if (replacement != nullptr) {
       flush_run(p);
-      std::fputs(replacement, out);
+      sink.put(replacement);
       run = p + length;
     }
     p += length;
   }
   flush_run(p);
+}
+
+template <class Sink>
+void escape_xml(Sink& sink, const char* text) {
+  escape(sink, text, kReplacement, [](uint32_t code_point, char(&)[8]) {
+    return xml_forbidden(code_point) ? kReplacement : xml_entity(code_point);
+  });
+}
+
+}  // namespace
+
+void write_xml_text(FILE* out, const char* text) {
+  StreamSink sink{out};
+  escape_xml(sink, text);
+}
+
+void append_xml_text(std::string& out, const char* text) {
+  StringSink sink{out};
+  escape_xml(sink, text);
+}
+
+void append_json_string(std::string& out, const char* text) {
+  StringSink sink{out};
+  out += '"';
+  escape(sink, text, kReplacement, [](uint32_t code_point, char(&buffer)[8]) -> const char* {
+    switch (code_point) {
+      case '"':
+        return "\\\"";
+      case '\\':
+        return "\\\\";
+      case '\n':
+        return "\\n";
+      case '\r':
+        return "\\r";
+      case '\t':
+        return "\\t";
+      default:
+        break;
+    }
+    if (code_point >= 0x20) return nullptr;
+    std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(code_point));
+    return buffer;
+  });
+  out += '"';
 }
 
 void write_csv_name(FILE* out, const char* name) {

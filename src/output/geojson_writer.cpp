@@ -1,0 +1,49 @@
+// The GeoJSON document (RFC 7946): a FeatureCollection with one Point feature per photograph,
+// one feature to a line.
+#include <cstring>
+#include <string>
+
+#include "output/output.h"
+
+void GeoJsonWriter::begin(const char*) {
+  std::fputs("{\"type\":\"FeatureCollection\",\"features\":[\n", out_);
+}
+
+void GeoJsonWriter::photo(const Photo& photo) {
+  const Position& p = photo.position;
+  if (!is_map_position(p)) return;
+  text_.assign(first_ ? "" : ",\n");
+  first_ = false;
+  text_ += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
+  text_.append(p.longitude.text, p.longitude.length);
+  text_ += ',';
+  text_.append(p.latitude.text, p.latitude.length);
+  char altitude[16] = "null";
+  if (p.has_altitude) {
+    *format_altitude(altitude, p) = '\0';
+    text_ += ',';
+    text_ += altitude;
+  }
+  text_ += "]},\"properties\":{\"name\":";
+  std::string storage;
+  append_json_string(text_, text_as_utf8(photo.name, storage));
+  text_ += ",\"altitude\":";
+  text_ += altitude;
+  if (times_) {
+    const CaptureTime time = capture_time(*photo.metadata);
+    text_ += ",\"time\":";
+    if (time.stated[0] != '\0') {
+      text_ += '"';
+      text_ += time.stated;
+      text_ += '"';
+    } else {
+      text_ += "null";
+    }
+  }
+  text_ += "}}";
+  std::fwrite(text_.data(), 1, text_.size(), out_);
+}
+
+void GeoJsonWriter::end() {
+  std::fputs(first_ ? "]}\n" : "\n]}\n", out_);
+}

@@ -1,0 +1,179 @@
+// The zip container (local headers, central directory, end records, ZIP64 where needed) and an
+// in-memory deflate stream. zlib does the deflating and the CRC-32.
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "output/output.h"
+
+namespace {
+
+constexpr uint32_t kLocalHeader = 0x04034b50;
+constexpr uint32_t kCentralHeader = 0x02014b50;
+constexpr uint32_t kZip64End = 0x06064b50;
+constexpr uint32_t kZip64Locator = 0x07064b50;
+constexpr uint32_t kEnd = 0x06054b50;
+constexpr uint16_t kZip64Extra = 0x0001;
+constexpr uint16_t kVersion = 20;       // 2.0: deflate
+constexpr uint16_t kVersionZip64 = 45;  // 4.5: ZIP64 records
+// Every entry is dated 1980-01-01 00:00, the earliest DOS date: the same input makes the same
+// archive.
+constexpr uint16_t kDosTime = 0;
+constexpr uint16_t kDosDate = (1 << 5) | 1;
+constexpr uint32_t kMax32 = 0xFFFFFFFFu;
+constexpr uint16_t kMax16 = 0xFFFFu;
+
+// Little-endian fields, appended to a header under construction.
+struct Fields {
+  std::vector<uint8_t> bytes;
+  Fields& u16(uint64_t value) { return put(value, 2); }
+  Fields& u32(uint64_t value) { return put(value, 4); }
+  Fields& u64(uint64_t value) { return put(value, 8); }
+  Fields& text(const std::string& value) {
+    bytes.insert(bytes.end(), value.begin(), value.end());
+    return *this;
+  }
+  Fields& put(uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return *this;
+  }
+};
+
+// A field that does not fit in 32 bits holds all ones and moves to the ZIP64 extra field.
+uint64_t clamp32(uint64_t value) {
+  return value >= kMax32 ? kMax32 : value;
+}
+
+uint32_t crc32_of(uint32_t crc, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const uInt chunk = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
+    crc = static_cast<uint32_t>(crc32(crc, data, chunk));
+    data += chunk;
+    size -= chunk;
+  }
+  return crc;
+}
+
+}  // namespace
+
+void ZipWriter::put(const void* bytes, size_t size) {
+  if (size == 0) return;
+  std::fwrite(bytes, 1, size, out_);
+  offset_ += size;
+}
+
+void ZipWriter::add_stored(const char* name, const uint8_t* data, size_t size) {
+  add(Entry{name, crc32_of(0, data, size), 0, size, size, 0}, data);
+}
+
+void ZipWriter::add_deflated(const char* name, const std::vector<uint8_t>& data, uint32_t crc,
+                             uint64_t size) {
+  add(Entry{name, crc, Z_DEFLATED, data.size(), size, 0}, data.data());
+}
+
+void ZipWriter::add(Entry entry, const uint8_t* data) {
+  entry.offset = offset_;
+  // Sizes that overflow go to the ZIP64 field here; the offset only in the central directory.
+  const bool zip64 = entry.size >= kMax32 || entry.compressed_size >= kMax32;
+  Fields header;
+  header.u32(kLocalHeader).u16(zip64 ? kVersionZip64 : kVersion).u16(0).u16(entry.method);
+  header.u16(kDosTime).u16(kDosDate).u32(entry.crc);
+  header.u32(zip64 ? kMax32 : entry.compressed_size).u32(zip64 ? kMax32 : entry.size);
+  header.u16(entry.name.size()).u16(zip64 ? 20 : 0).text(entry.name);
+  if (zip64) header.u16(kZip64Extra).u16(16).u64(entry.size).u64(entry.compressed_size);
+  put(header.bytes.data(), header.bytes.size());
+  put(data, static_cast<size_t>(entry.compressed_size));
+  entries_.push_back(std::move(entry));
+}
+
+void ZipWriter::finish() {
+  const uint64_t directory_offset = offset_;
+  bool zip64 = entries_.size() >= kMax16;
+  Fields header;
+  for (const Entry& entry : entries_) {
+    Fields extra;
+    if (entry.size >= kMax32) extra.u64(entry.size);
+    if (entry.compressed_size >= kMax32) extra.u64(entry.compressed_size);
+    if (entry.offset >= kMax32) extra.u64(entry.offset);
+    const bool entry_zip64 = !extra.bytes.empty();
+    zip64 = zip64 || entry_zip64;
+    const uint16_t version = entry_zip64 ? kVersionZip64 : kVersion;
+    header.bytes.clear();
+    header.u32(kCentralHeader).u16(version).u16(version).u16(0).u16(entry.method);
+    header.u16(kDosTime).u16(kDosDate).u32(entry.crc);
+    header.u32(clamp32(entry.compressed_size)).u32(clamp32(entry.size));
+    header.u16(entry.name.size()).u16(entry_zip64 ? extra.bytes.size() + 4 : 0).u16(0);
+    header.u16(0).u16(0).u32(0).u32(clamp32(entry.offset)).text(entry.name);
+    if (entry_zip64) {
+      header.u16(kZip64Extra).u16(extra.bytes.size());
+      header.bytes.insert(header.bytes.end(), extra.bytes.begin(), extra.bytes.end());
+    }
+    put(header.bytes.data(), header.bytes.size());
+  }
+  const uint64_t directory_size = offset_ - directory_offset;
+  zip64 = zip64 || directory_size >= kMax32 || directory_offset >= kMax32;
+
+  Fields end;
+  if (zip64) {
+    const uint64_t record_offset = offset_;
+    end.u32(kZip64End).u64(44).u16(kVersionZip64).u16(kVersionZip64).u32(0).u32(0);
+    end.u64(entries_.size()).u64(entries_.size()).u64(directory_size).u64(directory_offset);
+    end.u32(kZip64Locator).u32(0).u64(record_offset).u32(1);
+  }
+  const uint64_t count = entries_.size() >= kMax16 ? kMax16 : entries_.size();
+  end.u32(kEnd).u16(0).u16(0).u16(count).u16(count);
+  end.u32(clamp32(directory_size)).u32(clamp32(directory_offset)).u16(0);
+  put(end.bytes.data(), end.bytes.size());
+}
+
+struct Deflater::State {
+  z_stream stream;
+};
+
+Deflater::Deflater() : state_(new State()) {
+  // Raw deflate (negative window bits): the zip entry has no zlib header.
+  if (deflateInit2(&state_->stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
+    std::abort();
+  }
+  crc_ = static_cast<uint32_t>(crc32(0, Z_NULL, 0));
+}
+
+Deflater::~Deflater() {
+  deflateEnd(&state_->stream);
+}
+
+void Deflater::add(const std::string& text) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  crc_ = crc32_of(crc_, bytes, text.size());
+  size_ += text.size();
+  run(bytes, text.size(), false);
+}
+
+void Deflater::finish() {
+  run(nullptr, 0, true);
+}
+
+void Deflater::run(const uint8_t* input, size_t size, bool last) {
+  z_stream& z = state_->stream;
+  constexpr size_t kStep = 64 * 1024;
+  uint8_t buffer[kStep];
+  for (;;) {
+    const uInt chunk = size > kStep ? static_cast<uInt>(kStep) : static_cast<uInt>(size);
+    const bool finishing = last && chunk == size;
+    z.next_in = const_cast<Bytef*>(input);
+    z.avail_in = chunk;
+    int result;
+    do {
+      z.next_out = buffer;
+      z.avail_out = static_cast<uInt>(kStep);
+      result = deflate(&z, finishing ? Z_FINISH : Z_NO_FLUSH);
+      if (result == Z_STREAM_ERROR) std::abort();
+      data_.insert(data_.end(), buffer, buffer + (kStep - z.avail_out));
+    } while (z.avail_out == 0 || (finishing && result != Z_STREAM_END));
+    size -= chunk;
+    if (size == 0) return;
+    input += chunk;
+  }
+}
