@@ -48,7 +48,7 @@ FILE* OutputFile::open() {
     return nullptr;
   }
   errno = 0;
-  stream_ = kind_ == Kind::kOther ? std::fopen(path_.c_str(), "wt") : create_temporary();
+  stream_ = kind_ == Kind::kOther ? open_directly() : create_temporary();
   if (stream_ == nullptr && errno == 0) errno = EIO;
   return stream_;
 }

@@ -68,14 +68,9 @@ const char kFooter[] =
 #undef PINREEL_ICON_STYLE
 #undef PINREEL_ICON_HREF
 
-// Names come from the command line and the directory search, which on Windows speak the ANSI
-// code page; the document declares UTF-8.
+// Names are UTF-8 on Windows too, like the document.
 void write_name(FILE* out, const char* name) {
-#ifdef _WIN32
-  write_xml_text(out, ansi_to_utf8(name).c_str());
-#else
   write_xml_text(out, name);
-#endif
 }
 
 }  // namespace

@@ -49,12 +49,6 @@ void write_csv_name(FILE* out, const char* name);
 // UTF-8, control characters that XML forbids, U+FFFE and U+FFFF written as U+FFFD.
 void write_xml_text(FILE* out, const char* text);
 
-#ifdef _WIN32
-// Text in the active ANSI code page (file names, the command line) as UTF-8; unchanged when it
-// cannot be converted.
-std::string ansi_to_utf8(const char* text);
-#endif
-
 void write_kml_header(FILE* out, const char* document_name);
 void write_placemark(FILE* out, const char* name, const char* coordinate_key);
 void write_kml_footer(FILE* out);

@@ -39,6 +39,7 @@ struct RunContext {
 enum class PhotoStatus : uint8_t {
   kListed,
   kDuplicate,
+  kNotJpeg,  // read, but no start-of-image marker
   kNoExif,
   kNoGps,
   kZeroPosition,
@@ -52,10 +53,15 @@ struct PhotoResult {
   int error;  // the errno value, for kUnreadable
 };
 
+// Why a photograph read has no position ("no GPS position"); null for the other statuses.
+const char* missing_position_reason(PhotoStatus status);
+
 // Reads the photograph at `path` and hands its position, under `name`, to the run's writer.
-// `type` is what a directory listing said of the entry. Counts it in the run's counts.
+// `type` is what a directory listing said of the entry; a relative `path` is taken from
+// `directory` (see FileInput::open). Counts it in the run's counts.
 PhotoResult process_image(RunContext& run, const char* path, const char* name,
-                          EntryType type = EntryType::kUnknown);
+                          EntryType type = EntryType::kUnknown,
+                          int directory = FileInput::kWorkingDirectory);
 
 // The second half of process_image: applies the duplicate filter to a record already read and
 // hands it to the writer.
