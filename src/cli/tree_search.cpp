@@ -9,13 +9,6 @@
 
 namespace {
 
-constexpr char kSeparator =
-#ifdef _WIN32
-    '\\';
-#else
-    '/';
-#endif
-
 // The folders' own order gives the order of whole paths when a folder's name is taken to end in
 // '/': "a-b.jpg" < "a/..." < "a0.jpg". Names hold no '/', so the first difference decides.
 bool path_order(const char* a, bool a_folder, const char* b, bool b_folder) {
@@ -28,10 +21,11 @@ bool path_order(const char* a, bool a_folder, const char* b, bool b_folder) {
 
 }  // namespace
 
+// '/' on Windows too, like the rest of the paths in messages.
 std::string tree_pattern(const char* argument) {
   std::string pattern = argument;
   if (std::strpbrk(argument, "*?") == nullptr && is_folder(argument)) {
-    if (directory_part_length(argument) != pattern.size()) pattern += kSeparator;
+    if (directory_part_length(argument) != pattern.size()) pattern += '/';
     pattern += '*';
   }
   return pattern;

@@ -155,7 +155,8 @@ TerminalOutcome run_on_terminal(const std::string& program, const std::vector<st
   // Read until the terminal reports that its other end is closed (EIO) and the pipe ends.
   pollfd sources[2] = {{master, POLLIN, 0}, {pipe_ends[0], POLLIN, 0}};
   const nfds_t count = stdout_on_terminal ? 1 : 2;
-  if (child > 0 && poll(sources, count, 10000) > 0 && hold_ms > 0) usleep(hold_ms * 1000);
+  if (child > 0 && poll(sources, count, 10000) > 0 && hold_ms > 0)
+    usleep(static_cast<useconds_t>(hold_ms) * 1000);
   std::string* targets[2] = {&outcome.terminal, &outcome.out};
   bool open_sources[2] = {true, !stdout_on_terminal};
   while (child > 0 && (open_sources[0] || open_sources[1])) {

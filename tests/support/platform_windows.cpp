@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <string>
 
 #include "support/platform.h"
@@ -153,9 +152,31 @@ bool write_nested(const std::string& base, const std::vector<std::string>& folde
   return CloseHandle(out) && done;
 }
 
+namespace {
+
+void remove_long_path(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") remove_long_path(path + L"\\" + name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
 void remove_nested(const std::string& base, const std::string& top) {
-  std::error_code error;
-  std::filesystem::remove_all(long_path(base) + L"\\" + utf8_to_wide(top.c_str()), error);
+  remove_long_path(long_path(base) + L"\\" + utf8_to_wide(top.c_str()));
 }
 
 ExclusiveHold::ExclusiveHold(const std::string& path) {
