@@ -62,8 +62,9 @@ class DirSearch {
 };
 
 // The search of -r: the entries of the pattern's directory and of every folder below it whose
-// names match its last component (as DirSearch matches them), handed out in byte order of their
-// paths relative to that directory. A folder is listed when the walk reaches it, and only the
+// names match its last component (by matches_name_pattern on every platform, and a name without
+// wildcards means the file spelled exactly so where there is one), handed out in byte order of
+// their paths relative to that directory. A folder is listed when the walk reaches it, and only the
 // listings of the folders on the current path are kept. Symbolic links to folders (junctions on
 // Windows) are never entered, so there are no loops; the pattern's directory itself may be one.
 // Folders are opened relative to their parent's descriptor (POSIX) or by "\\?\" paths
