@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "output/output.h"
 #include "photo/photo.h"
 #include "util/input.h"
+#include "util/wide.h"
 
 // Exit statuses.
 constexpr int kExitOk = 0;
@@ -21,12 +23,13 @@ void print_usage();
 // exit status.
 int run_batch(const char* pattern, const char* output, const RunOptions& options);
 
-#ifndef _WIN32
 // True when `name` matches `pattern` as the Windows search matches: '*' stands for any run of
 // bytes (a leading dot included), '?' for one byte, ASCII letters match either case, and every
 // other byte, '[' and '\' among them, stands for itself.
 bool matches_name_pattern(const char* pattern, const char* name);
-#endif
+
+// The length of `pattern`'s directory part, its last separator included.
+size_t directory_part_length(const char* pattern);
 
 // The platform's directory search. The entries of the pattern's directory whose names match its
 // last component (ASCII letter case ignored, '*' also matching a leading dot) are collected and
@@ -58,6 +61,174 @@ class DirSearch {
   int list_error_ = 0;
 };
 
+// The search of -r: the entries of the pattern's directory and of every folder below it whose
+// names match its last component (by matches_name_pattern on every platform, and a name without
+// wildcards means the file spelled exactly so where there is one), handed out in byte order of
+// their paths relative to that directory. A folder is listed when the walk reaches it, and only the
+// listings of the folders on the current path are kept. Symbolic links to folders (junctions on
+// Windows) are never entered, so there are no loops; the pattern's directory itself may be one.
+// Folders are opened relative to their parent's descriptor (POSIX) or by "\\?\" paths
+// (Windows), so that paths of any length work.
+class TreeSearch {
+ public:
+  // Folders deeper than this below the pattern's directory are reported, not listed.
+  static constexpr size_t kMaxDepth = 256;
+
+  TreeSearch() = default;
+  TreeSearch(const TreeSearch&) = delete;
+  TreeSearch& operator=(const TreeSearch&) = delete;
+  ~TreeSearch();
+
+  // Lists the pattern's directory. False when it cannot be listed: list_error() says why.
+  bool start(const char* pattern);
+  int list_error() const { return list_error_; }
+  // The pattern's directory part, separator included ("" for the working directory).
+  const std::string& directory() const { return directory_; }
+
+  struct Entry {
+    const char* name;   // the path relative to the pattern's directory, with '/' separators
+    const char* shown;  // the path for messages: the pattern's directory part and `name`
+    // For an entry to read: the path to open it by, taken from `folder` on POSIX (a descriptor)
+    // and whole on Windows; and what the listing said of it.
+    const char* open_path;
+    int folder;
+    EntryType type;
+    // For a folder that cannot be listed (its `shown` path ends in '/'): why; else null.
+    const char* problem;
+  };
+  // The next entry; the texts stay valid until the next call. False when there are no more.
+  bool next(Entry& entry);
+
+ private:
+  static constexpr char kFolder = 3;  // the type byte of a sub-folder, besides EntryType's
+
+  struct Level {
+    size_t first;  // its entries in offsets_: [first, end)
+    size_t end;
+    size_t next;             // the next one to hand out
+    size_t names_size;       // names_.size() before its listing
+    size_t relative_length;  // relative_.size() for this folder ("" or "2019/06/")
+    int fd;                  // POSIX: its descriptor while open, else -1
+  };
+
+  // Lists the folder of the top level into names_ and offsets_ and sorts them. Returns 0 or the
+  // errno value.
+  int list_top();
+  void add_name(const char* name, size_t length, char type);
+  bool enter(uint32_t offset, Entry& entry);
+  void leave();
+  void set_entry(Entry& entry, uint32_t offset);
+  Level new_level() const {
+    return Level{offsets_.size(), offsets_.size(),  offsets_.size(),
+                 names_.size(),   relative_.size(), -1};
+  }
+
+  // Platform part. Each int result is 0 or an errno value.
+  bool open_root();               // sets list_error_ when it fails
+  int list_folder(Level& level);  // lists the top level's folder with add_name
+  // Opens the top level's folder, named at `offset` in its parent's listing.
+  int open_folder(uint32_t offset);
+  void close_folder(Level& level);
+  // POSIX: makes sure the folder of levels_[level] is open, opening it again if it was closed
+  // to save descriptors.
+  int folder_handle(size_t level);
+  void set_open_path(Entry& entry, const char* name);
+
+  std::string directory_;
+  std::string name_pattern_;
+  bool literal_ = false;     // the name pattern has no wildcards
+  std::string relative_;     // the current folder's relative path, '/' after each name
+  std::string full_;         // directory_ + relative_ + the entry's name
+  std::string open_;         // Windows: the path an entry is opened by
+  std::string root_;         // Windows: the "\\?\" path of the pattern's directory
+  std::vector<char> names_;  // per entry its type byte, then its NUL-terminated name
+  std::vector<uint32_t> offsets_;
+  std::vector<Level> levels_;
+  size_t open_folders_ = 0;  // POSIX: descriptors held in levels_
+  int list_error_ = 0;
+};
+
+// Turns the argument of -r into a pattern: a name without wildcards that names a folder (a link to
+// one included) means every entry below it.
+std::string tree_pattern(const char* argument);
+bool is_folder(const char* path);
+
+// Standard output and standard error as a run uses them: the messages, and on a terminal the
+// progress line and the summary; on a Windows console, wide text. Nothing of this costs a run
+// whose standard error is not a terminal more than a test per photo.
+class Console {
+ public:
+  Console() = default;
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+  ~Console();
+
+  // Looks at what standard output and standard error are. The progress line and the summary are
+  // for batch runs.
+  void start(const RunOptions& options, bool batch);
+  // The stream for what goes to standard output: stdout, or on a Windows console a scratch
+  // stream whose text the writer from wrap() passes on.
+  FILE* output();
+  // `writer`, which writes to output(), as a run must call it: the progress line erased before
+  // each line that goes to the same terminal, and on a Windows console the text passed on.
+  // `writer` itself when neither is needed.
+  Writer* wrap(Writer* writer);
+  // A message on standard error: "pinreel: ", the text, a newline. The progress line is erased
+  // first.
+  void message(const char* format, ...)
+#ifdef __GNUC__
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  // Called after each entry of a batch run: redraws the progress line when it is due.
+  void tick(const RunCounts& counts) {
+    if (progress_) tick_progress(counts);
+  }
+  // At the end of a batch run: erases the progress line and writes the summary when asked for.
+  void finish(const RunCounts& counts);
+
+ private:
+  class Wrapper final : public Writer {
+   public:
+    void begin(const char* document_name) override;
+    void photo(const Photo& photo) override;
+    void end() override;
+    Console* console = nullptr;
+    Writer* inner = nullptr;
+  };
+
+  void tick_progress(const RunCounts& counts);
+  void draw();  // the progress line, line_
+  // Erases the progress line if it shows; before a line of standard output only when that is
+  // the same terminal. True when it did.
+  bool erase(bool before_output);
+  void write_error(const std::string& text);
+
+  // Platform part.
+  void detect();                  // sets the terminal fields below
+  uint64_t now_ms() const;        // a monotonic clock, in milliseconds
+  size_t terminal_width() const;  // columns of standard error's terminal; 0 when unknown
+  void write_console(const std::string& text, bool to_stdout);  // Windows: as wide text
+  void pass_on_output();  // Windows: the scratch stream's text to the console
+
+  bool stderr_terminal_ = false;
+  bool stdout_same_terminal_ = false;
+  bool stderr_console_ = false;  // Windows: messages go out as wide text
+  bool stdout_console_ = false;  // Windows: so do the lines of standard output
+  bool progress_ = false;        // the progress line may be drawn
+  bool summary_ = false;
+  uint64_t start_ms_ = 0;
+  uint64_t last_draw_ms_ = 0;
+  std::string line_;         // the progress line last drawn
+  size_t shown_length_ = 0;  // of the progress line on the terminal; 0 when none shows
+  size_t width_ = 0;
+  FILE* scratch_ = nullptr;  // Windows: output() on a console
+  Wrapper wrapper_;
+};
+
+// "1,234,567": counts in messages.
+std::string with_thousands(uint64_t value);
+
 // The output file. An existing regular file is replaced only once the document is complete: it is
 // written to a temporary file beside it (beside a symbolic link's target), which is then renamed
 // over it. Outputs that are not regular files (a FIFO, a device, the standard output under another
@@ -86,6 +257,7 @@ class OutputFile {
   // Platform part. inspect() sets target_ (links followed) and returns 0, or the errno value of a
   // path that cannot be looked at; the others work on temporary_.
   int inspect(Kind& kind);
+  FILE* open_directly(bool binary);
   FILE* create_temporary(bool binary);
   int rename_temporary();
   void remove_temporary();
@@ -101,8 +273,3 @@ class OutputFile {
 // True for the names of existing files that an output may replace: ".kml", ".kmz", ".gpx",
 // ".geojson", ".json" and ".csv", any letter case.
 bool is_replaceable_output_name(const char* name);
-
-#ifdef _WIN32
-// The errno value for a Windows error code.
-int errno_from_windows_error(unsigned long code);
-#endif

@@ -15,17 +15,49 @@ bool is_separator(char c) {
 #endif
 }
 
+char fold(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
 }  // namespace
+
+// Each '*' need only be retried from the latest one: a later star can absorb whatever an earlier
+// one would have.
+bool matches_name_pattern(const char* pattern, const char* name) {
+  const char* star = nullptr;  // the pattern just after the latest '*'
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = ++pattern;
+      resume = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || fold(*pattern) == fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+size_t directory_part_length(const char* pattern) {
+  size_t length = 0;
+  for (size_t i = 0; pattern[i] != '\0'; ++i) {
+    if (is_separator(pattern[i])) length = i + 1;
+  }
+  return length;
+}
 
 bool DirSearch::start(const char* pattern) {
   names_.clear();
   offsets_.clear();
   position_ = 0;
 
-  const char* name_pattern = pattern;
-  for (const char* p = pattern; *p != '\0'; ++p) {
-    if (is_separator(*p)) name_pattern = p + 1;
-  }
+  const char* name_pattern = pattern + directory_part_length(pattern);
   directory_.assign(pattern, static_cast<size_t>(name_pattern - pattern));
 
   list_error_ = list_entries(directory_.c_str(), name_pattern);

@@ -1,31 +1,13 @@
 #ifndef _WIN32
 
 #include <dirent.h>
-#include <fnmatch.h>
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "cli/cli.h"
 
 namespace {
-
-constexpr int kMatchFlags = FNM_CASEFOLD | FNM_NOESCAPE;
-
-// fnmatch reads '[' as the start of a character set and '\' as an escape, where the Windows
-// search takes both as themselves: each '[' becomes the set "[[]", and escapes are off.
-std::string windows_wildcards(const char* pattern) {
-  std::string out;
-  for (const char* p = pattern; *p != '\0'; ++p) {
-    if (*p == '[') {
-      out += "[[]";
-    } else {
-      out += *p;
-    }
-  }
-  return out;
-}
 
 EntryType entry_type(const dirent* entry) {
 #ifdef DT_UNKNOWN
@@ -46,17 +28,12 @@ EntryType entry_type(const dirent* entry) {
 
 }  // namespace
 
-bool matches_name_pattern(const char* pattern, const char* name) {
-  return fnmatch(windows_wildcards(pattern).c_str(), name, kMatchFlags) == 0;
-}
-
 // A name without wildcards names one entry: the one spelled exactly so, when there is one,
 // rather than every entry that differs from it only in case.
 int DirSearch::list_entries(const char* directory, const char* name_pattern) {
   DIR* dir = opendir(directory[0] != '\0' ? directory : ".");
   if (dir == nullptr) return errno;
   const bool literal = std::strpbrk(name_pattern, "*?") == nullptr;
-  const std::string pattern = windows_wildcards(name_pattern);
   int error = 0;
   for (;;) {
     errno = 0;
@@ -71,7 +48,7 @@ int DirSearch::list_entries(const char* directory, const char* name_pattern) {
       add_name(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
       break;
     }
-    if (fnmatch(pattern.c_str(), entry->d_name, kMatchFlags) == 0) {
+    if (matches_name_pattern(name_pattern, entry->d_name)) {
       add_name(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
     }
   }

@@ -2,47 +2,19 @@
 
 #include <windows.h>
 
-#include <cerrno>
-#include <cstring>
+#include <cwchar>
+#include <string>
 
 #include "cli/cli.h"
 
-int errno_from_windows_error(unsigned long code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_INVALID_NAME:  // Wine's answer for a file taken as a folder
-      return ENOENT;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    default:
-      return EIO;
-  }
-}
-
-// FindFirstFileA matches the whole pattern, directory part included, by the platform's rules.
+// FindFirstFileW matches the whole pattern, directory part included, by the platform's rules.
 // It fails with ERROR_FILE_NOT_FOUND when nothing matches, and with another error (a path not
-// found, not a directory, access denied) when the directory cannot be listed.
+// found, not a directory, access denied) when the directory cannot be listed. Names arrive in
+// UTF-16 and are kept in UTF-8.
 int DirSearch::list_entries(const char* directory, const char* name_pattern) {
-  std::string pattern = std::string(directory) + name_pattern;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  const std::wstring pattern = wide_path((std::string(directory) + name_pattern).c_str());
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES
@@ -57,8 +29,9 @@ int DirSearch::list_entries(const char* directory, const char* name_pattern) {
     } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       type = EntryType::kOther;
     }
-    add_name(found.cFileName, std::strlen(found.cFileName), type);
-  } while (FindNextFileA(search, &found));
+    const std::string name = wide_to_utf8(found.cFileName, std::wcslen(found.cFileName));
+    add_name(name.c_str(), name.size(), type);
+  } while (FindNextFileW(search, &found));
   const DWORD error = GetLastError();
   FindClose(search);
   return error == ERROR_NO_MORE_FILES ? 0 : errno_from_windows_error(error);

@@ -49,8 +49,7 @@ FILE* OutputFile::open(bool binary) {
     return nullptr;
   }
   errno = 0;
-  stream_ = kind_ == Kind::kOther ? std::fopen(path_.c_str(), binary ? "wb" : "wt")
-                                  : create_temporary(binary);
+  stream_ = kind_ == Kind::kOther ? open_directly(binary) : create_temporary(binary);
   if (stream_ == nullptr && errno == 0) errno = EIO;
   return stream_;
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "cli/cli.h"
@@ -87,6 +88,10 @@ int OutputFile::inspect(Kind& kind) {
     kind = Kind::kRegular;
   }
   return follow_links(target_);
+}
+
+FILE* OutputFile::open_directly(bool binary) {
+  return std::fopen(path_.c_str(), binary ? "wb" : "wt");
 }
 
 FILE* OutputFile::create_temporary(bool) {

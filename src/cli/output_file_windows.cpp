@@ -14,14 +14,14 @@
 namespace {
 
 // The temporary file's path where the signal handler can reach it without allocating.
-char temporary_path[MAX_PATH + 1];
+wchar_t temporary_path[32768];
 volatile sig_atomic_t temporary_exists = 0;
 
 constexpr int kFatalSignals[] = {SIGINT, SIGBREAK, SIGTERM};
 
 // The file was opened with FILE_SHARE_DELETE, so it goes when the process ends.
 extern "C" void remove_temporary_and_die(int signal_number) {
-  if (temporary_exists) DeleteFileA(temporary_path);
+  if (temporary_exists) DeleteFileW(temporary_path);
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
@@ -40,7 +40,8 @@ void install_signal_handlers() {
 }  // namespace
 
 int OutputFile::inspect(Kind& kind) {
-  HANDLE file = CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES,
+  const std::wstring path = wide_path(path_.c_str());
+  HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -57,33 +58,50 @@ int OutputFile::inspect(Kind& kind) {
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     kind = Kind::kRegular;
     // A link is replaced through its target, named by the handle that followed it.
-    const DWORD attributes = GetFileAttributesA(path_.c_str());
-    char final_path[MAX_PATH + 1];
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      const DWORD length = GetFinalPathNameByHandleA(file, final_path, sizeof final_path,
-                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-      if (length > 0 && length < sizeof final_path) target_.assign(final_path, length);
+      const DWORD size =
+          GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      std::wstring final_path(size, L'\0');
+      const DWORD length = size > 0
+                               ? GetFinalPathNameByHandleW(file, &final_path[0], size,
+                                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                               : 0;
+      if (length > 0 && length < size) target_ = wide_to_utf8(final_path.c_str(), length);
     }
   }
   CloseHandle(file);
   return 0;
 }
 
+FILE* OutputFile::open_directly(bool binary) {
+  return _wfopen(wide_path(path_.c_str()).c_str(), binary ? L"wb" : L"wt");
+}
+
 FILE* OutputFile::create_temporary(bool binary) {
   install_signal_handlers();
   // A name beside the target, e.g. ".map.kml.4012-0": created only when no such file exists.
   const size_t name_start = target_.find_last_of("/\\:") + 1;  // 0 when there is none
-  const std::string prefix = target_.substr(0, name_start) + "." + target_.substr(name_start, 200) +
-                             "." + std::to_string(GetCurrentProcessId()) + "-";
+  size_t name_length = target_.size() - name_start;
+  if (name_length > 200) {
+    name_length = 200;
+    // Not in the middle of a character.
+    while (name_length > 0 && (target_[name_start + name_length] & 0xC0) == 0x80) --name_length;
+  }
+  const std::string prefix = target_.substr(0, name_start) + "." +
+                             target_.substr(name_start, name_length) + "." +
+                             std::to_string(GetCurrentProcessId()) + "-";
   HANDLE file = INVALID_HANDLE_VALUE;
   std::string name;
+  std::wstring wide;
   for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
     name = prefix + std::to_string(attempt);
-    if (name.size() >= sizeof temporary_path) {
+    wide = wide_path(name.c_str());
+    if (wide.size() >= sizeof temporary_path / sizeof temporary_path[0]) {
       errno = ENAMETOOLONG;
       return nullptr;
     }
-    file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+    file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD error = GetLastError();
     if (file == INVALID_HANDLE_VALUE &&
@@ -92,7 +110,7 @@ FILE* OutputFile::create_temporary(bool binary) {
       return nullptr;
     }
   }
-  std::memcpy(temporary_path, name.c_str(), name.size() + 1);
+  std::memcpy(temporary_path, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
   temporary_exists = 1;
   temporary_ = name;
 
@@ -113,7 +131,8 @@ FILE* OutputFile::create_temporary(bool binary) {
 }
 
 int OutputFile::rename_temporary() {
-  if (!MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(wide_path(temporary_.c_str()).c_str(), wide_path(target_.c_str()).c_str(),
+                   MOVEFILE_REPLACE_EXISTING)) {
     return errno_from_windows_error(GetLastError());
   }
   temporary_exists = 0;
@@ -122,7 +141,7 @@ int OutputFile::rename_temporary() {
 }
 
 void OutputFile::remove_temporary() {
-  DeleteFileA(temporary_.c_str());
+  DeleteFileW(wide_path(temporary_.c_str()).c_str());
   temporary_exists = 0;
   temporary_.clear();
 }

@@ -86,6 +86,9 @@ class ExifReader {
   // passed over by their lengths, however many there are. Whatever was read before a failure
   // stays in the record.
   bool read_sections(Input& input);
+  // True once read_sections has found the start-of-image marker: the input is a JPEG stream,
+  // damaged or not.
+  bool found_start_of_image() const { return start_of_image_; }
 
   // Frame fields from one frame header segment (buffer starts with the length bytes).
   void process_sof(const uint8_t* section, int32_t size, int marker);
@@ -130,6 +133,7 @@ class ExifReader {
   uint8_t* thumbnail_segment_ = nullptr;
   int32_t thumbnail_segment_size_ = 0;
   bool owns_metadata_ = false;
+  bool start_of_image_ = false;
 
   // The directory offsets on the current walk path, and the walks left for this block.
   uint32_t walk_path_[kMaxDirectoryDepth] = {};

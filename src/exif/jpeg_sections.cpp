@@ -38,6 +38,7 @@ ExifReader::~ExifReader() {
 
 bool ExifReader::read_sections(Input& input) {
   if (input.get() != 0xFF || input.get() != kMarkerSoi) return false;
+  start_of_image_ = true;
   bool comment_seen = false;
 
   for (;;) {

@@ -25,8 +25,7 @@ void GeoJsonWriter::photo(const Photo& photo) {
     text_ += altitude;
   }
   text_ += "]},\"properties\":{\"name\":";
-  std::string storage;
-  append_json_string(text_, text_as_utf8(photo.name, storage));
+  append_json_string(text_, photo.name);
   text_ += ",\"altitude\":";
   text_ += altitude;
   if (times_) {

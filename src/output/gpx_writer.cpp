@@ -10,6 +10,7 @@
 #endif
 
 #include "output/output.h"
+#include "util/wide.h"
 
 namespace {
 
@@ -124,11 +125,12 @@ void append_percent_encoded(std::string& out, const std::string& name) {
 }
 
 std::string working_folder() {
-  char buffer[4096];
 #ifdef _WIN32
-  if (_getcwd(buffer, sizeof buffer) == nullptr) return "";
-  return ansi_to_utf8(buffer);
+  wchar_t buffer[32768];
+  if (_wgetcwd(buffer, static_cast<int>(sizeof buffer / sizeof buffer[0])) == nullptr) return "";
+  return wide_to_utf8(buffer);
 #else
+  char buffer[4096];
   return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
 #endif
 }
@@ -167,8 +169,7 @@ std::string relative_link(const std::string& folder, const std::string& working,
 // The folders are worked out once, at the start of the run.
 GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times)
     : out_(out), times_(times), working_(working_folder()) {
-  std::string storage;
-  folder_ = text_as_utf8(output_path != nullptr ? output_path : "", storage);
+  folder_ = output_path != nullptr ? output_path : "";
   // The document's folder: its path up to the last separator, or the working folder.
   size_t end = folder_.size();
   while (end > 0 && !is_separator(folder_[end - 1])) --end;
@@ -178,8 +179,7 @@ GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times)
 
 void GpxWriter::begin(const char* document_name) {
   std::fputs(kHeaderStart, out_);
-  std::string storage;
-  write_xml_text(out_, text_as_utf8(document_name != nullptr ? document_name : "", storage));
+  write_xml_text(out_, document_name != nullptr ? document_name : "");
   std::fputs(kHeaderEnd, out_);
 }
 
@@ -205,12 +205,11 @@ void GpxWriter::photo(const Photo& photo) {
       text_ += "</time>\n";
     }
   }
-  std::string storage;
   text_ += "    <name>";
-  append_xml_text(text_, text_as_utf8(photo.name, storage));
+  append_xml_text(text_, photo.name);
   // Only unreserved characters, '%' and '/' make up the link: it needs no escaping.
   text_ += "</name>\n    <link href=\"";
-  text_ += relative_link(folder_, working_, text_as_utf8(photo.path, storage));
+  text_ += relative_link(folder_, working_, photo.path);
   text_ += "\"/>\n  </wpt>\n";
   std::fwrite(text_.data(), 1, text_.size(), out_);
 }

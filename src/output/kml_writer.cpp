@@ -84,23 +84,18 @@ const char kFooter[] =
 #undef PINREEL_PLACEMARK_DESCRIPTION
 #undef PINREEL_PLACEMARK_STYLE
 
-// The document goes to a stream (KML) or into a string that is compressed (KMZ).
+// The document goes to a stream (KML) or into a string that is compressed (KMZ). Names are
+// UTF-8 on every platform, like the document.
 struct StreamSink {
   FILE* out;
   void put(const char* text) { std::fputs(text, out); }
-  void put_name(const char* name) {
-    std::string storage;
-    write_xml_text(out, text_as_utf8(name, storage));
-  }
+  void put_name(const char* name) { write_xml_text(out, name); }
 };
 
 struct StringSink {
   std::string& out;
   void put(const char* text) { out += text; }
-  void put_name(const char* name) {
-    std::string storage;
-    append_xml_text(out, text_as_utf8(name, storage));
-  }
+  void put_name(const char* name) { append_xml_text(out, name); }
 };
 
 template <class Sink>

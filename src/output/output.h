@@ -55,24 +55,6 @@ void append_xml_text(std::string& out, const char* text);
 // are not well-formed UTF-8 written as U+FFFD.
 void append_json_string(std::string& out, const char* text);
 
-#ifdef _WIN32
-// Text in the active ANSI code page (file names, the command line) as UTF-8; unchanged when it
-// cannot be converted.
-std::string ansi_to_utf8(const char* text);
-#endif
-
-// Names come from the command line and the directory search, which on Windows speak the ANSI
-// code page; the map formats are UTF-8. Returns `text` itself elsewhere.
-inline const char* text_as_utf8(const char* text, std::string& storage) {
-#ifdef _WIN32
-  storage = ansi_to_utf8(text);
-  return storage.c_str();
-#else
-  (void)storage;
-  return text;
-#endif
-}
-
 void write_kml_header(FILE* out, const char* document_name);
 void write_placemark(FILE* out, const char* name, const char* coordinate_key);
 void write_kml_footer(FILE* out);

@@ -39,6 +39,7 @@ struct RunContext {
 enum class PhotoStatus : uint8_t {
   kListed,
   kDuplicate,
+  kNotJpeg,  // read, but no start-of-image marker
   kNoExif,
   kNoGps,
   kZeroPosition,
@@ -52,10 +53,21 @@ struct PhotoResult {
   int error;  // the errno value, for kUnreadable
 };
 
-// Reads the photograph at `path` and hands its position, under `name`, to the run's writer.
-// `type` is what a directory listing said of the entry. Counts it in the run's counts.
-PhotoResult process_image(RunContext& run, const char* path, const char* name,
-                          EntryType type = EntryType::kUnknown);
+// Why a photograph read has no position ("no GPS position"); null for the other statuses.
+const char* missing_position_reason(PhotoStatus status);
+
+// One entry to read: where to open it, and how the output and the messages name it.
+struct PhotoEntry {
+  const char* open_path;  // relative to `directory`
+  const char* name;       // in the output: the bare name, or the path below the pattern's folder
+  const char* path;       // from the working directory: for messages and links to the photo
+  EntryType type = EntryType::kUnknown;  // what a directory listing said of it
+  int directory = FileInput::kWorkingDirectory;
+};
+
+// Reads the photograph of `entry` and hands its position to the run's writer. Counts it in the
+// run's counts.
+PhotoResult process_image(RunContext& run, const PhotoEntry& entry);
 
 // The second half of process_image: applies the duplicate filter to a record already read and
 // hands it to the writer.

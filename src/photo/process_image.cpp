@@ -51,10 +51,25 @@ PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const 
   return PhotoStatus::kListed;
 }
 
-PhotoResult process_image(RunContext& run, const char* path, const char* name, EntryType type) {
-  if (!has_jpeg_extension(name)) return {PhotoStatus::kNotPhotoName, 0};
+const char* missing_position_reason(PhotoStatus status) {
+  switch (status) {
+    case PhotoStatus::kNotJpeg:
+      return "not a JPEG";
+    case PhotoStatus::kNoExif:
+      return "no EXIF block";
+    case PhotoStatus::kNoGps:
+      return "no GPS position";
+    case PhotoStatus::kZeroPosition:
+      return "GPS position 0,0";
+    default:
+      return nullptr;
+  }
+}
+
+PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
+  if (!has_jpeg_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
   FileInput input;
-  if (const int error = input.open(path, type)) {
+  if (const int error = input.open(entry.open_path, entry.type, entry.directory)) {
     if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};
     ++run.counts.unreadable;
     return {PhotoStatus::kUnreadable, error};
@@ -69,5 +84,9 @@ PhotoResult process_image(RunContext& run, const char* path, const char* name, E
     return {PhotoStatus::kUnreadable, error};
   }
   ++run.counts.read;
-  return {deliver_photo(run, metadata, name, path), 0};
+  if (!reader.found_start_of_image()) {
+    ++run.counts.without_position;
+    return {PhotoStatus::kNotJpeg, 0};
+  }
+  return {deliver_photo(run, metadata, entry.name, entry.path), 0};
 }

@@ -11,6 +11,11 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+
+#include <string>
+
+#include "util/wide.h"
 #else
 #include <unistd.h>
 #endif
@@ -131,16 +136,38 @@ FileInput::~FileInput() {
   if (fd_ >= 0) _close(fd_);
 }
 
-int FileInput::open(const char* path, EntryType type) {
+// The wide API, so that a name outside the ANSI code page opens too.
+int FileInput::open(const char* path, EntryType type, int) {
   if (type == EntryType::kOther) return kNotRegularFileError;
-  struct _stat64 info;
+  const std::wstring wide = wide_path(path);
   if (type != EntryType::kRegular) {
-    if (_stat64(path, &info) != 0) return errno;
-    if ((info.st_mode & _S_IFMT) != _S_IFREG) return kNotRegularFileError;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return errno_from_windows_error(GetLastError());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kNotRegularFileError;
   }
-  fd_ = _open(path, _O_RDONLY | _O_BINARY);
-  if (fd_ < 0) return errno;
-  reset(type == EntryType::kRegular ? -1 : info.st_size);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder that the listing took for a file (or that became one) cannot be opened so.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return kNotRegularFileError;
+    }
+    return errno_from_windows_error(error);
+  }
+  // A device name (CON, NUL, COM1) opens a device.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return kNotRegularFileError;
+  }
+  fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+  if (fd_ < 0) {
+    CloseHandle(file);
+    return EMFILE;
+  }
+  reset(-1);
   return 0;
 }
 
@@ -161,16 +188,18 @@ FileInput::~FileInput() {
   if (fd_ >= 0) close(fd_);
 }
 
-int FileInput::open(const char* path, EntryType type) {
+// openat with AT_FDCWD is the very system call that open and stat make.
+int FileInput::open(const char* path, EntryType type, int directory) {
   if (type == EntryType::kOther) return kNotRegularFileError;
+  const int at = directory >= 0 ? directory : AT_FDCWD;
   struct stat info;
   if (type != EntryType::kRegular) {
-    if (stat(path, &info) != 0) return errno;
+    if (fstatat(at, path, &info, 0) != 0) return errno;
     if (!S_ISREG(info.st_mode)) return kNotRegularFileError;
   }
   // O_NONBLOCK: should the entry have become a FIFO since it was looked at, the open cannot hang
   // (and its reads fail).
-  fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  fd_ = openat(at, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd_ < 0) return errno;
   reset(type == EntryType::kRegular ? -1 : static_cast<int64_t>(info.st_size));
   return 0;

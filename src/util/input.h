@@ -85,9 +85,13 @@ class FileInput : public Input {
 
   // Opens `path` when it is a regular file. Anything else is never opened: opening a FIFO waits
   // for a writer, and opening a device may act on it. `type` is what the listing said of the
-  // entry; kRegular spares a look before the open. Returns 0, kNotRegularFileError or an errno
+  // entry; kRegular spares a look before the open. A relative `path` is taken from `directory`,
+  // an open directory's descriptor, or from the working directory when it is kWorkingDirectory
+  // (always on Windows, where the path is UTF-8). Returns 0, kNotRegularFileError or an errno
   // value.
-  int open(const char* path, EntryType type = EntryType::kUnknown);
+  static constexpr int kWorkingDirectory = -1;
+  int open(const char* path, EntryType type = EntryType::kUnknown,
+           int directory = kWorkingDirectory);
 
  protected:
   long fetch(uint64_t offset, uint8_t* dest, size_t n) override;

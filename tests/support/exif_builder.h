@@ -172,6 +172,7 @@ class Jpeg {
   Bytes bytes_;
 };
 
+// `path` is UTF-8 on Windows too.
 void write_file(const std::string& path, const Bytes& bytes);
 
 // An input over its own copy of `bytes`.

@@ -21,7 +21,7 @@ std::string text_stream(const std::string& text);
 // A binary read-write stream on a file that disappears when it is closed; null on failure.
 FILE* scratch_file();
 
-// A new empty directory, e.g. /tmp/pinreel-cli-XXXXXX; "" on failure.
+// A new empty directory, e.g. /tmp/pinreel-cli-XXXXXX (UTF-8 on Windows); "" on failure.
 std::string make_temp_dir();
 
 // How run() starts the program besides. The POSIX conditions are ignored on Windows.
@@ -50,6 +50,28 @@ int run_until_first_message(const std::string& program, const std::vector<std::s
                             const std::string& cwd, const std::string& stdout_path,
                             const std::function<void()>& before_signal);
 
+// What a run on a terminal wrote.
+struct TerminalOutcome {
+  int status = -1;       // as run() returns it
+  std::string terminal;  // the bytes written to the terminal
+  std::string out;       // standard output, when it was not the terminal
+};
+
+// POSIX: runs `program` as run() does with standard error on a new pseudo-terminal of 200
+// columns in raw mode (bytes pass as they are written), and standard output there too when
+// `stdout_on_terminal`, else into a pipe as small as the system allows. Neither is read until the
+// program has written something and `hold_ms` more have passed: a program with more to write
+// than the terminal or the pipe holds waits that long. Windows: status -1.
+TerminalOutcome run_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& cwd, bool stdout_on_terminal, int hold_ms);
+
+// Writes `bytes` to base/folders.../file, making the folders that are missing, however long the
+// path: from a descriptor of each folder on POSIX, by "\\?\" paths on Windows. False on failure.
+bool write_nested(const std::string& base, const std::vector<std::string>& folders,
+                  const std::string& file, const std::vector<unsigned char>& bytes);
+// Removes base/top and everything below it, however long the paths.
+void remove_nested(const std::string& base, const std::string& top);
+
 // The file at `path` held open without sharing while the object lives, so that it can be
 // neither replaced nor removed: Windows only (held() is false elsewhere).
 class ExclusiveHold {
@@ -72,9 +94,6 @@ int directory_open_error();
 
 // A device on which every write fails for want of space (/dev/full), or null where there is none.
 const char* full_device();
-
-// The active ANSI code page on Windows (1252, say); 0 elsewhere, where names are plain bytes.
-unsigned ansi_code_page();
 
 // True when xmllint is installed and accepts the XML file at `path`; `available` tells whether
 // it is installed.

@@ -1,11 +1,15 @@
 #ifndef _WIN32
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -117,6 +121,117 @@ int run_until_first_message(const std::string& program, const std::vector<std::s
   return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
 }
 
+TerminalOutcome run_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& cwd, bool stdout_on_terminal, int hold_ms) {
+  TerminalOutcome outcome;
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) return outcome;
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+  const int terminal = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+  int pipe_ends[2] = {-1, -1};
+  if (terminal < 0 || (!stdout_on_terminal && pipe(pipe_ends) != 0)) {
+    close(master);
+    if (terminal >= 0) close(terminal);
+    return outcome;
+  }
+  termios mode;
+  tcgetattr(terminal, &mode);
+  cfmakeraw(&mode);
+  tcsetattr(terminal, TCSANOW, &mode);
+  const winsize size = {24, 200, 0, 0};
+  ioctl(terminal, TIOCSWINSZ, &size);
+  if (!stdout_on_terminal) {
+    fcntl(pipe_ends[0], F_SETFD, FD_CLOEXEC);
+#ifdef F_SETPIPE_SZ
+    fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);
+#endif
+  }
+  const pid_t child = start(program, args, cwd, stdout_on_terminal ? terminal : pipe_ends[1],
+                            terminal, RunOptions());
+  close(terminal);
+  if (!stdout_on_terminal) close(pipe_ends[1]);
+
+  // Read until the terminal reports that its other end is closed (EIO) and the pipe ends.
+  pollfd sources[2] = {{master, POLLIN, 0}, {pipe_ends[0], POLLIN, 0}};
+  const nfds_t count = stdout_on_terminal ? 1 : 2;
+  if (child > 0 && poll(sources, count, 10000) > 0 && hold_ms > 0)
+    usleep(static_cast<useconds_t>(hold_ms) * 1000);
+  std::string* targets[2] = {&outcome.terminal, &outcome.out};
+  bool open_sources[2] = {true, !stdout_on_terminal};
+  while (child > 0 && (open_sources[0] || open_sources[1])) {
+    sources[0].fd = open_sources[0] ? master : -1;
+    sources[1].fd = open_sources[1] ? pipe_ends[0] : -1;
+    if (poll(sources, 2, 10000) <= 0) break;
+    for (nfds_t i = 0; i < 2; ++i) {
+      if (sources[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(sources[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        targets[i]->append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        open_sources[i] = false;
+      }
+    }
+  }
+  close(master);
+  if (!stdout_on_terminal) close(pipe_ends[0]);
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    outcome.status = WEXITSTATUS(status);
+  }
+  return outcome;
+}
+
+bool write_nested(const std::string& base, const std::vector<std::string>& folders,
+                  const std::string& file, const std::vector<unsigned char>& bytes) {
+  int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (const std::string& folder : folders) {
+    if (fd < 0) return false;
+    if (mkdirat(fd, folder.c_str(), 0755) != 0 && errno != EEXIST) {
+      close(fd);
+      return false;
+    }
+    const int next = openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+  }
+  if (fd < 0) return false;
+  const int out = openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  close(fd);
+  if (out < 0) return false;
+  const bool written = write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  return close(out) == 0 && written;
+}
+
+namespace {
+
+void remove_at(int parent, const char* name) {
+  const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    DIR* dir = fdopendir(fd);
+    std::vector<std::string> names;
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+      const std::string entry_name = entry->d_name;
+      if (entry_name != "." && entry_name != "..") names.push_back(entry_name);
+    }
+    for (const std::string& entry_name : names) remove_at(dirfd(dir), entry_name.c_str());
+    if (dir != nullptr) closedir(dir);
+    unlinkat(parent, name, AT_REMOVEDIR);
+  } else {
+    unlinkat(parent, name, 0);
+  }
+}
+
+}  // namespace
+
+void remove_nested(const std::string& base, const std::string& top) {
+  const int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  remove_at(fd, top.c_str());
+  close(fd);
+}
+
 ExclusiveHold::ExclusiveHold(const std::string&) {}
 ExclusiveHold::~ExclusiveHold() {}
 
@@ -131,10 +246,6 @@ int directory_open_error() {
 const char* full_device() {
   struct stat info;
   return stat("/dev/full", &info) == 0 && S_ISCHR(info.st_mode) ? "/dev/full" : nullptr;
-}
-
-unsigned ansi_code_page() {
-  return 0;
 }
 
 bool xmllint_accepts(const std::string& path, bool& available) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/platform.h"
+#include "util/wide.h"
 
 namespace platform {
 
@@ -31,16 +32,26 @@ std::string quote_argument(const std::string& arg) {
   return quoted;
 }
 
-HANDLE open_for_child(const char* path, DWORD access, DWORD disposition) {
+HANDLE open_for_child(const std::string& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(utf8_to_wide(path.c_str()).c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 std::string temp_path() {
-  char buffer[MAX_PATH + 1];
-  const DWORD length = GetTempPathA(sizeof buffer, buffer);
-  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : ".\\";
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  return length > 0 && length <= MAX_PATH ? wide_to_utf8(buffer, length) : ".\\";
+}
+
+// `path` as an absolute "\\?\" path, which may be of any length.
+std::wstring long_path(const std::string& path) {
+  const std::wstring wide = utf8_to_wide(path.c_str());
+  wchar_t full[32768];
+  const DWORD length = GetFullPathNameW(wide.c_str(), 32768, full, nullptr);
+  if (length == 0 || length >= 32768) return wide;
+  return L"\\\\?\\" + std::wstring(full, length);
 }
 
 }  // namespace
@@ -67,7 +78,7 @@ std::string make_temp_dir() {
   const std::string base = temp_path() + "pinreel-cli-" + std::to_string(GetCurrentProcessId());
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     const std::string path = base + "-" + std::to_string(attempt);
-    if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+    if (CreateDirectoryW(utf8_to_wide(path.c_str()).c_str(), nullptr)) return path;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return "";
@@ -76,26 +87,28 @@ std::string make_temp_dir() {
 int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
         const std::string& stdout_path, const std::string& stderr_path, const RunOptions&) {
   // The child starts in `cwd`, so a relative (or drive-relative) path must be resolved here.
-  char absolute[MAX_PATH + 1];
-  const DWORD length = GetFullPathNameA(program.c_str(), sizeof absolute, absolute, nullptr);
-  if (length == 0 || length >= sizeof absolute) return -1;
-  std::string command_line = quote_argument(absolute);
+  wchar_t absolute[MAX_PATH + 1];
+  const DWORD length =
+      GetFullPathNameW(utf8_to_wide(program.c_str()).c_str(), MAX_PATH + 1, absolute, nullptr);
+  if (length == 0 || length > MAX_PATH) return -1;
+  std::string command_line = quote_argument(wide_to_utf8(absolute, length));
   for (const auto& arg : args) command_line += " " + quote_argument(arg);
+  std::wstring wide_command_line = utf8_to_wide(command_line.c_str());
 
   HANDLE in = open_for_child("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = open_for_child(stdout_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE err = open_for_child(stderr_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
-  STARTUPINFOA startup = {};
+  HANDLE out = open_for_child(stdout_path, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = open_for_child(stderr_path, GENERIC_WRITE, CREATE_ALWAYS);
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
-  const bool started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
-                       err != INVALID_HANDLE_VALUE &&
-                       CreateProcessA(absolute, &command_line[0], nullptr, nullptr, TRUE, 0,
-                                      nullptr, cwd.c_str(), &startup, &process);
+  const bool started =
+      in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+      CreateProcessW(absolute, &wide_command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     utf8_to_wide(cwd.c_str()).c_str(), &startup, &process);
   for (HANDLE handle : {in, out, err}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
@@ -114,9 +127,61 @@ int run_until_first_message(const std::string&, const std::vector<std::string>&,
   return -1;
 }
 
+TerminalOutcome run_on_terminal(const std::string&, const std::vector<std::string>&,
+                                const std::string&, bool, int) {
+  return TerminalOutcome();
+}
+
+bool write_nested(const std::string& base, const std::vector<std::string>& folders,
+                  const std::string& file, const std::vector<unsigned char>& bytes) {
+  std::wstring path = long_path(base);
+  for (const std::string& folder : folders) {
+    path += L"\\" + utf8_to_wide(folder.c_str());
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  path += L"\\" + utf8_to_wide(file.c_str());
+  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool done =
+      WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  return CloseHandle(out) && done;
+}
+
+namespace {
+
+void remove_long_path(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") remove_long_path(path + L"\\" + name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+void remove_nested(const std::string& base, const std::string& top) {
+  remove_long_path(long_path(base) + L"\\" + utf8_to_wide(top.c_str()));
+}
+
 ExclusiveHold::ExclusiveHold(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(utf8_to_wide(path.c_str()).c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) handle_ = file;
 }
 
@@ -134,10 +199,6 @@ int directory_open_error() {
 
 const char* full_device() {
   return nullptr;
-}
-
-unsigned ansi_code_page() {
-  return GetACP();
 }
 
 bool xmllint_accepts(const std::string&, bool& available) {

@@ -1,0 +1,160 @@
+// The platform-independent half of the search of -r: the walk over the folders, in the order of
+// whole relative paths.
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "cli/cli.h"
+
+namespace {
+
+// The folders' own order gives the order of whole paths when a folder's name is taken to end in
+// '/': "a-b.jpg" < "a/..." < "a0.jpg". Names hold no '/', so the first difference decides.
+bool path_order(const char* a, bool a_folder, const char* b, bool b_folder) {
+  size_t i = 0;
+  while (a[i] != '\0' && a[i] == b[i]) ++i;
+  const unsigned char a_next = a[i] != '\0' ? static_cast<unsigned char>(a[i]) : a_folder ? '/' : 0;
+  const unsigned char b_next = b[i] != '\0' ? static_cast<unsigned char>(b[i]) : b_folder ? '/' : 0;
+  return a_next < b_next;
+}
+
+}  // namespace
+
+// '/' on Windows too, like the rest of the paths in messages.
+std::string tree_pattern(const char* argument) {
+  std::string pattern = argument;
+  if (std::strpbrk(argument, "*?") == nullptr && is_folder(argument)) {
+    if (directory_part_length(argument) != pattern.size()) pattern += '/';
+    pattern += '*';
+  }
+  return pattern;
+}
+
+TreeSearch::~TreeSearch() {
+  while (!levels_.empty()) leave();
+}
+
+bool TreeSearch::start(const char* pattern) {
+  while (!levels_.empty()) leave();
+  const size_t split = directory_part_length(pattern);
+  directory_.assign(pattern, split);
+  name_pattern_ = pattern + split;
+  literal_ = std::strpbrk(name_pattern_.c_str(), "*?") == nullptr;
+  relative_.clear();
+  levels_.push_back(new_level());
+  list_error_ = 0;
+  if (!open_root() || (list_error_ = list_top()) != 0) {
+    leave();
+    return false;
+  }
+  return true;
+}
+
+void TreeSearch::add_name(const char* name, size_t length, char type) {
+  names_.push_back(type);
+  offsets_.push_back(static_cast<uint32_t>(names_.size()));
+  names_.insert(names_.end(), name, name + length + 1);
+}
+
+int TreeSearch::list_top() {
+  Level& level = levels_.back();
+  level.names_size = names_.size();
+  level.first = level.next = level.end = offsets_.size();
+  int error = list_folder(level);
+  if (error == 0 && names_.size() > UINT32_MAX) error = ENOMEM;
+  if (error != 0) {
+    names_.resize(level.names_size);
+    offsets_.resize(level.first);
+    return error;
+  }
+  const auto first = offsets_.begin() + static_cast<ptrdiff_t>(level.first);
+  auto end = offsets_.end();
+  const char* names = names_.data();
+  const auto is_file = [names](uint32_t offset) { return names[offset - 1] != kFolder; };
+  // A name without wildcards means the file spelled exactly so, when there is one.
+  if (literal_ && std::any_of(first, end, [&](uint32_t offset) {
+        return is_file(offset) && name_pattern_ == names + offset;
+      })) {
+    end = std::remove_if(first, end, [&](uint32_t offset) {
+      return is_file(offset) && name_pattern_ != names + offset;
+    });
+    offsets_.erase(end, offsets_.end());
+  }
+  std::sort(first, end, [names, &is_file](uint32_t a, uint32_t b) {
+    return path_order(names + a, !is_file(a), names + b, !is_file(b));
+  });
+  level.end = offsets_.size();
+  return 0;
+}
+
+bool TreeSearch::next(Entry& entry) {
+  while (!levels_.empty()) {
+    Level& level = levels_.back();
+    if (level.next == level.end) {
+      leave();
+      continue;
+    }
+    if (const int error = folder_handle(levels_.size() - 1)) {
+      // Closed to save descriptors, and not to be opened again: the rest of it is lost.
+      full_.assign(directory_).append(relative_);
+      entry = Entry{full_.c_str() + directory_.size(),
+                    full_.c_str(),
+                    "",
+                    -1,
+                    EntryType::kUnknown,
+                    std::strerror(error)};
+      leave();
+      return true;
+    }
+    const uint32_t offset = offsets_[level.next++];
+    if (names_[offset - 1] == kFolder) {
+      if (enter(offset, entry)) return true;
+      continue;
+    }
+    set_entry(entry, offset);
+    return true;
+  }
+  return false;
+}
+
+// Lists the sub-folder at `offset` of the top level's listing, which becomes the top level.
+// True, with `entry` saying why, when it cannot be listed.
+bool TreeSearch::enter(uint32_t offset, Entry& entry) {
+  relative_.append(names_.data() + offset).append(1, '/');
+  levels_.push_back(new_level());
+  const char* problem = nullptr;
+  static_assert(kMaxDepth == 256, "the message names the limit");
+  if (levels_.size() - 1 > kMaxDepth) {
+    problem = "more than 256 folders deep";
+  } else {
+    int error = open_folder(offset);
+    if (error == 0) error = list_top();
+    if (error != 0) problem = std::strerror(error);
+  }
+  if (problem == nullptr) return false;
+  full_.assign(directory_).append(relative_);
+  entry =
+      Entry{full_.c_str() + directory_.size(), full_.c_str(), "", -1, EntryType::kUnknown, problem};
+  leave();
+  return true;
+}
+
+void TreeSearch::leave() {
+  Level& level = levels_.back();
+  close_folder(level);
+  names_.resize(level.names_size);
+  offsets_.resize(level.first);
+  levels_.pop_back();
+  relative_.resize(levels_.empty() ? 0 : levels_.back().relative_length);
+}
+
+void TreeSearch::set_entry(Entry& entry, uint32_t offset) {
+  const char* name = names_.data() + offset;
+  full_.assign(directory_).append(relative_).append(name);
+  entry.name = full_.c_str() + directory_.size();
+  entry.shown = full_.c_str();
+  entry.type = static_cast<EntryType>(name[-1]);
+  entry.problem = nullptr;
+  set_open_path(entry, name);
+}
