@@ -328,6 +328,37 @@ TEST_F(Cli, KmlDocumentHoldsOnePlacemarkPerPhoto) {
   EXPECT_EQ(line_count(read_file(path("one.kml"))), 52u);
 }
 
+#ifndef _WIN32
+// Photos whose pages are not in memory make pinreel read ahead: the output stays the same, in
+// the same order, with and without -r.
+TEST_F(Cli, ColdPhotosListTheSameAsWarm) {
+  mkdir_in("trip");
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "IMG_" + std::to_string(1000 + i) + (i % 7 == 0 ? ".txt" : ".jpg");
+    write("trip/" + name, photo(i % 5 == 0 ? nullptr : &kSydney));
+    if (i % 7 != 0 && i % 5 != 0) expected += name + ",-33.859798,151.209198\n";
+  }
+  const auto evict = [&] {
+    for (const auto& file : std::filesystem::directory_iterator(path("trip"))) {
+      const int fd = open(file.path().c_str(), O_RDONLY);
+      ASSERT_GE(fd, 0);
+      posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+      close(fd);
+    }
+  };
+  evict();
+  EXPECT_EQ(run({"trip/*.jpg"}).out, expected);
+  evict();
+  std::string with_folder;
+  for (size_t at = 0; at < expected.size();) {
+    with_folder += "trip/" + expected.substr(at, expected.find('\n', at) + 1 - at);
+    at = expected.find('\n', at) + 1;
+  }
+  EXPECT_EQ(run({"-r", "."}).out, with_folder);
+}
+#endif
+
 TEST_F(Cli, PatternWithADirectoryOpensEntriesThere) {
   mkdir_in("photos");
   write("photos/london.jpg", photo(&kLondon));

@@ -44,6 +44,9 @@ class DirSearch {
   // pattern's directory) and what the listing says of its type. The texts stay valid until the
   // next call. False when there are no more.
   bool next_entry(const char*& name, const char*& path, EntryType& type);
+  // For read-ahead: the entry `ahead` places after the one handed out last (0: the next), its
+  // bare name and type. False past the end.
+  bool peek(size_t ahead, const char*& name, EntryType& type) const;
   // The pattern's directory part, separator included ("" for the working directory).
   const std::string& directory() const { return directory_; }
 
@@ -98,6 +101,12 @@ class TreeSearch {
   };
   // The next entry; the texts stay valid until the next call. False when there are no more.
   bool next(Entry& entry);
+  // For read-ahead: the entry `ahead` places after the one handed out last (0: the next) in the
+  // same folder, its bare name, the folder to open it from and its type (kOther for a
+  // sub-folder). False past the folder's end. folder_changes() counts the walk's moves between
+  // folders.
+  bool peek(size_t ahead, const char*& name, int& folder, EntryType& type) const;
+  size_t folder_changes() const { return folder_changes_; }
 
  private:
   static constexpr char kFolder = 3;  // the type byte of a sub-folder, besides EntryType's
@@ -145,6 +154,7 @@ class TreeSearch {
   std::vector<uint32_t> offsets_;
   std::vector<Level> levels_;
   size_t open_folders_ = 0;  // POSIX: descriptors held in levels_
+  size_t folder_changes_ = 0;
   int list_error_ = 0;
 };
 

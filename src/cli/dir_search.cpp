@@ -88,6 +88,13 @@ bool DirSearch::next_entry(const char*& name, const char*& path, EntryType& type
   return false;
 }
 
+bool DirSearch::peek(size_t ahead, const char*& name, EntryType& type) const {
+  if (ahead >= offsets_.size() - position_) return false;
+  name = names_.data() + offsets_[position_ + ahead];
+  type = static_cast<EntryType>(name[-1]);
+  return true;
+}
+
 void DirSearch::add_name(const char* name, size_t length, EntryType type) {
   names_.push_back(static_cast<char>(type));
   offsets_.push_back(static_cast<uint32_t>(names_.size()));

@@ -1,9 +1,12 @@
 // Argument parsing and the two run modes.
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "cli/cli.h"
 #include "output/output.h"
@@ -57,17 +60,131 @@ int run_single(const char* name, const RunOptions& options) {
   return kExitFailure;
 }
 
+// Cold disks: once a photo's first read has had to wait for the disk, the first bytes of the next
+// photos of the folder are asked for ahead of their turn, so that the disk works on many while
+// one is read. The asking is done by a thread of its own: it costs the system as much work as
+// the reading, which then runs on another core. A warm run never waits and never starts it;
+// after a long run of photos that did not wait, the read-ahead stops again.
+class ReadAhead {
+ public:
+  ReadAhead() = default;
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+  ~ReadAhead() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    for (; taken_ != added_; ++taken_) close_folder(slots_[taken_ % kWindow].folder);
+  }
+
+  // After each entry; `result` says whether it was read and whether that waited.
+  void after(const PhotoResult& result) {
+    if (requested_ > 0) --requested_;
+    if (result.waited && kCanReadAhead) {
+      active_ = true;
+      calm_ = 0;
+    } else if (active_ && result.status != PhotoStatus::kNotPhotoName &&
+               result.status != PhotoStatus::kNotRegularFile && ++calm_ > kCalmPhotos) {
+      active_ = false;
+    }
+  }
+
+  void request(const DirSearch& search) {
+    const char* name;
+    EntryType type;
+    for (; active_ && requested_ < kWindow && search.peek(requested_, name, type); ++requested_) {
+      if (!has_jpeg_extension(name)) continue;
+      if (!add(search.directory().c_str(), name, type, FileInput::kWorkingDirectory)) break;
+    }
+  }
+
+  void request(const TreeSearch& search) {
+    if (search.folder_changes() != folder_changes_) {
+      folder_changes_ = search.folder_changes();
+      requested_ = 0;
+    }
+    const char* name;
+    int folder;
+    EntryType type;
+    for (; active_ && requested_ < kWindow && search.peek(requested_, name, folder, type);
+         ++requested_) {
+      if (has_jpeg_extension(name) && !add("", name, type, folder)) break;
+    }
+  }
+
+ private:
+  // 32 photos' headers in flight keep a disk busy.
+  static constexpr size_t kWindow = 32;
+  static constexpr unsigned kCalmPhotos = 256;
+
+  struct Slot {
+    std::string path;
+    EntryType type;
+    int folder;  // a descriptor of its own, or kWorkingDirectory
+  };
+
+  // Queues one photo for the thread; false when the queue is full.
+  bool add(const char* directory, const char* name, EntryType type, int folder) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (added_ - taken_ == kWindow) return false;
+    Slot& slot = slots_[added_ % kWindow];
+    lock.unlock();  // only this thread writes slots at added_ and beyond
+    slot.path.assign(directory).append(name);
+    slot.type = type;
+    // The walk may close its folder before the thread gets to the photo.
+    slot.folder = folder == FileInput::kWorkingDirectory ? folder : duplicate_folder(folder);
+    if (folder != FileInput::kWorkingDirectory && slot.folder < 0) return true;
+    lock.lock();
+    ++added_;
+    if (!thread_.joinable()) thread_ = std::thread([this] { serve(); });
+    lock.unlock();
+    wake_.notify_one();
+    return true;
+  }
+
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || taken_ != added_; });
+      if (stopping_) return;
+      Slot& slot = slots_[taken_ % kWindow];
+      lock.unlock();
+      request_ahead(slot.path.c_str(), slot.type, slot.folder);
+      close_folder(slot.folder);
+      lock.lock();
+      ++taken_;
+    }
+  }
+
+  bool active_ = false;
+  size_t requested_ = 0;  // entries after the present one already asked for
+  unsigned calm_ = 0;     // photos read since the last that waited
+  size_t folder_changes_ = 0;
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  Slot slots_[kWindow];
+  size_t added_ = 0;  // slots handed to the thread, and taken by it
+  size_t taken_ = 0;
+  bool stopping_ = false;
+};
+
 // Reads one entry of a batch run and says what the options ask for. Other names and other kinds
 // of entry are passed over without a word. Returns kExitFailure when it could not be read.
-int visit(RunContext& run, const char* open_path, int folder, const char* name, const char* shown,
-          EntryType type) {
-  const PhotoResult result = process_image(run, PhotoEntry{open_path, name, shown, type, folder});
+int visit(RunContext& run, ReadAhead& ahead, const PhotoEntry& entry) {
+  const PhotoResult result = process_image(run, entry);
+  ahead.after(result);
   int status = kExitOk;
   if (result.status == PhotoStatus::kUnreadable) {
-    report("cannot read", shown, result.error);
+    report("cannot read", entry.path, result.error);
     status = kExitFailure;
   } else {
-    explain(run.options, result.status, shown);
+    explain(run.options, result.status, entry.path);
   }
   console().tick(run.counts);
   return status;
@@ -76,13 +193,13 @@ int visit(RunContext& run, const char* open_path, int folder, const char* name, 
 // The entries of one folder, opened inside it but named bare.
 int visit_folder(RunContext& run, DirSearch& search) {
   int status = kExitOk;
+  ReadAhead ahead;
   const char* name;
   const char* path;
   EntryType type;
   while (search.next_entry(name, path, type)) {
-    if (visit(run, path, FileInput::kWorkingDirectory, name, path, type) != kExitOk) {
-      status = kExitFailure;
-    }
+    if (visit(run, ahead, PhotoEntry{path, name, path, type}) != kExitOk) status = kExitFailure;
+    ahead.request(search);
   }
   return status;
 }
@@ -91,6 +208,7 @@ int visit_folder(RunContext& run, DirSearch& search) {
 // cannot be listed is reported and the walk goes on.
 int visit_tree(RunContext& run, TreeSearch& search) {
   int status = kExitOk;
+  ReadAhead ahead;
   TreeSearch::Entry entry;
   while (search.next(entry)) {
     if (entry.problem != nullptr) {
@@ -98,9 +216,9 @@ int visit_tree(RunContext& run, TreeSearch& search) {
       status = kExitFailure;
       continue;
     }
-    if (visit(run, entry.open_path, entry.folder, entry.name, entry.shown, entry.type) != kExitOk) {
-      status = kExitFailure;
-    }
+    const PhotoEntry photo{entry.open_path, entry.name, entry.shown, entry.type, entry.folder};
+    if (visit(run, ahead, photo) != kExitOk) status = kExitFailure;
+    ahead.request(search);
   }
   return status;
 }

@@ -121,6 +121,7 @@ bool TreeSearch::next(Entry& entry) {
 // Lists the sub-folder at `offset` of the top level's listing, which becomes the top level.
 // True, with `entry` saying why, when it cannot be listed.
 bool TreeSearch::enter(uint32_t offset, Entry& entry) {
+  ++folder_changes_;
   relative_.append(names_.data() + offset).append(1, '/');
   levels_.push_back(new_level());
   const char* problem = nullptr;
@@ -140,7 +141,18 @@ bool TreeSearch::enter(uint32_t offset, Entry& entry) {
   return true;
 }
 
+bool TreeSearch::peek(size_t ahead, const char*& name, int& folder, EntryType& type) const {
+  if (levels_.empty()) return false;
+  const Level& level = levels_.back();
+  if (ahead >= level.end - level.next) return false;
+  name = names_.data() + offsets_[level.next + ahead];
+  folder = level.fd;
+  type = name[-1] == kFolder ? EntryType::kOther : static_cast<EntryType>(name[-1]);
+  return true;
+}
+
 void TreeSearch::leave() {
+  ++folder_changes_;
   Level& level = levels_.back();
   close_folder(level);
   names_.resize(level.names_size);

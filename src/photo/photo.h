@@ -50,7 +50,8 @@ enum class PhotoStatus : uint8_t {
 
 struct PhotoResult {
   PhotoStatus status;
-  int error;  // the errno value, for kUnreadable
+  int error;            // the errno value, for kUnreadable
+  bool waited = false;  // its first read had to wait for the disk
 };
 
 // Why a photograph read has no position ("no GPS position"); null for the other statuses.

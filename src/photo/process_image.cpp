@@ -81,12 +81,12 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
   reader.read_sections(input);
   if (const int error = input.error()) {
     ++run.counts.unreadable;
-    return {PhotoStatus::kUnreadable, error};
+    return {PhotoStatus::kUnreadable, error, input.waited()};
   }
   ++run.counts.read;
   if (!reader.found_start_of_image()) {
     ++run.counts.without_position;
-    return {PhotoStatus::kNotJpeg, 0};
+    return {PhotoStatus::kNotJpeg, 0, input.waited()};
   }
-  return {deliver_photo(run, metadata, entry.name, entry.path), 0};
+  return {deliver_photo(run, metadata, entry.name, entry.path), 0, input.waited()};
 }

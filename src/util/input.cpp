@@ -17,6 +17,7 @@
 
 #include "util/wide.h"
 #else
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -182,6 +183,12 @@ long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
   return _read(fd_, dest, count);
 }
 
+void request_ahead(const char*, EntryType, int) {}
+int duplicate_folder(int) {
+  return -1;
+}
+void close_folder(int) {}
+
 #else
 
 FileInput::~FileInput() {
@@ -214,10 +221,47 @@ int64_t FileInput::query_size() {
 
 long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
   if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+#ifdef RWF_NOWAIT
+  // The first read asks for what is in memory only, which costs a warm read nothing; when it
+  // must wait, the disk is cold and the run modes start reading ahead.
+  if (!probed_) {
+    probed_ = true;
+    iovec io = {dest, n};
+    const ssize_t got = preadv2(fd_, &io, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+    if (got >= 0) return static_cast<long>(got);
+    waited_ = errno == EAGAIN;
+  }
+#endif
   for (;;) {
     const ssize_t got = pread(fd_, dest, n, static_cast<off_t>(offset));
     if (got >= 0 || errno != EINTR) return static_cast<long>(got);
   }
+}
+
+int duplicate_folder(int directory) {
+  return fcntl(directory, F_DUPFD_CLOEXEC, 0);
+}
+
+void close_folder(int directory) {
+  if (directory >= 0) close(directory);
+}
+
+// The first 64 KiB hold the header of nearly every photo.
+void request_ahead(const char* path, EntryType type, int directory) {
+#ifdef POSIX_FADV_WILLNEED
+  if (type == EntryType::kOther) return;
+  const int at = directory >= 0 ? directory : AT_FDCWD;
+  struct stat info;
+  if (type != EntryType::kRegular && (fstatat(at, path, &info, 0) != 0 || !S_ISREG(info.st_mode))) {
+    return;
+  }
+  const int fd = openat(at, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  posix_fadvise(fd, 0, 64 * 1024, POSIX_FADV_WILLNEED);
+  close(fd);
+#else
+  (void)path, (void)type, (void)directory;
+#endif
 }
 
 #endif

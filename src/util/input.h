@@ -92,6 +92,9 @@ class FileInput : public Input {
   static constexpr int kWorkingDirectory = -1;
   int open(const char* path, EntryType type = EntryType::kUnknown,
            int directory = kWorkingDirectory);
+  // True when the first read found the file's data not in memory and had to wait for the disk
+  // (Linux; elsewhere never).
+  bool waited() const { return waited_; }
 
  protected:
   long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
@@ -99,4 +102,19 @@ class FileInput : public Input {
 
  private:
   int fd_ = -1;
+  bool probed_ = false;
+  bool waited_ = false;
 };
+
+// Asks the system to start reading the first bytes of the regular file at `path` (relative to
+// `directory`, as for FileInput::open) into memory, without waiting for them. Anything but a
+// regular file is left alone. Where kCanReadAhead is false it does nothing.
+void request_ahead(const char* path, EntryType type, int directory);
+#ifdef _WIN32
+constexpr bool kCanReadAhead = false;
+#else
+constexpr bool kCanReadAhead = true;
+#endif
+// A descriptor of a folder's own, which outlives the original (-1 on failure); and its closing.
+int duplicate_folder(int directory);
+void close_folder(int directory);
