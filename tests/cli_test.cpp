@@ -191,8 +191,9 @@ TEST_F(Cli, SingleFileThatCannotBeReadFails) {
   };
   fails("missing.jpg", std::strerror(ENOENT));
   fails("folder.jpg", "not a regular file");
-  fails("notes.txt", "not a .jpg or .jpeg file");
-  fails("missing.tif", "not a .jpg or .jpeg file");
+  fails("notes.txt", "not a photo file name that pinreel reads");
+  fails("missing.gif", "not a photo file name that pinreel reads");
+  fails("missing.tif", std::strerror(ENOENT));
 #ifndef _WIN32
   // Opening a FIFO for reading would wait for a writer for ever.
   ASSERT_EQ(mkfifo(path("pipe.jpg").c_str(), 0644), 0);

@@ -18,7 +18,7 @@ void report(const char* what, const char* name, int error) {
 const char* describe(int error) {
   switch (error) {
     case kNotPhotoName:
-      return "not a .jpg or .jpeg file";
+      return "not a photo file name that pinreel reads";
     case kNotRegularFile:
       return "not a regular file";
     default:

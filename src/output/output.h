@@ -17,12 +17,12 @@ extern StringTable* duplicate_table;
 // Longest coordinate key, without its terminator.
 constexpr size_t kCoordinateKeyMax = 31;
 
-// process_image's result for a name without a .jpg or .jpeg extension; the file is not opened.
+// process_image's result for a name without a photo extension; the file is not opened.
 constexpr int kNotPhotoName = -1;
 
 // Reads the photograph at `path` and writes its position under `name`: into `kml` as a
 // placemark when a stream is given, else as a CSV line to `csv`. Returns 0 (photographs that
-// hold no position, are damaged or are not JPEG files included), kNotPhotoName,
+// hold no position, are damaged or are in no container pinreel reads included), kNotPhotoName,
 // kNotRegularFile, or the errno value when the file could not be opened or read. Only regular
 // files are opened, so a FIFO never blocks the run.
 int process_image(const char* path, const char* name, FILE* kml, FILE* csv = stdout,
@@ -33,6 +33,9 @@ void write_photo(const ImageMetadata& metadata, const char* name, FILE* kml, FIL
 
 // True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
 bool has_jpeg_extension(const char* name);
+// True for the names of photos that pinreel reads: JPEG, HEIF, AVIF, TIFF and the raw formats,
+// PNG, WebP and JPEG XL extensions, in any ASCII letter case. The content decides how.
+bool has_photo_extension(const char* name);
 
 // Degrees, minutes and seconds to signed decimal degrees, in single precision.
 float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference);

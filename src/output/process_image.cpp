@@ -81,14 +81,14 @@ void write_photo(const ImageMetadata& m, const char* name, FILE* kml, FILE* csv)
 }
 
 int process_image(const char* path, const char* name, FILE* kml, FILE* csv, EntryType type) {
-  if (!has_jpeg_extension(name)) return kNotPhotoName;
+  if (!has_photo_extension(name)) return kNotPhotoName;
   FileInput input;
   if (const int error = input.open(path, type)) return error;
 
   ImageMetadata metadata;
   std::memset(&metadata, 0, sizeof metadata);
   ExifReader reader(&metadata);
-  reader.read_sections(input);
+  reader.read_photo(input);
   write_photo(metadata, name, kml, csv);
   return input.error();
 }
