@@ -1,71 +1,10 @@
-// Arbitrary bytes as a photograph: the segment reader and the EXIF decoder fill a record, then
-// the CSV line and the placemark are formed from it, with and without the duplicate table.
-#include <cstring>
-#include <string>
-
-#include "exif/exif_reader.h"
-#include "fuzz_support.h"
-#include "output/output.h"
-#include "record_checks.h"
-
-namespace {
-
-const char kName[] = "photo.jpg";
-
-// The thumbnail, when set, must lie inside the segment the reader still holds.
-void check_reader(const ExifReader& reader) {
-  const uint8_t* segment = reader.thumbnail_segment();
-  FUZZ_CHECK((segment == nullptr) == (reader.metadata().thumbnail == nullptr));
-  check_record(reader.metadata(), segment, segment + reader.thumbnail_segment_size());
-}
-
-std::string photo_output(const ImageMetadata& m, bool kml) {
-  OutputCapture out;
-  write_photo(m, kName, kml ? out.get() : nullptr, kml ? nullptr : out.get());
-  return out.text();
-}
-
-}  // namespace
+// Arbitrary bytes as a photograph, read as pinreel reads a file: the container recognised by its
+// first bytes (mostly JPEG segments here; the other targets hold the other containers' seeds),
+// then the CSV line and the placemark formed from the record.
+#include "photo_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ImageMetadata m;
-  std::memset(&m, 0, sizeof m);
-  {
-    ExifReader reader(&m);
-    MemoryInput input(data, size);
-    reader.read_sections(input);
-    check_reader(reader);
-  }
-  // Nothing below may look at the thumbnail: its segment is gone with the reader.
-  m.thumbnail = nullptr;
-
-  const bool has_latitude = m.has_exif && m.gps_latitude_ref[0] != '\0' && m.has_gps_latitude;
-  const bool has_key = has_latitude && m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude;
-
-  const std::string csv = photo_output(m, false);
-  if (!csv.empty()) {
-    // One line: the name, then numbers only.
-    FUZZ_CHECK(has_latitude);
-    FUZZ_CHECK(csv.compare(0, sizeof kName, std::string(kName) + ",") == 0);
-    FUZZ_CHECK(csv.find('\n') == csv.size() - 1);
-    FUZZ_CHECK(csv.find_first_not_of("0123456789.,+-naifNAIF\n", sizeof kName) ==
-               std::string::npos);
-  } else {
-    FUZZ_CHECK(!has_latitude || has_key);  // a position at 0,0 is none
-  }
-
-  // A placemark needs both references and a key that fits; only damaged values do not fit.
-  const std::string placemark = photo_output(m, true);
-  const bool keyed = !placemark.empty();
-  FUZZ_CHECK(!keyed || has_key);
-  FUZZ_CHECK(placemark.find_first_of("&\"'") == std::string::npos);
-
-  // With the duplicate table the first photograph at a position is written, a second is not.
-  duplicate_table = string_table_create(3);
-  FUZZ_CHECK(photo_output(m, true) == placemark);
-  FUZZ_CHECK(photo_output(m, false) == (keyed ? "" : csv));
-  FUZZ_CHECK(photo_output(m, true).empty());
-  string_table_destroy(duplicate_table, release_value);
-  duplicate_table = nullptr;
+  photo_checks::check_photo(data, size,
+                            [](ExifReader& reader, Input& input) { reader.read_photo(input); });
   return 0;
 }
