@@ -157,6 +157,7 @@ TEST(Heif, ExifItemWhereverTheItemLocationsSayItLies) {
   }
   // iloc versions 0 to 2, 8-byte fields, base offsets, indices, pieces, idat; infe version 3.
   HeifOptions o;
+  o.tiles = 48;  // a grid's tiles listed before the Exif item
   for (int version = 0; version <= 2; ++version) {
     o.iloc_version = static_cast<uint8_t>(version);
     o.infe_version = version == 2 ? 3 : 2;
@@ -256,7 +257,7 @@ TEST(Cr3, GpsBlockInCanonsBox) {
   for (Order order : {Order::kIntel, Order::kMotorola}) {
     Tiff gps(order);
     london_entries(gps.first());
-    const Bytes good = fixture::cr3(gps.block());
+    const Bytes good = fixture::cr3(gps.block(), 64, 40000);
     EXPECT_EQ(csv(good), kLondon);
     Bytes other_uuid = good;
     other_uuid[find(good, "uuid") + 4] ^= 1;

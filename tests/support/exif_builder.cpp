@@ -429,19 +429,20 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     for (size_t i = 0; i < pieces; ++i) exif_extents.emplace_back(source + at[i], piece[i].size());
     const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
                               static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
-    Bytes iloc = join({Bytes(sizes, sizes + 2), be(2, id_width)});
-    if (!o.in_idat) {
-      iloc = join({iloc, item_entry(1, {{mdat_data, o.image_size}})});
-    } else {
-      iloc = join({iloc, item_entry(1, {})});
+    const uint32_t tiles = static_cast<uint32_t>(o.tiles);
+    Bytes iloc = join({Bytes(sizes, sizes + 2), be(2 + tiles, id_width)});
+    Bytes infes = join({be(2 + tiles, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1")});
+    const uint64_t image_size = o.in_idat ? 0 : o.image_size;
+    iloc = join({iloc, item_entry(1, {{mdat_data, image_size}})});
+    for (uint32_t tile = 0; tile < tiles; ++tile) {
+      iloc = join({iloc, item_entry(3 + tile, {{mdat_data, image_size / (tiles + 1)}})});
+      infes = join({infes, infe(o.infe_version, 3 + tile, avif ? "av01" : "hvc1")});
     }
     iloc = join({iloc, item_entry(2, exif_extents)});
+    infes = join({infes, infe(o.infe_version, 2, "Exif")});
     Bytes children =
         join({full_box("hdlr", 0, join({be(0, 4), bytes_of("pict"), Bytes(12, 0), Bytes{0}})),
-              full_box("pitm", 0, be(1, 2)),
-              full_box("iinf", 0,
-                       join({be(2, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1"),
-                             infe(o.infe_version, 2, "Exif")})),
+              full_box("pitm", 0, be(1, 2)), full_box("iinf", 0, infes),
               full_box("iloc", o.iloc_version, iloc)});
     if (o.in_idat) children = join({children, box("idat", data)});
     return full_box("meta", 0, children);
@@ -454,14 +455,15 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   return join({ftyp, meta(ftyp.size() + meta_size + 8), box("mdat", mdat_payload)});
 }
 
-Bytes cr3(const Bytes& gps_block, size_t image_size) {
+Bytes cr3(const Bytes& gps_block, size_t image_size, size_t maker_note_size) {
   static const uint8_t kUuid[16] = {0x85, 0xC0, 0xB6, 0x87, 0x82, 0x0F, 0x11, 0xE0,
                                     0x81, 0x11, 0xF4, 0xCE, 0x46, 0x2B, 0x6A, 0x48};
   Tiff camera;
   camera.first().ascii(271, "Canon").ascii(272, "Canon EOS R5");
   const Bytes canon =
       join({Bytes(kUuid, kUuid + 16), box("CNCV", bytes_of("CanonCR3_001/00.09.00/00.00.00")),
-            box("CMT1", camera.block()), box("CMT4", gps_block)});
+            box("CMT1", camera.block()), box("CMT3", filler(maker_note_size)),
+            box("CMT4", gps_block)});
   return join({box("ftyp", join({bytes_of("crx "), be(1, 4), bytes_of("crx isom")})),
                box("moov", join({box("uuid", canon), full_box("mvhd", 0, Bytes(96, 0))})),
                box("mdat", filler(image_size))});

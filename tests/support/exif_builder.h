@@ -197,11 +197,13 @@ struct HeifOptions {
   int pieces = 1;          // extents the item is split into, laid out in reverse order
   bool meta_last = false;  // mdat before meta
   size_t image_size = 64;
+  int tiles = 0;  // image items listed before the Exif item, as a grid's tiles are
 };
 // ftyp, meta (hdlr, pitm, iinf with an image item and the Exif item, iloc, perhaps idat), mdat.
 Bytes heif(const Bytes& item, const HeifOptions& options = {});
-// ftyp "crx ", moov holding Canon's uuid box (CNCV, CMT1, CMT4 = `gps_block`) and mvhd, mdat.
-Bytes cr3(const Bytes& gps_block, size_t image_size = 64);
+// ftyp "crx ", moov holding Canon's uuid box (CNCV, CMT1, CMT3 = the maker note, CMT4 =
+// `gps_block`) and mvhd, mdat.
+Bytes cr3(const Bytes& gps_block, size_t image_size = 64, size_t maker_note_size = 0);
 // The signature box, ftyp, the codestream box and the Exif box (`item`), that last box first
 // when `exif_first`.
 Bytes jxl(const Bytes& item, bool exif_first = false, size_t image_size = 64);
