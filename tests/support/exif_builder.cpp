@@ -460,10 +460,9 @@ Bytes cr3(const Bytes& gps_block, size_t image_size, size_t maker_note_size) {
                                     0x81, 0x11, 0xF4, 0xCE, 0x46, 0x2B, 0x6A, 0x48};
   Tiff camera;
   camera.first().ascii(271, "Canon").ascii(272, "Canon EOS R5");
-  const Bytes canon =
-      join({Bytes(kUuid, kUuid + 16), box("CNCV", bytes_of("CanonCR3_001/00.09.00/00.00.00")),
-            box("CMT1", camera.block()), box("CMT3", filler(maker_note_size)),
-            box("CMT4", gps_block)});
+  const Bytes canon = join(
+      {Bytes(kUuid, kUuid + 16), box("CNCV", bytes_of("CanonCR3_001/00.09.00/00.00.00")),
+       box("CMT1", camera.block()), box("CMT3", filler(maker_note_size)), box("CMT4", gps_block)});
   return join({box("ftyp", join({bytes_of("crx "), be(1, 4), bytes_of("crx isom")})),
                box("moov", join({box("uuid", canon), full_box("mvhd", 0, Bytes(96, 0))})),
                box("mdat", filler(image_size))});
