@@ -3,8 +3,10 @@
 // content decides the container.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "exif/exif_reader.h"
@@ -142,9 +144,9 @@ TEST(Containers, PhotoExtensionsAndContentUnderAnyName) {
   EXPECT_NE(std::fgets(line, sizeof line, out), nullptr);
   EXPECT_EQ(line, "x.jpg" + kLondon.substr(1));
   std::fclose(out);
-  std::remove(heic_as_jpeg.c_str());
-  std::remove(png_as_txt.c_str());
-  std::remove(dir.c_str());
+  std::error_code error;
+  std::filesystem::remove_all(dir, error);
+  EXPECT_FALSE(error) << error.message();
 }
 
 TEST(Heif, ExifItemWhereverTheItemLocationsSayItLies) {
