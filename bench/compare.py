@@ -45,6 +45,10 @@ def parse_args():
     p.add_argument("--cold", action="store_true",
                    help="evict the folder's pages from the page cache before every timed run "
                    "(posix_fadvise, no root needed): pinreel and the floors read from the disk")
+    p.add_argument("--mixed", type=int, nargs="?", const=1000, metavar="COUNT",
+                   help="instead of the JPEG folders, time pinreel and ExifTool on a folder of "
+                        "COUNT (default 1000) photos in every format pinreel reads, and report "
+                        "the bytes read per photo beside the file sizes")
     return p.parse_args()
 
 
@@ -227,11 +231,63 @@ def growth(results):
     return lines
 
 
+def run_mixed(args, here):
+    """pinreel against ExifTool on the mixed-format folder, and the bytes read per format."""
+    count = args.mixed
+    h = hashlib.sha1()
+    for name in ("make_mixed.cpp", "../tests/support/exif_builder.cpp",
+                 "../tests/support/exif_builder.h"):
+        with open(os.path.join(here, name), "rb") as f:
+            h.update(f.read())
+    folder = os.path.join(args.out, "mixed-%d" % count)
+    stamp = folder + ".stamp"
+    want = "%d %s\n" % (count, h.hexdigest())
+    if not (os.path.isdir(folder) and os.path.exists(stamp) and open(stamp).read() == want):
+        shutil.rmtree(folder, ignore_errors=True)
+        print("generating %d photos in %s ..." % (count, folder), flush=True)
+        subprocess.run([os.path.join(args.bin, "bench", "make_mixed"), folder, str(count)],
+                       check=True)
+        with open(stamp, "w") as f:
+            f.write(want)
+
+    timed = os.path.join(args.bin, "bench", "timed")
+    tools = [Tool("pinreel CSV", [os.path.join(args.bin, "pinreel"), "*"])]
+    if not args.no_peers and shutil.which("exiftool"):
+        tools.append(Tool("ExifTool", ["exiftool", "-n", "-csv", "-GPSLatitude", "-GPSLongitude",
+                                       "-GPSAltitude", "."], peer=True))
+    for t in tools:  # warm the page cache
+        run_once(timed, t.argv, folder, t.stdout, t.ok_status)
+    for rep in range(args.reps):
+        for t in tools[rep % len(tools):] + tools[:rep % len(tools)]:
+            if t.peer and rep >= args.peer_reps:
+                continue
+            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout, t.ok_status)
+            t.walls.append(wall)
+            t.cpus.append(cpu)
+            t.rss.append(rss)
+    lines = ["%s photos in every format" % format(count, ","), "",
+             "| tool | µs per photo | CPU µs per photo | peak RSS | runs |",
+             "| --- | ---: | ---: | ---: | ---: |"]
+    for t in tools:
+        lines.append("| %s | %.1f | %.1f | %.2f MB | %d |" % (
+            t.name, statistics.median(t.walls) / count * 1e6,
+            statistics.median(t.cpus) / count * 1e6, max(t.rss) / 1024, len(t.walls)))
+    lines += ["", "Bytes read per photo (pinreel's reader, as bench/bytes_read counts them):", ""]
+    lines += subprocess.run([os.path.join(args.bin, "bench", "bytes_read"), folder],
+                            stdout=subprocess.PIPE, check=True).stdout.decode().splitlines()
+    print("\n".join(lines))
+    with open(args.markdown or os.path.join(args.out, "results-mixed.md"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     args = parse_args()
     raise_stack_limit()
     here = os.path.dirname(os.path.abspath(__file__))
     os.makedirs(args.out, exist_ok=True)
+    if args.mixed:
+        run_mixed(args, here)
+        return
     sizes = [int(s) for s in args.sizes.split(",") if s]
     if args.large and 100000 not in sizes:
         sizes.append(100000)

@@ -4,6 +4,7 @@
 #
 #   bench/run.sh                 1,000 and 10,000 photos, with ExifTool and Exiv2 if installed
 #   bench/run.sh --large         also 100,000 photos (about 5 GB on disk, mostly sparse)
+#   bench/run.sh --mixed         1,000 photos in every format, with ExifTool and the bytes read
 #   bench/run.sh --help          every option
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -1,9 +1,11 @@
 // Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
-// fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names
-// (one per target) and photos (JPEG files under the names the command line meets).
+// fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names,
+// isobmff, tiff_file, png, webp, raf (one per target) and photos (JPEG files under the names the
+// command line meets, and one photo of each other container).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,64 @@ std::vector<Sample> samples() {
   };
 }
 
+// The container targets' seeds, keyed by target; the first of each goes into the photo set too,
+// under the name given.
+struct ContainerSeed {
+  std::string target;
+  std::string name;
+  Bytes bytes;
+};
+
+std::vector<ContainerSeed> container_seeds() {
+  Tiff intel, motorola(Order::kMotorola);
+  add_camera(intel);
+  add_gps(intel, "N", "W", 0, 35);
+  add_gps(motorola, "S", "E", 1, 12);
+  Tiff gps_only(Order::kMotorola);
+  gps_only.first().ascii(1, "N").rationals(2, {{51, 1}, {30, 1}, {2640, 100}});
+  gps_only.first().ascii(3, "E").rationals(4, {{0, 1}, {7, 1}, {3960, 100}});
+  // The GPS directory beyond the first window, after a large maker note.
+  Tiff far;
+  far.first().pointer(kExifPointer, far.add_directory().undefined(37500, std::string(20000, 'm')));
+  add_gps(far, "N", "E", 0, 7);
+  Tiff orf, rw2;
+  add_gps(orf, "N", "E", 0, 1);
+  orf.magic(0x4F52);
+  add_gps(rw2, "S", "W", 1, 2);
+  rw2.magic(0x55);
+  const Bytes jpeg = photo(intel);
+  HeifOptions avif, wide, idat;
+  avif.brand = "avif";
+  avif.meta_last = true;
+  avif.infe_version = 3;
+  wide.iloc_version = 2;
+  wide.offset_size = wide.length_size = wide.base_offset_size = wide.index_size = 8;
+  wide.pieces = 3;
+  idat.iloc_version = 0;
+  idat.in_idat = true;
+  return {
+      {"isobmff", "photo.heic", heif(exif_item(intel))},
+      {"isobmff", "photo.avif", heif(exif_item(motorola), avif)},
+      {"isobmff", "photo.cr3", cr3(gps_only.block())},
+      {"isobmff", "photo.jxl", jxl(exif_item(motorola))},
+      {"isobmff", "", heif(exif_item(motorola), wide)},
+      {"isobmff", "", heif(exif_item(intel), idat)},
+      {"isobmff", "", jxl(exif_item(intel), true)},
+      {"tiff_file", "photo.tif", intel.block()},
+      {"tiff_file", "photo.nef", motorola.block()},
+      {"tiff_file", "photo.cr2", far.block()},
+      {"tiff_file", "photo.orf", orf.block()},
+      {"tiff_file", "photo.rw2", rw2.block()},
+      {"png", "photo.png", png(motorola.block())},
+      {"png", "", png(intel.block(), true, 20000)},
+      {"png", "", png(intel.payload())},
+      {"webp", "photo.webp", webp(intel.block(), 101)},
+      {"webp", "", webp(motorola.payload())},
+      {"raf", "photo.raf", raf(jpeg)},
+      {"raf", "", raf(photo(motorola), 3)},
+  };
+}
+
 void write_all(const fs::path& directory, const std::vector<std::pair<std::string, Bytes>>& files) {
   fs::create_directories(directory);
   for (const auto& file : files) write_file((directory / file.first).string(), file.second);
@@ -155,6 +215,13 @@ int main(int argc, char** argv) {
     photos.emplace_back(sample.name, photo(tiff));
     blocks.emplace_back(sample.name.substr(0, sample.name.find('.')) + ".tiff", tiff.block());
   }
+  std::map<std::string, std::vector<std::pair<std::string, Bytes>>> containers;
+  for (const ContainerSeed& seed : container_seeds()) {
+    auto& seeds = containers[seed.target];
+    seeds.emplace_back(seed.target + "_" + std::to_string(seeds.size()), seed.bytes);
+    if (!seed.name.empty()) photos.emplace_back(seed.name, seed.bytes);
+  }
+  for (const auto& target : containers) write_all(root / target.first, target.second);
   write_all(root / "photos", photos);
   // Names that the file system may refuse are fuzz seeds only.
   for (size_t i = 0; i < photos.size(); ++i) photos[i].first = "photo_" + std::to_string(i);

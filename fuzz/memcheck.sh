@@ -24,9 +24,13 @@ check() {
   fi
 }
 
-# Batch runs read every photo; single-file runs take a few, the damaged ones first.
+# Batch runs read every photo; single-file runs take a few, the damaged ones first, and one photo
+# of each other container.
 for photo in cut_in_exif cut_in_comment cyclic many_segments latitude_only good_motorola; do
   check 0 "$work/in/$photo.jpg"
+done
+for photo in "$work"/in/photo.*; do
+  check 0 "$photo"
 done
 check 1 "$work/in/dir.jpg"
 check 1 "$work/in/missing.jpg"
@@ -39,6 +43,8 @@ for format in kmz gpx geojson csv; do
   check 0 -t "$work/in/*.jpg" "$work/all.$format"
 done
 check 0 -t "$work/in/good_motorola.jpg"
+check 0 "$work/in/*"
+check 0 -d "$work/in/photo.*" "$work/containers.kml"
 check 1 "$work/in/*.jpg" "$work/no/such/dir.kml"
 check 2 "$work/in/*.jpg" "$work/in/photo.jpg"
 check 1 "$work/nowhere/*.jpg"

@@ -44,7 +44,7 @@ int run_single(const char* name, const RunOptions& options) {
   const char* reason = nullptr;
   switch (result.status) {
     case PhotoStatus::kNotPhotoName:
-      reason = "not a .jpg or .jpeg file";
+      reason = "not a photo file name that pinreel reads";
       break;
     case PhotoStatus::kNotRegularFile:
       reason = "not a regular file";
@@ -97,7 +97,7 @@ class ReadAhead {
     const char* name;
     EntryType type;
     for (; active_ && requested_ < kWindow && search.peek(requested_, name, type); ++requested_) {
-      if (!has_jpeg_extension(name)) continue;
+      if (!has_photo_extension(name)) continue;
       if (!add(search.directory().c_str(), name, type, FileInput::kWorkingDirectory)) break;
     }
   }
@@ -112,7 +112,7 @@ class ReadAhead {
     EntryType type;
     for (; active_ && requested_ < kWindow && search.peek(requested_, name, folder, type);
          ++requested_) {
-      if (has_jpeg_extension(name) && !add("", name, type, folder)) break;
+      if (has_photo_extension(name) && !add("", name, type, folder)) break;
     }
   }
 
@@ -258,9 +258,9 @@ void print_usage() {
 int run_batch(const char* pattern, const char* output, const RunOptions& options) {
   console().start(options, true);
   // A shell that expanded the pattern hands us a photo as the output path: never overwrite it.
-  if (output != nullptr && has_jpeg_extension(output)) {
+  if (output != nullptr && has_photo_extension(output)) {
     console().message(
-        "refusing to write KML over the photo '%s'; quote the pattern so that the shell does not "
+        "refusing to write over the photo '%s'; quote the pattern so that the shell does not "
         "expand it, as in: pinreel '*.jpg' output.kml",
         output);
     return kExitRefused;

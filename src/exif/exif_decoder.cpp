@@ -1,4 +1,5 @@
 // The EXIF decoder: TIFF header, directories and the tags that fill the record.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -14,6 +15,13 @@ constexpr uint32_t kTiffHeaderSize = 8;
 // Directory: count (2), entries of 12 bytes, next-directory offset (4).
 // Entry: tag (2), format (2), element count (4), value or value offset (4).
 constexpr uint32_t kEntrySize = 12;
+
+constexpr uint32_t kMagicOlympus = 0x4F52;   // "RO" little-endian, "OR" big-endian
+constexpr uint32_t kMagicOlympusS = 0x5352;  // "RS"
+constexpr uint32_t kMagicPanasonic = 0x55;
+// A directory with its values: a GPS directory and the values it points at take a few hundred
+// bytes; cameras write them right after it.
+constexpr uint64_t kDirectorySpan = 4096;
 
 constexpr int kKindFirst = 0;
 constexpr uint32_t kTagExifPointer = 34665;
@@ -109,18 +117,28 @@ double ExifReader::convert_value(const BoundedBytes& block, uint64_t offset,
 }
 
 bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
+  if (length < 2 || static_cast<uint32_t>(length - 2) < kIdentifierSize ||
+      std::memcmp(payload, "Exif\0\0", kIdentifierSize) != 0) {
+    BoundedBytes none(payload, 0);
+    decode_tiff(none, TiffKind::kExif);  // clears what a block sets, and fails
+    return false;
+  }
+  return process_tiff(payload + kIdentifierSize,
+                      static_cast<uint32_t>(length - 2) - kIdentifierSize, TiffKind::kExif);
+}
+
+bool ExifReader::process_tiff(uint8_t* data, uint32_t size, TiffKind kind) {
+  BoundedBytes block(data, size);
+  return decode_tiff(block, kind);
+}
+
+bool ExifReader::decode_tiff(BoundedBytes& block, TiffKind kind) {
   ImageMetadata& m = *metadata_;
   m.flash_fired = 0;
   m.comment[0] = '\0';
   largest_dimension_ = 0;
 
-  if (length < 2 || static_cast<uint32_t>(length - 2) < kIdentifierSize + kTiffHeaderSize) {
-    return false;
-  }
-  if (std::memcmp(payload, "Exif\0\0", kIdentifierSize) != 0) return false;
-
-  BoundedBytes block(payload + kIdentifierSize,
-                     static_cast<uint32_t>(length - 2) - kIdentifierSize);
+  if (!block.contains(0, kTiffHeaderSize)) return false;
   if (block.byte_at(0) == 'I' && block.byte_at(1) == 'I') {
     big_endian_ = 0;
   } else if (block.byte_at(0) == 'M' && block.byte_at(1) == 'M') {
@@ -128,14 +146,19 @@ bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
   } else {
     return false;
   }
-  if (read_u16(block, 2) != 42) return false;
+  const uint32_t magic = read_u16(block, 2);
+  // Olympus raw files ("IIRO", "IIRS", "MMOR") and Panasonic's (magic 0x55) change only the magic.
+  const bool file_magic =
+      magic == kMagicOlympus || magic == kMagicOlympusS || magic == kMagicPanasonic;
+  if (magic != 42 && !(kind == TiffKind::kFile && file_magic)) return false;
   // The first directory may lie anywhere after the header.
   const uint32_t first_offset = read_u32(block, 4);
   if (first_offset < kTiffHeaderSize) return false;
 
   walk_depth_ = 0;
   walks_left_ = kMaxDirectoryWalks;
-  if (!enter_directory(block, first_offset, kKindFirst)) return false;
+  const int first_kind = kind == TiffKind::kGps ? static_cast<int>(kTagGpsPointer) : kKindFirst;
+  if (!enter_directory(block, first_offset, first_kind)) return false;
 
   if (m.focal_plane_x_res != 0) {
     m.sensor_width = to_single(static_cast<double>(largest_dimension_) * m.focal_plane_unit_scale /
@@ -152,8 +175,16 @@ bool ExifReader::enter_directory(BoundedBytes& block, uint32_t offset, int kind)
     if (walk_path_[i] == offset) return false;
   }
   --walks_left_;
+  // In a TIFF-based file the first directory and a GPS directory, which the position needs, are
+  // read from a window of their own when the current one does not hold them with room for their
+  // values. Other directories are read only where they lie in the current window.
+  const bool own_window =
+      window_input_ != nullptr && (walk_depth_ == 0 || kind == static_cast<int>(kTagGpsPointer)) &&
+      !block.contains(offset, offset < window_file_size_
+                                  ? std::min<uint64_t>(kDirectorySpan, window_file_size_ - offset)
+                                  : kDirectorySpan);
   walk_path_[walk_depth_++] = offset;
-  const bool ok = walk_directory(block, offset, kind);
+  const bool ok = own_window ? walk_in_window(offset, kind) : walk_directory(block, offset, kind);
   --walk_depth_;
   return ok;
 }
@@ -206,7 +237,7 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
   if (thumb_offset != 0 && thumb_length != 0) {
     const uint64_t start = static_cast<uint32_t>(thumb_offset);
     const uint64_t length = static_cast<uint32_t>(thumb_length);
-    if (start + length <= block.size()) {
+    if (block.contains(start, length)) {
       metadata_->thumbnail = block.address_of(start);
       metadata_->thumbnail_length = static_cast<int32_t>(thumb_length);
     }

@@ -1,9 +1,13 @@
-// The image metadata reader: walks a JPEG stream's marker segments up to the start of scan and
-// decodes the EXIF block (TIFF directories, GPS included) into an ImageMetadata record.
+// The image metadata reader: recognises a photo's container by its first bytes, finds the EXIF
+// block in it (a JPEG stream's marker segments up to the start of scan, ISO base media boxes, PNG
+// and RIFF chunks, a TIFF file's own directories) and decodes the block (TIFF directories, GPS
+// included) into an ImageMetadata record. Only the container's structure and the EXIF bytes are
+// read; image data is passed over by its length.
 //
 // Every byte of a TIFF block is read through BoundedBytes, which checks each offset and width
 // against the block, or through a window of it that it has checked. The few fixed-position reads
-// of a segment's own bytes (frame header, comment) check the segment's size first.
+// of a segment's own bytes (frame header, comment) check the segment's size first; container
+// fields are read through BoxCursor (photo_formats.cpp), which checks each against its box.
 #pragma once
 
 #include <cstddef>
@@ -13,25 +17,30 @@
 #include "exif/image_metadata.h"
 #include "util/input.h"
 
-// A bounds-checked window on a buffer of untrusted bytes. Bytes past the end read as zero.
+// A bounds-checked window on a buffer of untrusted bytes. Bytes outside read as zero.
+//
+// Offsets count from `base`: a window loaded from the middle of a TIFF file keeps the file's own
+// offsets. Below the base, `offset - base_` wraps to a value above any size, so one comparison
+// rejects both sides.
 class BoundedBytes {
  public:
-  BoundedBytes(uint8_t* data, uint32_t size) : data_(data), size_(size) {}
+  BoundedBytes(uint8_t* data, uint32_t size, uint64_t base = 0)
+      : data_(data), size_(size), base_(base) {}
 
   uint32_t size() const { return size_; }
 
   // True when [offset, offset + width) lies wholly inside; no sum that can wrap.
   bool contains(uint64_t offset, uint64_t width) const {
-    return width <= size_ && offset <= size_ - width;
+    return width <= size_ && offset - base_ <= size_ - width;
   }
 
-  uint8_t byte_at(uint64_t offset) const { return offset < size_ ? data_[offset] : 0; }
+  uint8_t byte_at(uint64_t offset) const { return contains(offset, 1) ? data_[offset - base_] : 0; }
 
   // Copies `width` (at most 8) bytes from `offset` into `out`, zero-filling what lies past the end.
   // Inline: the decoder loads a few hundred 2- and 4-byte values per block, nearly all inside it.
   void load(uint64_t offset, uint32_t width, uint8_t* out) const {
     if (contains(offset, width)) {
-      std::memcpy(out, data_ + offset, width);
+      std::memcpy(out, data_ + (offset - base_), width);
     } else {
       load_partial(offset, width, out);
     }
@@ -50,13 +59,11 @@ class BoundedBytes {
   // The bytes [offset, offset + width) when they lie wholly inside, else null: for loops over a
   // range that has been checked once.
   uint8_t* window(uint64_t offset, uint64_t width) const {
-    return contains(offset, width) ? data_ + offset : nullptr;
+    return contains(offset, width) ? data_ + (offset - base_) : nullptr;
   }
 
   // The address of `offset`, for pointers that the record keeps; null when it lies outside.
-  const uint8_t* address_of(uint64_t offset) const {
-    return offset < size_ ? data_ + offset : nullptr;
-  }
+  const uint8_t* address_of(uint64_t offset) const { return window(offset, 1); }
 
  private:
   void load_partial(uint64_t offset, uint32_t width, uint8_t* out) const;
@@ -64,7 +71,16 @@ class BoundedBytes {
 
   uint8_t* data_;
   uint32_t size_;
+  uint64_t base_;
 };
+
+// The containers read_photo recognises. kNone: not a photo pinreel reads.
+enum class PhotoFormat : uint8_t { kNone, kJpeg, kTiff, kHeif, kCr3, kRaf, kPng, kWebp, kJxl };
+
+// How a TIFF block is framed: the block of an EXIF segment, box or chunk (magic 42); a TIFF-based
+// file, whose magic may also be Olympus's or Panasonic's; Canon's CR3 GPS block, whose first
+// directory is the GPS directory itself.
+enum class TiffKind : uint8_t { kExif, kFile, kGps };
 
 class ExifReader {
  public:
@@ -72,6 +88,13 @@ class ExifReader {
   static constexpr int kMaxDirectoryDepth = 16;
   // Directory walks allowed per EXIF block: bounds the work on files whose directories fan out.
   static constexpr int kMaxDirectoryWalks = 64;
+  // A container's EXIF block (HEIF item, PNG or WebP chunk, JPEG XL box) is cut to this size;
+  // the decoder treats what lies beyond as outside the block.
+  static constexpr uint32_t kMaxExifBlock = 256 * 1024;
+  // A TIFF-based file is read in windows of this size: one at the start, then one at the first
+  // directory or a GPS directory when that lies elsewhere, at most kMaxWindows per file.
+  static constexpr uint32_t kWindowSize = 16 * 1024;
+  static constexpr int kMaxWindows = 8;
 
   // Fills `metadata`, which the caller owns and has zeroed. With null, the reader allocates a
   // zeroed record of its own and frees it on destruction.
@@ -80,15 +103,27 @@ class ExifReader {
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;
 
-  // Reads `input` from its first byte up to the first start-of-scan header. True when the start
-  // of scan was reached; false on a missing start-of-image marker, a damaged or cut segment, or
-  // an EOI. Frame headers, the first comment and every EXIF block are read; other segments are
-  // passed over by their lengths, however many there are. Whatever was read before a failure
-  // stays in the record.
+  // Reads a photo from its first byte: recognises the container by its first bytes, whatever
+  // the file's name, and reads it. Returns the container, or kNone when it is none pinreel
+  // reads; a damaged container still says what it is.
+  PhotoFormat read_photo(Input& input);
+
+  // Reads `input` from its current position up to the first start-of-scan header. True when the
+  // start of scan was reached; false on a missing start-of-image marker, a damaged or cut
+  // segment, or an EOI. Frame headers, the first comment and every EXIF block are read; other
+  // segments are passed over by their lengths, however many there are. Whatever was read before
+  // a failure stays in the record.
   bool read_sections(Input& input);
-  // True once read_sections has found the start-of-image marker: the input is a JPEG stream,
-  // damaged or not.
-  bool found_start_of_image() const { return start_of_image_; }
+
+  // The containers, each from the input's first byte, whose magic the caller has checked; true
+  // when an EXIF block was found and decoded. read_isobmff returns kHeif, kCr3 or kNone (a brand
+  // it does not know).
+  bool read_tiff_file(Input& input);
+  PhotoFormat read_isobmff(Input& input);
+  bool read_jxl(Input& input);
+  bool read_raf(Input& input);
+  bool read_png(Input& input);
+  bool read_webp(Input& input);
 
   // Frame fields from one frame header segment (buffer starts with the length bytes).
   void process_sof(const uint8_t* section, int32_t size, int marker);
@@ -99,6 +134,8 @@ class ExifReader {
   // field, payload size + 2). True when the identifier, TIFF header and first directory were
   // accepted. May rewrite trailing spaces of the user comment in place.
   bool process_exif(uint8_t* payload, int32_t length);
+  // Decodes a bare TIFF block, framed as `kind` says. May rewrite bytes in place, as above.
+  bool process_tiff(uint8_t* block, uint32_t size, TiffKind kind);
   // Walks the directory at `offset` of the TIFF block; `kind` is 0 for the first and linked
   // directories, else the tag of the pointer entry that led here.
   bool walk_directory(BoundedBytes& block, uint32_t offset, int kind);
@@ -113,13 +150,26 @@ class ExifReader {
   ImageMetadata& metadata() const { return *metadata_; }
   bool big_endian() const { return big_endian_ != 0; }
   int32_t largest_dimension() const { return largest_dimension_; }
-  // The EXIF segment (length bytes first) that `thumbnail` points into, held until the reader
-  // is destroyed; null when there is none. Every other segment is freed once it is decoded.
+  // The EXIF segment (length bytes first), container block or file window that `thumbnail`
+  // points into, held until the reader is destroyed; null when there is none. Every other
+  // buffer is freed once it is decoded.
   const uint8_t* thumbnail_segment() const { return thumbnail_segment_; }
   int32_t thumbnail_segment_size() const { return thumbnail_segment_size_; }
 
  private:
+  bool read_segments(Input& input);
   bool read_exif_segment(Input& input, int32_t length);
+  bool decode_tiff(BoundedBytes& block, TiffKind kind);
+  // Reads the `size` bytes at `offset`, which must lie inside the input, and decodes them as a
+  // container's EXIF block: see decode_buffer.
+  bool read_block(Input& input, uint64_t offset, uint32_t size, TiffKind kind, bool offset_first);
+  // Decodes `buffer` (from malloc, `size` bytes), then frees or keeps it. The TIFF header comes
+  // first, or after the number of bytes that a 4-byte big-endian count first says (HEIF items,
+  // JPEG XL boxes); an "Exif\0\0" identifier before it is passed over.
+  bool decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first);
+  bool walk_in_window(uint32_t offset, int kind);
+  // Frees `buffer`, or keeps it in place of the previous one when the thumbnail points into it.
+  void keep_if_thumbnail(uint8_t* buffer, size_t size);
   void apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t format, uint64_t value_offset,
                       uint64_t byte_count, int64_t& thumb_offset, int64_t& thumb_length);
   void apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t format,
@@ -133,12 +183,16 @@ class ExifReader {
   uint8_t* thumbnail_segment_ = nullptr;
   int32_t thumbnail_segment_size_ = 0;
   bool owns_metadata_ = false;
-  bool start_of_image_ = false;
 
   // The directory offsets on the current walk path, and the walks left for this block.
   uint32_t walk_path_[kMaxDirectoryDepth] = {};
   int walk_depth_ = 0;
   int walks_left_ = 0;
+
+  // Set while a TIFF-based file is read: where windows come from, and how many are left.
+  Input* window_input_ = nullptr;
+  uint64_t window_file_size_ = 0;
+  int windows_left_ = 0;
 };
 
 // Two and four bytes in the given order, from bytes already checked to lie inside their block.

@@ -38,7 +38,11 @@ ExifReader::~ExifReader() {
 
 bool ExifReader::read_sections(Input& input) {
   if (input.get() != 0xFF || input.get() != kMarkerSoi) return false;
-  start_of_image_ = true;
+  return read_segments(input);
+}
+
+// The segments after the start-of-image marker.
+bool ExifReader::read_segments(Input& input) {
   bool comment_seen = false;
 
   for (;;) {
@@ -107,16 +111,19 @@ bool ExifReader::read_exif_segment(Input& input, int32_t length) {
   }
   // A block that fails does not take away what an earlier one gave.
   if (process_exif(segment + 2, length)) metadata_->has_exif = true;
-
-  const uint8_t* thumbnail = metadata_->thumbnail;
-  if (thumbnail != nullptr && thumbnail >= segment && thumbnail < segment + length) {
-    std::free(thumbnail_segment_);
-    thumbnail_segment_ = segment;
-    thumbnail_segment_size_ = length;
-  } else {
-    std::free(segment);
-  }
+  keep_if_thumbnail(segment, static_cast<size_t>(length));
   return true;
+}
+
+void ExifReader::keep_if_thumbnail(uint8_t* buffer, size_t size) {
+  const uint8_t* thumbnail = metadata_->thumbnail;
+  if (thumbnail != nullptr && thumbnail >= buffer && thumbnail < buffer + size) {
+    std::free(thumbnail_segment_);
+    thumbnail_segment_ = buffer;
+    thumbnail_segment_size_ = static_cast<int32_t>(size);
+  } else {
+    std::free(buffer);
+  }
 }
 
 // Frame header, offsets from the first length byte:

@@ -16,6 +16,9 @@ constexpr size_t kCoordinateKeyMax = 31;
 
 // True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
 bool has_jpeg_extension(const char* name);
+// True for the names of photos that pinreel reads: JPEG, HEIF, AVIF, TIFF and the raw formats,
+// PNG, WebP and JPEG XL extensions, in any ASCII letter case. The content decides how.
+bool has_photo_extension(const char* name);
 
 // Degrees, minutes and seconds to signed decimal degrees, in single precision.
 float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference);

@@ -39,7 +39,7 @@ struct RunContext {
 enum class PhotoStatus : uint8_t {
   kListed,
   kDuplicate,
-  kNotJpeg,  // read, but no start-of-image marker
+  kNotPhoto,  // read, but in no format pinreel reads
   kNoExif,
   kNoGps,
   kZeroPosition,

@@ -53,8 +53,8 @@ PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const 
 
 const char* missing_position_reason(PhotoStatus status) {
   switch (status) {
-    case PhotoStatus::kNotJpeg:
-      return "not a JPEG";
+    case PhotoStatus::kNotPhoto:
+      return "not a photo pinreel reads";
     case PhotoStatus::kNoExif:
       return "no EXIF block";
     case PhotoStatus::kNoGps:
@@ -67,7 +67,7 @@ const char* missing_position_reason(PhotoStatus status) {
 }
 
 PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
-  if (!has_jpeg_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
+  if (!has_photo_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
   FileInput input;
   if (const int error = input.open(entry.open_path, entry.type, entry.directory)) {
     if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};
@@ -78,15 +78,15 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
   ImageMetadata metadata;
   std::memset(&metadata, 0, sizeof metadata);
   ExifReader reader(&metadata);
-  reader.read_sections(input);
+  const PhotoFormat format = reader.read_photo(input);
   if (const int error = input.error()) {
     ++run.counts.unreadable;
     return {PhotoStatus::kUnreadable, error, input.waited()};
   }
   ++run.counts.read;
-  if (!reader.found_start_of_image()) {
+  if (format == PhotoFormat::kNone) {
     ++run.counts.without_position;
-    return {PhotoStatus::kNotJpeg, 0, input.waited()};
+    return {PhotoStatus::kNotPhoto, 0, input.waited()};
   }
   return {deliver_photo(run, metadata, entry.name, entry.path), 0, input.waited()};
 }

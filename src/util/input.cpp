@@ -64,7 +64,8 @@ size_t Input::read(uint8_t* dest, size_t n) {
     done += buffered;
     if (done == n) return done;
     const uint64_t at = position();
-    if (n - done > kBufferSize / 2) {
+    // (The test of `n` alone lets the compiler see that small reads never take this way.)
+    if (n > kBufferSize / 2 && n - done > kBufferSize / 2) {
       // Straight into the destination: copying it through the buffer gains nothing.
       const long got = fetch_counted(at, dest + done, n - done);
       if (got <= 0) return done;
@@ -129,6 +130,27 @@ long MemoryInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
   if (count > LONG_MAX) return -1;
   std::memcpy(dest, data_ + offset, count);
   return static_cast<long>(count);
+}
+
+SliceInput::SliceInput(Input& whole, uint64_t offset, uint64_t length)
+    : whole_(whole), offset_(offset), length_(length <= UINT64_MAX - offset ? length : 0) {}
+
+long SliceInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
+  if (offset >= length_) return 0;
+  if (n > length_ - offset) n = static_cast<size_t>(length_ - offset);
+  if (n > LONG_MAX) n = LONG_MAX;
+  const size_t got = whole_.seek(offset_ + offset) ? whole_.read(dest, n) : 0;
+  if (got == 0 && whole_.error() != 0) {
+    errno = whole_.error();
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
+int64_t SliceInput::query_size() {
+  const uint64_t whole = whole_.size();
+  const uint64_t inside = whole > offset_ ? whole - offset_ : 0;
+  return static_cast<int64_t>(inside < length_ ? inside : length_);
 }
 
 #ifdef _WIN32

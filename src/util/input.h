@@ -77,6 +77,22 @@ class MemoryInput : public Input {
   size_t size_;
 };
 
+// The bytes [offset, offset + length) of another input, which must outlive it, read as an input
+// of their own: a JPEG stream embedded in a raw file ends where the file says it does.
+class SliceInput : public Input {
+ public:
+  SliceInput(Input& whole, uint64_t offset, uint64_t length);
+
+ protected:
+  long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
+  int64_t query_size() override;
+
+ private:
+  Input& whole_;
+  uint64_t offset_;
+  uint64_t length_;
+};
+
 // A regular file, opened for reading.
 class FileInput : public Input {
  public:

@@ -1,5 +1,6 @@
 #include "support/exif_builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -324,6 +325,193 @@ void write_file(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace fixture
+
+namespace fixture {
+
+namespace {
+
+uint32_t crc32(const uint8_t* data, size_t size) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+Bytes filler(size_t size) {
+  Bytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(i * 7 + 1);
+  return out;
+}
+
+Bytes png_chunk(const std::string& type, const Bytes& data) {
+  Bytes typed = join({bytes_of(type), data});
+  return join({be(data.size(), 4), typed, be(crc32(typed.data(), typed.size()), 4)});
+}
+
+Bytes infe(uint8_t version, uint32_t id, const std::string& type) {
+  return full_box("infe", version,
+                  join({be(id, version == 2 ? 2 : 4), be(0, 2), bytes_of(type), Bytes{0}}));
+}
+
+}  // namespace
+
+Bytes be(uint64_t value, int width) {
+  Bytes out(static_cast<size_t>(width));
+  for (int i = 0; i < width; ++i)
+    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+  return out;
+}
+
+Bytes le(uint64_t value, int width) {
+  Bytes out(static_cast<size_t>(width));
+  for (int i = 0; i < width; ++i)
+    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+  return out;
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+Bytes box(const std::string& type, const Bytes& payload, bool large) {
+  if (large) return join({be(1, 4), bytes_of(type), be(payload.size() + 16, 8), payload});
+  return join({be(payload.size() + 8, 4), bytes_of(type), payload});
+}
+
+Bytes full_box(const std::string& type, uint8_t version, const Bytes& payload) {
+  return box(type, join({Bytes{version, 0, 0, 0}, payload}));
+}
+
+Bytes exif_item(const Tiff& tiff) {
+  return join({be(6, 4), tiff.payload()});
+}
+
+Bytes heif(const Bytes& item, const HeifOptions& o) {
+  const bool avif = o.brand == "avif";
+  const Bytes ftyp = box("ftyp", join({bytes_of(o.brand), be(0, 4), bytes_of("mif1"),
+                                       bytes_of(o.brand), bytes_of("miaf")}));
+  // The pieces of the item, in reverse order after the image data (or alone in idat).
+  const size_t pieces = static_cast<size_t>(o.pieces);
+  std::vector<Bytes> piece(pieces);
+  for (size_t i = 0; i < pieces; ++i) {
+    const size_t begin = item.size() * i / pieces, end = item.size() * (i + 1) / pieces;
+    piece[i].assign(item.begin() + static_cast<long>(begin), item.begin() + static_cast<long>(end));
+  }
+  Bytes data = o.in_idat ? Bytes() : filler(o.image_size);
+  std::vector<uint64_t> at(pieces);
+  for (size_t i = pieces; i-- > 0;) {
+    at[i] = data.size();
+    data.insert(data.end(), piece[i].begin(), piece[i].end());
+  }
+
+  const auto meta = [&](uint64_t mdat_data) {
+    const int id_width = o.iloc_version < 2 ? 2 : 4;
+    const uint64_t source = o.in_idat ? 0 : mdat_data;
+    const uint64_t base = o.base_offset_size != 0 ? source : 0;
+    const auto item_entry = [&](uint32_t id,
+                                const std::vector<std::pair<uint64_t, uint64_t>>& extents) {
+      Bytes e = be(id, id_width);
+      if (o.iloc_version >= 1) e = join({e, be(o.in_idat && id == 2 ? 1 : 0, 2)});
+      e = join({e, be(0, 2), be(base, o.base_offset_size), be(extents.size(), 2)});
+      for (const auto& extent : extents) {
+        e = join({e, be(0, o.index_size), be(extent.first - base, o.offset_size),
+                  be(extent.second, o.length_size)});
+      }
+      return e;
+    };
+    std::vector<std::pair<uint64_t, uint64_t>> exif_extents;
+    for (size_t i = 0; i < pieces; ++i) exif_extents.emplace_back(source + at[i], piece[i].size());
+    const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
+                              static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
+    const uint32_t tiles = static_cast<uint32_t>(o.tiles);
+    Bytes iloc = join({Bytes(sizes, sizes + 2), be(2 + tiles, id_width)});
+    Bytes infes = join({be(2 + tiles, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1")});
+    const uint64_t image_size = o.in_idat ? 0 : o.image_size;
+    iloc = join({iloc, item_entry(1, {{mdat_data, image_size}})});
+    for (uint32_t tile = 0; tile < tiles; ++tile) {
+      iloc = join({iloc, item_entry(3 + tile, {{mdat_data, image_size / (tiles + 1)}})});
+      infes = join({infes, infe(o.infe_version, 3 + tile, avif ? "av01" : "hvc1")});
+    }
+    iloc = join({iloc, item_entry(2, exif_extents)});
+    infes = join({infes, infe(o.infe_version, 2, "Exif")});
+    Bytes children =
+        join({full_box("hdlr", 0, join({be(0, 4), bytes_of("pict"), Bytes(12, 0), Bytes{0}})),
+              full_box("pitm", 0, be(1, 2)), full_box("iinf", 0, infes),
+              full_box("iloc", o.iloc_version, iloc)});
+    if (o.in_idat) children = join({children, box("idat", data)});
+    return full_box("meta", 0, children);
+  };
+  const Bytes mdat_payload = o.in_idat ? filler(o.image_size) : data;
+  const size_t meta_size = meta(0).size();
+  if (o.meta_last) {
+    return join({ftyp, box("mdat", mdat_payload), meta(ftyp.size() + 8)});
+  }
+  return join({ftyp, meta(ftyp.size() + meta_size + 8), box("mdat", mdat_payload)});
+}
+
+Bytes cr3(const Bytes& gps_block, size_t image_size, size_t maker_note_size) {
+  static const uint8_t kUuid[16] = {0x85, 0xC0, 0xB6, 0x87, 0x82, 0x0F, 0x11, 0xE0,
+                                    0x81, 0x11, 0xF4, 0xCE, 0x46, 0x2B, 0x6A, 0x48};
+  Tiff camera;
+  camera.first().ascii(271, "Canon").ascii(272, "Canon EOS R5");
+  const Bytes canon = join(
+      {Bytes(kUuid, kUuid + 16), box("CNCV", bytes_of("CanonCR3_001/00.09.00/00.00.00")),
+       box("CMT1", camera.block()), box("CMT3", filler(maker_note_size)), box("CMT4", gps_block)});
+  return join({box("ftyp", join({bytes_of("crx "), be(1, 4), bytes_of("crx isom")})),
+               box("moov", join({box("uuid", canon), full_box("mvhd", 0, Bytes(96, 0))})),
+               box("mdat", filler(image_size))});
+}
+
+Bytes jxl(const Bytes& item, bool exif_first, size_t image_size) {
+  const Bytes head = join({box("JXL ", {0x0D, 0x0A, 0x87, 0x0A}),
+                           box("ftyp", join({bytes_of("jxl "), be(0, 4), bytes_of("jxl ")}))});
+  const Bytes exif = box("Exif", item);
+  const Bytes code = box("jxlc", join({Bytes{0xFF, 0x0A}, filler(image_size)}));
+  return exif_first ? join({head, exif, code}) : join({head, code, exif});
+}
+
+Bytes png(const Bytes& exif, bool after_image, size_t image_size) {
+  Bytes image;
+  const Bytes data = filler(image_size);
+  for (size_t at = 0; at < data.size(); at += 8192) {
+    const size_t end = std::min(data.size(), at + 8192);
+    const Bytes chunk = png_chunk(
+        "IDAT", Bytes(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(end)));
+    image.insert(image.end(), chunk.begin(), chunk.end());
+  }
+  const Bytes exif_chunk = png_chunk("eXIf", exif);
+  return join({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
+               png_chunk("IHDR", join({be(640, 4), be(480, 4), Bytes{8, 2, 0, 0, 0}})),
+               after_image ? image : exif_chunk, after_image ? exif_chunk : image,
+               png_chunk("IEND", {})});
+}
+
+Bytes webp(const Bytes& exif, size_t image_size) {
+  const auto chunk = [](const std::string& type, const Bytes& data) {
+    Bytes out = join({bytes_of(type), le(data.size(), 4), data});
+    if (data.size() % 2 != 0) out.push_back(0);
+    return out;
+  };
+  const Bytes body =
+      join({bytes_of("WEBP"), chunk("VP8X", join({Bytes{0x08, 0, 0, 0}, le(639, 3), le(479, 3)})),
+            chunk("VP8 ", filler(image_size)), chunk("EXIF", exif)});
+  return join({bytes_of("RIFF"), le(body.size(), 4), body});
+}
+
+Bytes raf(const Bytes& jpeg, size_t image_size) {
+  constexpr size_t kJpegOffset = 148;
+  Bytes head = join({bytes_of("FUJIFILMCCD-RAW 0201FF129502"), bytes_of("X-T3"), Bytes(28, 0),
+                     bytes_of("0100"), Bytes(20, 0), be(kJpegOffset, 4), be(jpeg.size(), 4),
+                     be(kJpegOffset + jpeg.size(), 4), be(image_size, 4)});
+  head.resize(kJpegOffset, 0);
+  return join({head, jpeg, filler(image_size)});
 }
 
 }  // namespace fixture

@@ -172,6 +172,49 @@ class Jpeg {
   Bytes bytes_;
 };
 
+// Containers around an EXIF block, laid out as encoders and cameras write them. `image_size`
+// bytes of filler stand for the image data, which a header reader passes over.
+
+// Fields in either byte order, and parts joined.
+Bytes be(uint64_t value, int width);
+Bytes le(uint64_t value, int width);
+Bytes join(std::initializer_list<Bytes> parts);
+// An ISO base media box: 32-bit size, or size 1 and a 64-bit size when `large`; then the type.
+Bytes box(const std::string& type, const Bytes& payload, bool large = false);
+// A full box: version and flags (0) before the payload.
+Bytes full_box(const std::string& type, uint8_t version, const Bytes& payload);
+// A HEIF item or JPEG XL box payload: the offset 6, "Exif\0\0", the TIFF block.
+Bytes exif_item(const Tiff& tiff);
+
+struct HeifOptions {
+  std::string brand = "heic";  // "avif" for AVIF
+  uint8_t infe_version = 2;    // 2 or 3
+  uint8_t iloc_version = 1;    // 0 to 2
+  // Field sizes of iloc: 0, 4 or 8. A base offset holds the data's start; an offset size of 0
+  // needs it, and a length size of 0 puts the item last in its data.
+  uint8_t offset_size = 4, length_size = 4, base_offset_size = 0, index_size = 0;
+  bool in_idat = false;    // construction method 1: the item in the idat box
+  int pieces = 1;          // extents the item is split into, laid out in reverse order
+  bool meta_last = false;  // mdat before meta
+  size_t image_size = 64;
+  int tiles = 0;  // image items listed before the Exif item, as a grid's tiles are
+};
+// ftyp, meta (hdlr, pitm, iinf with an image item and the Exif item, iloc, perhaps idat), mdat.
+Bytes heif(const Bytes& item, const HeifOptions& options = {});
+// ftyp "crx ", moov holding Canon's uuid box (CNCV, CMT1, CMT3 = the maker note, CMT4 =
+// `gps_block`) and mvhd, mdat.
+Bytes cr3(const Bytes& gps_block, size_t image_size = 64, size_t maker_note_size = 0);
+// The signature box, ftyp, the codestream box and the Exif box (`item`), that last box first
+// when `exif_first`.
+Bytes jxl(const Bytes& item, bool exif_first = false, size_t image_size = 64);
+// Signature, IHDR, eXIf (`exif` as the chunk's data) before or after the IDAT chunks (8 KiB each),
+// IEND; CRCs computed.
+Bytes png(const Bytes& exif, bool after_image = false, size_t image_size = 64);
+// RIFF, VP8X, VP8 (the image), EXIF (`exif` as the chunk's data).
+Bytes webp(const Bytes& exif, size_t image_size = 64);
+// A Fujifilm RAF header whose JPEG fields point at `jpeg`, then the raw data.
+Bytes raf(const Bytes& jpeg, size_t image_size = 64);
+
 // `path` is UTF-8 on Windows too.
 void write_file(const std::string& path, const Bytes& bytes);
 

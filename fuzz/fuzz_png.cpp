@@ -1,0 +1,8 @@
+// Arbitrary bytes as PNG chunks after the signature (which is not checked here).
+#include "photo_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  photo_checks::check_photo(data, size,
+                            [](ExifReader& reader, Input& input) { reader.read_png(input); });
+  return 0;
+}

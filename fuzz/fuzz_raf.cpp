@@ -1,0 +1,8 @@
+// Arbitrary bytes as a Fujifilm RAF header and the JPEG stream it points at.
+#include "photo_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  photo_checks::check_photo(data, size,
+                            [](ExifReader& reader, Input& input) { reader.read_raf(input); });
+  return 0;
+}

@@ -1,0 +1,9 @@
+// Arbitrary bytes as a TIFF-based file (TIFF, DNG and the raws on it, Olympus and Panasonic
+// magics), read in windows.
+#include "photo_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  photo_checks::check_photo(data, size,
+                            [](ExifReader& reader, Input& input) { reader.read_tiff_file(input); });
+  return 0;
+}

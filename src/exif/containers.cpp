@@ -1,0 +1,481 @@
+// The containers around an EXIF block: which one a file is, by its first bytes, and where its
+// block lies. ISO base media (HEIF, AVIF, CR3) and JPEG XL boxes, PNG and WebP chunks, Fujifilm's
+// RAF header, and TIFF-based files, which are their own block and are read in windows.
+//
+// Only the structure is read: boxes and chunks are passed over by their lengths, never read.
+// Every size is checked against its parent and the file before it is used; the walks are flat
+// (three levels of boxes at most), and every count of boxes, items, extents and chunks is capped.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "exif/exif_reader.h"
+
+namespace {
+
+// Children of one box, items of a HEIF file, chunks of a PNG or WebP file: more are not looked at.
+constexpr int kMaxEntries = 8192;
+// Pieces of one HEIF item; later ones are left out of the block.
+constexpr int kMaxExtents = 64;
+// Brands of an ftyp box that are looked at.
+constexpr int kMaxBrands = 64;
+// PNG chunks: image data often comes in chunks of 8 KiB, so a large image has thousands.
+constexpr int kMaxChunks = 1 << 17;
+
+// RAF header: the embedded JPEG's offset and length, big-endian.
+constexpr uint64_t kRafJpegFields = 84;
+// PNG signature, then chunks: length (4, big-endian, at most 2^31 - 1), type, data, CRC (4).
+constexpr uint64_t kPngSignatureSize = 8;
+constexpr uint32_t kPngMaxLength = 0x7FFFFFFF;
+
+constexpr uint32_t four_cc(const char (&text)[5]) {
+  return uint32_t{static_cast<uint8_t>(text[0])} << 24 |
+         uint32_t{static_cast<uint8_t>(text[1])} << 16 |
+         uint32_t{static_cast<uint8_t>(text[2])} << 8 | uint32_t{static_cast<uint8_t>(text[3])};
+}
+
+// Canon's metadata box inside a CR3 file's moov box.
+const uint8_t kCanonUuid[16] = {0x85, 0xC0, 0xB6, 0x87, 0x82, 0x0F, 0x11, 0xE0,
+                                0x81, 0x11, 0xF4, 0xCE, 0x46, 0x2B, 0x6A, 0x48};
+
+// Brands of still-image HEIF and AVIF files.
+bool is_heif_brand(uint32_t brand) {
+  for (uint32_t known : {four_cc("mif1"), four_cc("msf1"), four_cc("miaf"), four_cc("heic"),
+                         four_cc("heix"), four_cc("heim"), four_cc("heis"), four_cc("hevc"),
+                         four_cc("hevx"), four_cc("avif"), four_cc("avis")}) {
+    if (brand == known) return true;
+  }
+  return false;
+}
+
+// Reads the fields of one box or chunk in order, each checked against the end before it is
+// read. A field that does not fit, or cannot be read, fails the cursor; later fields read as 0.
+class Cursor {
+ public:
+  Cursor(Input& input, uint64_t begin, uint64_t end)
+      : input_(input), position_(begin), end_(end), ok_(begin <= end && input.seek(begin)) {}
+
+  bool ok() const { return ok_; }
+  uint64_t position() const { return position_; }
+  uint64_t remaining() const { return end_ - position_; }
+
+  // An unsigned field of 0 to 8 bytes, big-endian unless `little`.
+  uint64_t field(unsigned width, bool little = false) {
+    uint8_t bytes[8];
+    if (width > sizeof bytes || !take(bytes, width)) return 0;
+    uint64_t value = 0;
+    for (unsigned i = 0; i < width; ++i) value = value << 8 | bytes[little ? width - 1 - i : i];
+    return value;
+  }
+
+  bool take(uint8_t* dest, uint64_t n) {
+    ok_ = ok_ && n <= end_ - position_ && input_.read(dest, static_cast<size_t>(n)) == n;
+    if (ok_) position_ += n;
+    return ok_;
+  }
+
+  bool skip(uint64_t n) {
+    ok_ = ok_ && n <= end_ - position_ && input_.skip(n);
+    if (ok_) position_ += n;
+    return ok_;
+  }
+
+ private:
+  Input& input_;
+  uint64_t position_;
+  uint64_t end_;
+  bool ok_;
+};
+
+struct Box {
+  uint32_t type = 0;
+  uint64_t begin = 0;  // the payload's first byte
+  uint64_t end = 0;    // just past the box
+};
+
+// Reads the header of the box at `at`, which must end by `limit`: a 32-bit size, a 64-bit one
+// (size 1), or "to the end of the parent" (size 0).
+bool read_box(Input& input, uint64_t at, uint64_t limit, Box& box) {
+  Cursor c(input, at, limit);
+  uint64_t size = c.field(4);
+  box.type = static_cast<uint32_t>(c.field(4));
+  if (size == 1) {
+    size = c.field(8);
+  } else if (size == 0) {
+    size = limit - at;
+  }
+  const uint64_t header = c.position() - at;
+  if (!c.ok() || size < header || size > limit - at) return false;
+  box.begin = c.position();
+  box.end = at + size;
+  return true;
+}
+
+// Calls `visit` with each box in [begin, end) until it returns false, a header is damaged, or
+// kMaxEntries boxes have been seen. Every box takes 8 bytes at least, so the walk moves on.
+template <typename Visit>
+void for_each_box(Input& input, uint64_t begin, uint64_t end, Visit visit) {
+  uint64_t at = begin;
+  for (int i = 0; i < kMaxEntries && at < end; ++i) {
+    Box box;
+    if (!read_box(input, at, end, box) || !visit(box)) return;
+    at = box.end;
+  }
+}
+
+// The first box of `type` in [begin, end).
+bool find_box(Input& input, uint64_t begin, uint64_t end, uint32_t type, Box& found) {
+  bool seen = false;
+  for_each_box(input, begin, end, [&](const Box& box) {
+    seen = box.type == type;
+    if (seen) found = box;
+    return !seen;
+  });
+  return seen;
+}
+
+// Canon's uuid box among the children of moov; its own boxes follow the 16-byte UUID.
+bool find_canon_box(Input& input, const Box& moov, Box& canon) {
+  bool seen = false;
+  for_each_box(input, moov.begin, moov.end, [&](const Box& box) {
+    uint8_t uuid[16];
+    Cursor c(input, box.begin, box.end);
+    seen = box.type == four_cc("uuid") && c.take(uuid, sizeof uuid) &&
+           std::memcmp(uuid, kCanonUuid, sizeof uuid) == 0;
+    if (seen) canon = box;
+    return !seen;
+  });
+  return seen;
+}
+
+// The item ID of the first unprotected item of type 'Exif' in an iinf box (infe versions 2 and 3;
+// earlier ones have no item type).
+bool find_exif_item(Input& input, const Box& iinf, uint64_t& id) {
+  Cursor c(input, iinf.begin, iinf.end);
+  const uint64_t version = c.field(1);
+  c.skip(3);
+  c.skip(version == 0 ? 2 : 4);  // the entry count: the boxes themselves are walked
+  if (!c.ok()) return false;
+  bool found = false;
+  for_each_box(input, c.position(), iinf.end, [&](const Box& infe) {
+    if (infe.type != four_cc("infe")) return true;
+    Cursor e(input, infe.begin, infe.end);
+    const uint64_t infe_version = e.field(1);
+    e.skip(3);
+    if (infe_version < 2 || infe_version > 3) return true;
+    const uint64_t item = e.field(infe_version == 2 ? 2 : 4);
+    const uint64_t protection = e.field(2);
+    found = e.field(4) == four_cc("Exif") && protection == 0 && e.ok();
+    if (found) id = item;
+    return !found;
+  });
+  return found;
+}
+
+struct Extent {
+  uint64_t offset;
+  uint64_t length;  // 0: to the end of the data
+};
+
+struct ItemLocation {
+  uint64_t method = 0;  // 0: in the file, 1: in the idat box
+  Extent extents[kMaxExtents] = {};
+  int count = 0;
+};
+
+// Where item `id` lies, from an iloc box of version 0 to 2. Items stored by reference to another
+// item or in another file are not read.
+bool locate_item(Input& input, const Box& iloc, uint64_t id, ItemLocation& where) {
+  Cursor c(input, iloc.begin, iloc.end);
+  const uint64_t version = c.field(1);
+  c.skip(3);
+  const uint64_t sizes = c.field(2);
+  const unsigned offset_size = static_cast<unsigned>(sizes >> 12);
+  const unsigned length_size = static_cast<unsigned>(sizes >> 8 & 15);
+  const unsigned base_offset_size = static_cast<unsigned>(sizes >> 4 & 15);
+  const unsigned index_size = version >= 1 ? static_cast<unsigned>(sizes & 15) : 0;
+  for (unsigned size : {offset_size, length_size, base_offset_size, index_size}) {
+    if (size != 0 && size != 4 && size != 8) return false;
+  }
+  if (!c.ok() || version > 2) return false;
+  const unsigned id_size = version < 2 ? 2 : 4;
+  const uint64_t items = c.field(id_size);
+  const uint64_t extent_size = index_size + offset_size + length_size;
+  for (uint64_t i = 0; i < items && i < kMaxEntries && c.ok(); ++i) {
+    const uint64_t item = c.field(id_size);
+    const uint64_t method = version >= 1 ? c.field(2) & 15 : 0;
+    const uint64_t data_reference = c.field(2);
+    const uint64_t base = c.field(base_offset_size);
+    const uint64_t extents = c.field(2);
+    if (item != id) {
+      c.skip(extents * extent_size);
+      continue;
+    }
+    if (method > 1 || data_reference != 0) return false;
+    where.method = method;
+    for (uint64_t e = 0; e < extents && c.ok(); ++e) {
+      c.skip(index_size);
+      const uint64_t offset = c.field(offset_size);
+      const uint64_t length = c.field(length_size);
+      if (offset > UINT64_MAX - base) return false;
+      if (where.count < kMaxExtents) where.extents[where.count++] = {base + offset, length};
+    }
+    return c.ok() && where.count > 0;
+  }
+  return false;
+}
+
+uint32_t read_be32(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+}  // namespace
+
+PhotoFormat ExifReader::read_photo(Input& input) {
+  const int first = input.get();
+  const int second = input.get();
+  if (first == 0xFF && second == 0xD8) {
+    read_segments(input);
+    return PhotoFormat::kJpeg;
+  }
+  // A bare JPEG XL codestream has no room for EXIF.
+  if (first == 0xFF && second == 0x0A) return PhotoFormat::kJxl;
+  if (first < 0 || second < 0) return PhotoFormat::kNone;
+
+  uint8_t head[16] = {static_cast<uint8_t>(first), static_cast<uint8_t>(second)};
+  const size_t got = 2 + input.read(head + 2, sizeof head - 2);
+  const auto starts = [&](const char* magic, size_t size, size_t at = 0) {
+    return got >= at + size && std::memcmp(head + at, magic, size) == 0;
+  };
+  if (starts("II*\0", 4) || starts("MM\0*", 4) || starts("IIRO", 4) || starts("IIRS", 4) ||
+      starts("MMOR", 4) || starts("IIU\0", 4)) {
+    read_tiff_file(input);
+    return PhotoFormat::kTiff;
+  }
+  if (starts("ftyp", 4, 4)) return read_isobmff(input);
+  if (starts("\0\0\0\x0CJXL \r\n\x87\n", 12)) {
+    read_jxl(input);
+    return PhotoFormat::kJxl;
+  }
+  if (starts("\x89PNG\r\n\x1A\n", 8)) {
+    read_png(input);
+    return PhotoFormat::kPng;
+  }
+  if (starts("RIFF", 4) && starts("WEBP", 4, 8)) {
+    read_webp(input);
+    return PhotoFormat::kWebp;
+  }
+  if (starts("FUJIFILMCCD-RAW ", 16)) {
+    read_raf(input);
+    return PhotoFormat::kRaf;
+  }
+  return PhotoFormat::kNone;
+}
+
+bool ExifReader::read_block(Input& input, uint64_t offset, uint32_t size, TiffKind kind,
+                            bool offset_first) {
+  const uint64_t file_size = input.size();
+  if (offset > file_size || size > file_size - offset || !input.seek(offset)) return false;
+  // At most kMaxExifBlock bytes, and never more than the file holds.
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+  if (buffer == nullptr) return false;
+  if (input.read(buffer, size) != size) {
+    std::free(buffer);
+    return false;
+  }
+  return decode_buffer(buffer, size, kind, offset_first);
+}
+
+bool ExifReader::decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first) {
+  uint32_t start = 0;
+  bool ok = true;
+  if (offset_first) {
+    ok = size >= 4 && read_be32(buffer) <= size - 4;
+    if (ok) start = 4 + read_be32(buffer);
+  }
+  if (ok && size - start >= 6 && std::memcmp(buffer + start, "Exif\0\0", 6) == 0) start += 6;
+  ok = ok && process_tiff(buffer + start, size - start, kind);
+  if (ok) metadata_->has_exif = true;
+  keep_if_thumbnail(buffer, size);
+  return ok;
+}
+
+bool ExifReader::read_tiff_file(Input& input) {
+  window_input_ = &input;
+  window_file_size_ = input.size();
+  windows_left_ = kMaxWindows - 1;
+  const uint32_t size = static_cast<uint32_t>(std::min<uint64_t>(kWindowSize, window_file_size_));
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+  bool ok = buffer != nullptr && input.seek(0);
+  if (ok) {
+    BoundedBytes start(buffer, static_cast<uint32_t>(input.read(buffer, size)));
+    ok = decode_tiff(start, TiffKind::kFile);
+    if (ok) metadata_->has_exif = true;
+  }
+  if (buffer != nullptr) keep_if_thumbnail(buffer, size);
+  window_input_ = nullptr;
+  return ok;
+}
+
+// Walks the directory at `offset` of a TIFF-based file in a window loaded there; its values
+// outside the window are passed over.
+bool ExifReader::walk_in_window(uint32_t offset, int kind) {
+  if (windows_left_ <= 0 || offset >= window_file_size_) return false;
+  --windows_left_;
+  const auto size =
+      static_cast<uint32_t>(std::min<uint64_t>(kWindowSize, window_file_size_ - offset));
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size));
+  if (buffer == nullptr) return false;
+  const size_t got = window_input_->seek(offset) ? window_input_->read(buffer, size) : 0;
+  BoundedBytes window(buffer, static_cast<uint32_t>(got), offset);
+  const bool ok = walk_directory(window, offset, kind);
+  keep_if_thumbnail(buffer, size);
+  return ok;
+}
+
+PhotoFormat ExifReader::read_isobmff(Input& input) {
+  const uint64_t file_end = input.size();
+  Box ftyp;
+  if (!read_box(input, 0, file_end, ftyp) || ftyp.type != four_cc("ftyp")) {
+    return PhotoFormat::kNone;
+  }
+  Cursor brands(input, ftyp.begin, ftyp.end);
+  const uint64_t major = brands.field(4);
+  brands.skip(4);  // minor version
+  bool heif = is_heif_brand(static_cast<uint32_t>(major));
+  for (int i = 0; i < kMaxBrands && brands.remaining() >= 4; ++i) {
+    heif = is_heif_brand(static_cast<uint32_t>(brands.field(4))) || heif;
+  }
+  if (!brands.ok()) return PhotoFormat::kNone;
+
+  if (major == four_cc("crx ")) {
+    // moov, Canon's uuid box, and in it CMT4: a TIFF block whose first directory is the GPS one.
+    Box moov, canon, gps;
+    if (find_box(input, ftyp.end, file_end, four_cc("moov"), moov) &&
+        find_canon_box(input, moov, canon) &&
+        find_box(input, canon.begin + 16, canon.end, four_cc("CMT4"), gps)) {
+      read_block(input, gps.begin,
+                 static_cast<uint32_t>(std::min<uint64_t>(gps.end - gps.begin, kMaxExifBlock)),
+                 TiffKind::kGps, false);
+    }
+    return PhotoFormat::kCr3;
+  }
+  if (!heif) return PhotoFormat::kNone;
+
+  // meta (a full box): iinf names the Exif item, iloc says where it lies, perhaps in idat.
+  Box meta, iinf, iloc, idat;
+  bool has_iinf = false, has_iloc = false, has_idat = false;
+  if (!find_box(input, ftyp.end, file_end, four_cc("meta"), meta) || meta.end - meta.begin < 4) {
+    return PhotoFormat::kHeif;
+  }
+  for_each_box(input, meta.begin + 4, meta.end, [&](const Box& box) {
+    if (box.type == four_cc("iinf") && !has_iinf) {
+      iinf = box;
+      has_iinf = true;
+    } else if (box.type == four_cc("iloc") && !has_iloc) {
+      iloc = box;
+      has_iloc = true;
+    } else if (box.type == four_cc("idat") && !has_idat) {
+      idat = box;
+      has_idat = true;
+    }
+    return true;
+  });
+  uint64_t id = 0;
+  ItemLocation where;
+  if (!has_iinf || !has_iloc || !find_exif_item(input, iinf, id) ||
+      !locate_item(input, iloc, id, where) || (where.method == 1 && !has_idat)) {
+    return PhotoFormat::kHeif;
+  }
+
+  // The extents, each inside the file or the idat box, joined up to kMaxExifBlock bytes.
+  const uint64_t data_begin = where.method == 1 ? idat.begin : 0;
+  const uint64_t data_size = where.method == 1 ? idat.end - idat.begin : file_end;
+  uint64_t total = 0;
+  for (int i = 0; i < where.count; ++i) {
+    Extent& e = where.extents[i];
+    if (e.offset > data_size) return PhotoFormat::kHeif;
+    if (e.length == 0) e.length = data_size - e.offset;
+    if (e.length > data_size - e.offset) return PhotoFormat::kHeif;
+    e.length = std::min<uint64_t>(e.length, kMaxExifBlock - total);
+    total += e.length;
+  }
+  auto* buffer = static_cast<uint8_t*>(std::malloc(total > 0 ? total : 1));
+  if (buffer == nullptr) return PhotoFormat::kHeif;
+  uint64_t filled = 0;
+  for (int i = 0; i < where.count; ++i) {
+    const Extent& e = where.extents[i];
+    if (!input.seek(data_begin + e.offset) ||
+        input.read(buffer + filled, static_cast<size_t>(e.length)) != e.length) {
+      std::free(buffer);
+      return PhotoFormat::kHeif;
+    }
+    filled += e.length;
+  }
+  decode_buffer(buffer, static_cast<uint32_t>(total), TiffKind::kExif, true);
+  return PhotoFormat::kHeif;
+}
+
+bool ExifReader::read_jxl(Input& input) {
+  // The signature box (12 bytes) has been matched; the Exif box is one of the boxes after it.
+  Box exif;
+  if (!find_box(input, 12, input.size(), four_cc("Exif"), exif)) return false;
+  return read_block(input, exif.begin,
+                    static_cast<uint32_t>(std::min<uint64_t>(exif.end - exif.begin, kMaxExifBlock)),
+                    TiffKind::kExif, true);
+}
+
+bool ExifReader::read_raf(Input& input) {
+  Cursor c(input, kRafJpegFields, input.size());
+  const uint64_t offset = c.field(4);
+  const uint64_t length = c.field(4);
+  const uint64_t file_size = input.size();
+  if (!c.ok() || length > file_size || offset > file_size - length) return false;
+  SliceInput jpeg(input, offset, length);
+  read_sections(jpeg);
+  return metadata_->has_exif;
+}
+
+bool ExifReader::read_png(Input& input) {
+  const uint64_t file_size = input.size();
+  uint64_t at = kPngSignatureSize;
+  for (int i = 0; i < kMaxChunks; ++i) {
+    Cursor c(input, at, file_size);
+    const uint64_t length = c.field(4);
+    const uint64_t type = c.field(4);
+    if (!c.ok() || length > kPngMaxLength || type == four_cc("IEND")) return false;
+    if (type == four_cc("eXIf")) {
+      return read_block(input, c.position(),
+                        static_cast<uint32_t>(std::min<uint64_t>(length, kMaxExifBlock)),
+                        TiffKind::kExif, false);
+    }
+    // The data and the CRC, unread: the image data after IDAT headers is never fetched.
+    if (length + 4 > c.remaining()) return false;
+    at = c.position() + length + 4;
+  }
+  return false;
+}
+
+bool ExifReader::read_webp(Input& input) {
+  // "RIFF", the size of what follows (little-endian), "WEBP", then chunks: type, size
+  // (little-endian), data, and a pad byte after odd sizes.
+  const uint64_t file_size = input.size();
+  Cursor riff(input, 4, file_size);
+  const uint64_t riff_size = riff.field(4, true);
+  if (!riff.ok() || riff_size < 4) return false;
+  const uint64_t end = std::min<uint64_t>(8 + riff_size, file_size);
+  uint64_t at = 12;
+  for (int i = 0; i < kMaxEntries && at < end; ++i) {
+    Cursor c(input, at, end);
+    const uint64_t type = c.field(4);
+    const uint64_t size = c.field(4, true);
+    if (!c.ok() || size > c.remaining()) return false;
+    if (type == four_cc("EXIF")) {
+      return read_block(input, c.position(),
+                        static_cast<uint32_t>(std::min<uint64_t>(size, kMaxExifBlock)),
+                        TiffKind::kExif, false);
+    }
+    at = c.position() + size + (size & 1);
+  }
+  return false;
+}
