@@ -47,12 +47,20 @@ void Input::jump(uint64_t offset) {
   next_ = end_ = buffer_;
 }
 
-int Input::refill_and_get() {
+// An empty buffer filled with up to `size` bytes from the present position; false at the end.
+bool Input::fill(size_t size) {
   jump(position());
-  const long got = fetch_counted(buffer_offset_, buffer_, kBufferSize);
-  if (got <= 0) return -1;
+  const long got = fetch_counted(buffer_offset_, buffer_, size);
+  if (got <= 0) return false;
   end_ = buffer_ + got;
-  return *next_++;
+  return true;
+}
+
+// The first fill takes a whole buffer, which holds most headers. A header that goes on past it
+// has mostly small segments left, or segments passed over, after which only a few bytes are
+// needed: later fills take little, so that no more is copied past the start of scan than needed.
+int Input::refill_and_get() {
+  return fill(fetched_ == 0 ? kBufferSize : kRefillSize) ? *next_++ : -1;
 }
 
 size_t Input::read(uint8_t* dest, size_t n) {
@@ -71,11 +79,8 @@ size_t Input::read(uint8_t* dest, size_t n) {
       if (got <= 0) return done;
       done += static_cast<size_t>(got);
       jump(at + static_cast<uint64_t>(got));
-    } else {
-      jump(at);
-      const long got = fetch_counted(at, buffer_, kBufferSize);
-      if (got <= 0) return done;
-      end_ = buffer_ + got;
+    } else if (!fill(std::min(kBufferSize, n - done + kRefillSize))) {
+      return done;
     }
   }
 }

@@ -46,10 +46,12 @@ class Input {
   void reset(int64_t size);
 
  private:
-  // Sizes from 4 to 64 KiB cost about the same per photo: most headers end within the first
-  // 16 KiB, and a payload larger than half the buffer is read straight into its destination.
+  // Most headers end within the first 16 KiB, and a payload larger than half the buffer is read
+  // straight into its destination; later fills take kRefillSize (see refill_and_get).
   static constexpr size_t kBufferSize = 16 * 1024;
+  static constexpr size_t kRefillSize = 4 * 1024;
 
+  bool fill(size_t size);
   int refill_and_get();
   long fetch_counted(uint64_t offset, uint8_t* dest, size_t n);
   void jump(uint64_t offset);
