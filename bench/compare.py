@@ -42,6 +42,9 @@ def parse_args():
                         "about 5 ms a photo)")
     p.add_argument("--markdown", help="also write the tables to this file (default: "
                    "results.md in the --out folder)")
+    p.add_argument("--photos", metavar="DIR",
+                   help="instead of the generated folders, time the tools on hard links to the "
+                   "JPEG photos in DIR (your own camera's, say), repeated up to each --sizes count")
     p.add_argument("--cold", action="store_true",
                    help="evict the folder's pages from the page cache before every timed run "
                    "(posix_fadvise, no root needed): pinreel and the floors read from the disk")
@@ -75,6 +78,25 @@ def ensure_corpus(make_corpus, out, count, digest):
     subprocess.run([make_corpus, folder, str(count)], check=True)
     with open(stamp, "w") as f:
         f.write(want)
+    return folder
+
+
+def ensure_links(source, out, count):
+    """A folder of `count` hard links (copies across file systems) to the JPEG photos in `source`,
+    each name made unique by a running number."""
+    photos = sorted(n for n in os.listdir(source) if n.lower().endswith((".jpg", ".jpeg")))
+    if not photos:
+        sys.exit("no .jpg or .jpeg photos in %s" % source)
+    folder = os.path.join(out, "links-%d" % count)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for i in range(count):
+        name = photos[i % len(photos)]
+        target = os.path.join(folder, "P%06d_%s" % (i, name))
+        try:
+            os.link(os.path.join(source, name), target)
+        except OSError:
+            shutil.copyfile(os.path.join(source, name), target)
     return folder
 
 
@@ -189,9 +211,11 @@ def measure(args, folder, count):
     return rows
 
 
-def table(count, rows, cold):
+def table(count, rows, cold, photos=None):
     lines = [
-        "%s photos%s" % (format(count, ","), ", cold page cache" if cold else ""),
+        "%s photos%s%s" % (format(count, ","),
+                           " (links to the photos in %s)" % photos if photos else "",
+                           ", cold page cache" if cold else ""),
         "",
         "| tool | µs per photo | ratio to floor | ratio to plain floor | CPU µs per photo "
         "| CPU ratio | peak RSS | runs |",
@@ -293,13 +317,16 @@ def main():
         sizes.append(100000)
     digest = source_digest(here)
     make_corpus = os.path.join(args.bin, "bench", "make_corpus")
-    folders = {n: ensure_corpus(make_corpus, args.out, n, digest) for n in sizes}
+    if args.photos:
+        folders = {n: ensure_links(args.photos, args.out, n) for n in sizes}
+    else:
+        folders = {n: ensure_corpus(make_corpus, args.out, n, digest) for n in sizes}
 
     results = {}
     report = []
     for n in sizes:
         results[n] = measure(args, folders[n], n)
-        lines = table(n, results[n], args.cold)
+        lines = table(n, results[n], args.cold, args.photos)
         print("\n".join(lines) + "\n", flush=True)
         report += lines + [""]
     if len(sizes) > 1:

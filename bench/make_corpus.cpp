@@ -65,7 +65,8 @@ struct Camera {
   int weight;
 };
 
-// About half of the photographs big-endian ("MM"); mean apparent file size about 0.6 MB.
+// About two in five photographs big-endian ("MM"); mean header about 22 KB, mean apparent file
+// size about 1.3 MB.
 // clang-format off
 const Camera kCameras[] = {
     // Phone, big-endian, Display P3 profile, restart interval.
@@ -94,6 +95,17 @@ const Camera kCameras[] = {
      MakerNote::kNone, 0, 0, 3000, 6000,
      true, false, true, true, true, false, 3144, 12000,
      0.4, 0.7, 0.04, 5.0, 13},
+    // Single-lens reflex, little-endian, a maker note of its own kind and a 160 x 120 thumbnail:
+    // headers of 10 to 17 KB, the commonest kind in public collections of camera photos.
+    {"IMG_", ".JPG", Order::kIntel, "Canon", "Canon EOS 80D", DmsStyle::kSecondsHundredths, true,
+     MakerNote::kPlain, 3000, 7000, 5000, 9000,
+     false, false, false, false, false, false, 0, 0,
+     3.5, 0.4, 1.0, 12.0, 18},
+    // Older compact, little-endian, small maker note and thumbnail: headers of 7 to 12 KB.
+    {"P", ".JPG", Order::kIntel, "Panasonic", "DMC-TZ7", DmsStyle::kSecondsMicro, false,
+     MakerNote::kPlain, 1500, 3000, 3000, 7000,
+     false, false, false, false, false, false, 0, 0,
+     2.5, 0.5, 0.5, 6.0, 12},
     // Picture scaled down for the web: JFIF, small EXIF, no thumbnail.
     {"web_", ".jpg", Order::kIntel, "Google", "Pixel 7", DmsStyle::kSecondsMicro, true,
      MakerNote::kNone, 0, 0, 0, 0,
