@@ -279,7 +279,3 @@ class OutputFile {
   int error_ = 0;  // from inspect(), reported when the output is opened
   FILE* stream_ = nullptr;
 };
-
-// True for the names of existing files that an output may replace: ".kml", ".kmz", ".gpx",
-// ".geojson", ".json" and ".csv", any letter case.
-bool is_replaceable_output_name(const char* name);

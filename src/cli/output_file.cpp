@@ -5,41 +5,13 @@
 
 #include "cli/cli.h"
 
-namespace {
-
-// The kinds of document pinreel writes; an existing file of another kind is most likely a photo
-// or its sidecar named by mistake.
-constexpr const char* kReplaceableExtensions[] = {".kml",     ".kmz",  ".gpx",
-                                                  ".geojson", ".json", ".csv"};
-
-bool ends_with_ignoring_case(const char* name, const char* suffix) {
-  const size_t length = std::strlen(name);
-  const size_t suffix_length = std::strlen(suffix);
-  if (suffix_length > length) return false;
-  const char* tail = name + (length - suffix_length);
-  for (size_t i = 0; i < suffix_length; ++i) {
-    const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] + 32) : tail[i];
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool is_replaceable_output_name(const char* name) {
-  for (const char* extension : kReplaceableExtensions) {
-    if (ends_with_ignoring_case(name, extension)) return true;
-  }
-  return false;
-}
-
 const char* OutputFile::check(const char* path) {
   path_ = path;
   target_ = path;
   error_ = inspect(kind_);
   if (error_ != 0 || kind_ != Kind::kRegular) return nullptr;
-  if (!is_replaceable_output_name(path_.c_str())) return path_.c_str();
-  if (!is_replaceable_output_name(target_.c_str())) return target_.c_str();
+  if (!is_document_name(path_.c_str())) return path_.c_str();
+  if (!is_document_name(target_.c_str())) return target_.c_str();
   return nullptr;
 }
 

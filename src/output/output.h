@@ -16,6 +16,8 @@ constexpr size_t kCoordinateKeyMax = 31;
 
 // True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
 bool has_jpeg_extension(const char* name);
+// True when the text after the last '.' of `name` is `lower_extension`, ASCII letter case ignored.
+bool has_extension(const char* name, const char* lower_extension);
 // True for the names of photos that pinreel reads: JPEG, HEIF, AVIF, TIFF and the raw formats,
 // PNG, WebP and JPEG XL extensions, in any ASCII letter case. The content decides how.
 bool has_photo_extension(const char* name);
@@ -272,6 +274,9 @@ class KmzWriter final : public Writer {
 // or .json; KML for .kml and any other name.
 enum class OutputFormat : uint8_t { kCsv, kKml, kKmz, kGpx, kGeoJson };
 OutputFormat output_format(const char* output_path);
+// True for the names of the documents pinreel writes (.kml, .kmz, .gpx, .geojson, .json, .csv):
+// an existing file of another name is most likely a photo or its sidecar named by mistake.
+bool is_document_name(const char* name);
 
 // The writer for `output_path` on `out`; with a null path, CSV (standard output). `times` adds
 // the capture time.

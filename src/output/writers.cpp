@@ -3,38 +3,23 @@
 
 #include "output/output.h"
 
-namespace {
-
-// True when `name` ends in `suffix` (lower case), ASCII letter case ignored.
-bool ends_with_folded(const char* name, const char* suffix) {
-  const size_t length = std::strlen(name);
-  const size_t suffix_length = std::strlen(suffix);
-  if (suffix_length > length) return false;
-  const char* tail = name + (length - suffix_length);
-  for (size_t i = 0; i < suffix_length; ++i) {
-    const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] + 32) : tail[i];
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 OutputFormat output_format(const char* path) {
   static const struct {
     const char* extension;
     OutputFormat format;
-  } kFormats[] = {{".csv", OutputFormat::kCsv},
-                  {".kmz", OutputFormat::kKmz},
-                  {".gpx", OutputFormat::kGpx},
-                  {".geojson", OutputFormat::kGeoJson},
-                  {".json", OutputFormat::kGeoJson}};
-  if (path != nullptr) {
-    for (const auto& known : kFormats) {
-      if (ends_with_folded(path, known.extension)) return known.format;
-    }
+  } kFormats[] = {{"csv", OutputFormat::kCsv},
+                  {"kmz", OutputFormat::kKmz},
+                  {"gpx", OutputFormat::kGpx},
+                  {"geojson", OutputFormat::kGeoJson},
+                  {"json", OutputFormat::kGeoJson}};
+  for (const auto& known : kFormats) {
+    if (has_extension(path, known.extension)) return known.format;
   }
   return OutputFormat::kKml;
+}
+
+bool is_document_name(const char* name) {
+  return has_extension(name, "kml") || output_format(name) != OutputFormat::kKml;
 }
 
 std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times) {
