@@ -21,6 +21,18 @@ std::string text_stream(const std::string& text);
 // A binary read-write stream on a file that disappears when it is closed; null on failure.
 FILE* scratch_file();
 
+// What `write` puts on a scratch file.
+inline std::string capture(const std::function<void(FILE*)>& write) {
+  FILE* f = scratch_file();
+  if (f == nullptr) return "<no scratch file>";
+  write(f);
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(f);
+  return text;
+}
+
 // A new empty directory, e.g. /tmp/pinreel-cli-XXXXXX (UTF-8 on Windows); "" on failure.
 std::string make_temp_dir();
 
