@@ -65,18 +65,15 @@ TEST(ExifDecoder, HeaderChecks) {
 }
 
 TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
-  struct Case {
-    uint16_t format;
-    int64_t raw;
-    int32_t expected;
-  } const cases[] = {{0, 9, 0},          {1, 0xFE, 254},        {2, '7', 0},
-                     {3, 0xFFFE, 65534}, {4, 0x7FFFFFFF, kMax}, {6, 0xFE, -2},
-                     {7, 5, 0},          {8, 0xFFFE, -2},       {9, -70000, -70000}};
+  const std::pair<uint16_t, int64_t> integers[] = {{1, 0xFE}, {3, 0xFFFE}, {4, 0x7FFFFFFF},
+                                                   {6, 0xFE}, {8, 0xFFFE}, {9, -70000},
+                                                   {0, 9},    {2, '7'},    {7, 5}};
+  const int32_t expected[] = {254, 65534, kMax, -2, -2, -70000, 0, 0, 0};  // no number: 0
   for (Order order : kOrders) {
-    for (const Case& c : cases) {
-      const ImageMetadata md = decode(Tiff(order).first().integer(274, c.format, c.raw));
-      EXPECT_EQ(md.orientation, c.expected) << "format " << c.format;
-      EXPECT_EQ(md.orientation_format, c.format);
+    for (size_t i = 0; i < std::size(integers); ++i) {
+      const auto [format, raw] = integers[i];
+      EXPECT_EQ(decode(Tiff(order).first().integer(274, format, raw)).orientation, expected[i])
+          << format;
     }
     const ImageMetadata md = decode(Tiff(order)
                                         .first()
@@ -94,7 +91,6 @@ TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
     EXPECT_EQ(md.subject_distance, -2.75f);
     EXPECT_EQ(md.brightness, 0.1f);
     EXPECT_EQ(md.orientation, kMin);
-    EXPECT_EQ(md.orientation_format, kRational);
   }
 }
 
@@ -102,7 +98,6 @@ TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
   for (Order order : kOrders) {
     Tiff tiff(order);
     tiff.first().pointer(kGpsPointer, tiff.add_directory()
-                                          .entry(0, kByte, 4, {2, 3, 0, 9})
                                           .ascii(1, "North")
                                           .rationals(2, {{43, 1}, {28, 1}, {284, 100}})
                                           .ascii(3, "W")
@@ -111,7 +106,6 @@ TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
                                           .srationals(6, {{-63959, 100}}));
     ImageMetadata md = decode(tiff.first());
     EXPECT_TRUE(md.has_gps_latitude && md.has_gps_longitude);
-    EXPECT_EQ(std::memcmp(md.gps_version, "\x02\x03\x00\x09\x00", 5), 0);
     EXPECT_STREQ(md.gps_latitude_ref, "No");
     EXPECT_EQ(dms(md.gps_latitude), (std::vector<float>{43, 28, 2.84f}));
     EXPECT_STREQ(md.gps_longitude_ref, "W");
