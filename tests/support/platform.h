@@ -54,17 +54,10 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
         const std::string& stdout_path, const std::string& stderr_path,
         const RunOptions& options = {});
 
-// POSIX: runs `program` as run() does, standard error into a pipe (as small as the system
-// allows) that is read only up to the end of its first line; a program with more to say then
-// waits. Calls `before_signal`, sends SIGTERM, and waits for the program to end. Returns the
-// number of the signal that ended it, or -1 (it exited, or wrote no line). -1 on Windows.
-int run_until_first_message(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& cwd, const std::string& stdout_path,
-                            const std::function<void()>& before_signal);
-
 // What a run on a terminal wrote.
 struct TerminalOutcome {
   int status = -1;       // as run() returns it
+  int signal = 0;        // the signal that ended the program, if one did
   std::string terminal;  // the bytes written to the terminal
   std::string out;       // standard output, when it was not the terminal
 };
@@ -73,9 +66,11 @@ struct TerminalOutcome {
 // columns in raw mode (bytes pass as they are written), and standard output there too when
 // `stdout_on_terminal`, else into a pipe as small as the system allows. Neither is read until the
 // program has written something and `hold_ms` more have passed: a program with more to write
-// than the terminal or the pipe holds waits that long. Windows: status -1.
+// than the terminal or the pipe holds waits that long. Then `before_sigterm`, when given, is called
+// and the program sent SIGTERM. Windows: status -1.
 TerminalOutcome run_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd, bool stdout_on_terminal, int hold_ms);
+                                const std::string& cwd, bool stdout_on_terminal, int hold_ms,
+                                const std::function<void()>& before_sigterm = nullptr);
 
 // Writes `bytes` to base/folders.../file, making the folders that are missing, however long the
 // path: from a descriptor of each folder on POSIX, by "\\?\" paths on Windows. False on failure.
@@ -106,9 +101,5 @@ int directory_open_error();
 
 // A device on which every write fails for want of space (/dev/full), or null where there is none.
 const char* full_device();
-
-// True when xmllint is installed and accepts the XML file at `path`; `available` tells whether
-// it is installed.
-bool xmllint_accepts(const std::string& path, bool& available);
 
 }  // namespace platform

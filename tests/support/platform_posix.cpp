@@ -87,42 +87,9 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int run_until_first_message(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& cwd, const std::string& stdout_path,
-                            const std::function<void()>& before_signal) {
-  int pipe_ends[2];
-  if (pipe(pipe_ends) != 0) return -1;
-  fcntl(pipe_ends[0], F_SETFD, FD_CLOEXEC);
-#ifdef F_SETPIPE_SZ
-  fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);  // one page: the least the program must write to fill it
-#endif
-  const int out = open_output(stdout_path);
-  const pid_t child = start(program, args, cwd, out, pipe_ends[1], RunOptions());
-  if (out >= 0) close(out);
-  close(pipe_ends[1]);
-  if (child < 0) {
-    close(pipe_ends[0]);
-    return -1;
-  }
-  char c = 0;
-  while (c != '\n' && read(pipe_ends[0], &c, 1) == 1) {
-  }
-  if (c == '\n') {
-    before_signal();
-    kill(child, SIGTERM);
-  }
-  // Drained rather than closed: a closed pipe would raise SIGPIPE, which comes first.
-  char rest[4096];
-  while (read(pipe_ends[0], rest, sizeof rest) > 0) {
-  }
-  close(pipe_ends[0]);
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1;
-  return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
-}
-
 TerminalOutcome run_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd, bool stdout_on_terminal, int hold_ms) {
+                                const std::string& cwd, bool stdout_on_terminal, int hold_ms,
+                                const std::function<void()>& before_sigterm) {
   TerminalOutcome outcome;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0) return outcome;
@@ -155,8 +122,13 @@ TerminalOutcome run_on_terminal(const std::string& program, const std::vector<st
   // Read until the terminal reports that its other end is closed (EIO) and the pipe ends.
   pollfd sources[2] = {{master, POLLIN, 0}, {pipe_ends[0], POLLIN, 0}};
   const nfds_t count = stdout_on_terminal ? 1 : 2;
-  if (child > 0 && poll(sources, count, 10000) > 0 && hold_ms > 0)
+  if (child > 0 && poll(sources, count, 10000) > 0) {
     usleep(static_cast<useconds_t>(hold_ms) * 1000);
+    if (before_sigterm) {
+      before_sigterm();
+      kill(child, SIGTERM);
+    }
+  }
   std::string* targets[2] = {&outcome.terminal, &outcome.out};
   bool open_sources[2] = {true, !stdout_on_terminal};
   while (child > 0 && (open_sources[0] || open_sources[1])) {
@@ -177,8 +149,9 @@ TerminalOutcome run_on_terminal(const std::string& program, const std::vector<st
   close(master);
   if (!stdout_on_terminal) close(pipe_ends[0]);
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    outcome.status = WEXITSTATUS(status);
+  if (child > 0 && waitpid(child, &status, 0) == child) {
+    if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
   }
   return outcome;
 }
@@ -246,14 +219,6 @@ int directory_open_error() {
 const char* full_device() {
   struct stat info;
   return stat("/dev/full", &info) == 0 && S_ISCHR(info.st_mode) ? "/dev/full" : nullptr;
-}
-
-bool xmllint_accepts(const std::string& path, bool& available) {
-  available = std::system("command -v xmllint >/dev/null 2>&1") == 0;
-  if (!available) return false;
-  std::string quoted = "'";
-  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return std::system(("xmllint --noout " + quoted + "'").c_str()) == 0;
 }
 
 }  // namespace platform

@@ -122,13 +122,8 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
   return exited ? static_cast<int>(status) : -1;
 }
 
-int run_until_first_message(const std::string&, const std::vector<std::string>&, const std::string&,
-                            const std::string&, const std::function<void()>&) {
-  return -1;
-}
-
 TerminalOutcome run_on_terminal(const std::string&, const std::vector<std::string>&,
-                                const std::string&, bool, int) {
+                                const std::string&, bool, int, const std::function<void()>&) {
   return TerminalOutcome();
 }
 
@@ -199,11 +194,6 @@ int directory_open_error() {
 
 const char* full_device() {
   return nullptr;
-}
-
-bool xmllint_accepts(const std::string&, bool& available) {
-  available = false;
-  return false;
 }
 
 }  // namespace platform
