@@ -1,21 +1,13 @@
 // The built program run end to end on fixture photos in a temporary directory: standard
 // output, standard error and the exit status, the documents written and the files left, checked
 // exactly.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <ostream>
 #include <regex>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -25,93 +17,43 @@
 
 #include "cli/cli.h"
 #include "output/output.h"
-#include "support/exif_builder.h"
-#include "support/platform.h"
+#include "support/run_test.h"
 #include "util/wide.h"
 
 namespace {
 
+using e2e::Names;
+using e2e::Outcome;
+using e2e::outcome;
 using fixture::Bytes;
 using fixture::Order;
-using platform::text_stream;
-using Names = std::vector<std::string>;
-
-struct Outcome {
-  int status;
-  std::string out, err;
-  bool operator==(const Outcome& o) const {
-    return status == o.status && out == o.out && err == o.err;
-  }
-};
-std::ostream& operator<<(std::ostream& s, const Outcome& o) {
-  return s << "status " << o.status << ", out [" << o.out << "], err [" << o.err << "]";
-}
-// What a run should give, written with "\n" for the platform's line ends.
-Outcome outcome(int status, const std::string& out, const std::string& err = "") {
-  return {status, text_stream(out), text_stream(err)};
-}
-
-std::filesystem::path fs_path(const std::string& path) {
-  return std::filesystem::u8path(path);  // UTF-8 on Windows too
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(fs_path(path), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 struct Place {
   const char* lat_ref;
   uint32_t lat[3];  // degrees, minutes, seconds x 100
   const char* lon_ref;
   uint32_t lon[3];
-  int altitude_ref;
-  uint32_t altitude;
+  int altitude;      // whole metres, negative below sea level
   std::string line;  // the CSV line after the name
-  std::string key;   // the placemark's coordinates
 };
-
-const Place kLondon = {"N",
-                       {51, 30, 2640},
-                       "W",
-                       {0, 7, 3960},
-                       0,
-                       35,
-                       ",51.507332,-0.127667,+35\n",
-                       "-0.127667,51.507332"};
-const Place kDeadSea = {"N",
-                        {31, 33, 3600},
-                        "E",
-                        {35, 28, 4800},
-                        1,
-                        430,
-                        ",31.559999,35.480000,-430\n",
-                        "35.480000,31.559999"};
-const Place kSydney = {"S",
-                       {33, 51, 3528},
-                       "E",
-                       {151, 12, 3312},
-                       0,
-                       0,
-                       ",-33.859798,151.209198\n",
-                       "151.209198,-33.859798"};
-const Place kZero = {"N", {0, 0, 0}, "E", {0, 0, 0}, 0, 0, "", ""};
+const Place kLondon = {"N", {51, 30, 2640}, "W", {0, 7, 3960}, 35, ",51.507332,-0.127667,+35\n"};
+const Place kDeadSea = {
+    "N", {31, 33, 3600}, "E", {35, 28, 4800}, -430, ",31.559999,35.480000,-430\n"};
+const Place kSydney = {"S", {33, 51, 3528}, "E", {151, 12, 3312}, 0, ",-33.859798,151.209198\n"};
+const Place kZero = {"N", {0, 0, 0}, "E", {0, 0, 0}, 0, ""};
 
 // A small photo whose EXIF block holds `place`; without GPS when `place` is null.
 Bytes photo(const Place* place, Order order = Order::kIntel) {
   fixture::Tiff tiff(order);
-  fixture::Directory& first = tiff.first();
-  first.ascii(271, "Camera");
+  fixture::Directory& first = tiff.first().ascii(271, "Camera");
   if (place != nullptr) {
     fixture::Directory& gps = tiff.add_directory();
     gps.ascii(1, place->lat_ref)
         .rationals(2, {{place->lat[0], 1}, {place->lat[1], 1}, {place->lat[2], 100}})
         .ascii(3, place->lon_ref)
         .rationals(4, {{place->lon[0], 1}, {place->lon[1], 1}, {place->lon[2], 100}});
-    if (place->altitude_ref != 0) gps.integer(5, fixture::kByte, place->altitude_ref);
-    if (place->altitude != 0) gps.rationals(6, {{place->altitude, 1}});
+    if (place->altitude < 0) gps.integer(5, fixture::kByte, 1);
+    if (place->altitude != 0) gps.rationals(6, {{std::abs(place->altitude), 1}});
     first.pointer(fixture::kGpsPointer, gps);
   }
   return fixture::Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
@@ -122,60 +64,33 @@ std::string kml(const std::string& name, const std::vector<std::pair<std::string
   std::string text;
   append_kml_header(text, name.c_str());
   for (const auto& [photo, place] : marks) {
-    append_placemark(text, photo.c_str(), place.key.c_str(), nullptr, nullptr);
+    const size_t comma = place.line.find(',', 1);  // the key is "longitude,latitude"
+    const std::string key =
+        place.line.substr(comma + 1, place.line.find_first_of(",\n", comma + 1) - comma - 1) +
+        place.line.substr(0, comma);
+    append_placemark(text, photo.c_str(), key.c_str(), nullptr, nullptr);
   }
   append_kml_footer(text);
-  return text_stream(text);
+  return platform::text_stream(text);
 }
 
-class Cli : public ::testing::Test {
+class Cli : public e2e::RunTest {
  protected:
-  void SetUp() override {
-    dir_ = platform::make_temp_dir();
-    ASSERT_NE(dir_, "");
-  }
-  void TearDown() override {
-    std::error_code error;
-    std::filesystem::remove_all(fs_path(dir_), error);
-    EXPECT_FALSE(error) << error.message();
-  }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string read(const std::string& name) const { return read_file(path(name)); }
-  void write(const std::string& name, const Bytes& bytes) const {
-    fixture::write_file(path(name), bytes);
-  }
-  void mkdir_in(const std::string& name) const {
-    ASSERT_TRUE(std::filesystem::create_directory(fs_path(path(name))));
-  }
   // Makes `name` a symbolic link to `target`; false where no link can be made.
   bool link(const std::string& target, const std::string& name) const {
     std::error_code error;
-    std::filesystem::create_symlink(target, fs_path(path(name)), error);
+    std::filesystem::create_symlink(target, e2e::fs_path(path(name)), error);
     return !error;
   }
   // The names in the temporary directory (or `sub` inside it), sorted.
   Names files(const std::string& sub = "") const {
     Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(fs_path(path(sub)))) {
+    for (const auto& entry : std::filesystem::directory_iterator(e2e::fs_path(path(sub)))) {
       names.push_back(entry.path().filename().u8string());
     }
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  // Runs pinreel in the temporary directory (or `cwd` inside it), standard output to `stdout_to`
-  // when given.
-  Outcome run(const Names& args, const std::string& cwd = "",
-              const std::string& stdout_to = "") const {
-    const std::string out = stdout_to.empty() ? path(".stdout") : stdout_to;
-    Outcome result{platform::run(program_, args, path(cwd), out, path(".stderr"), options_),
-                   stdout_to.empty() ? read_file(out) : "", read(".stderr")};
-    std::remove(path(".stdout").c_str());
-    std::remove(path(".stderr").c_str());
-    return result;
-  }
-
   void write_album() const {
     write("london.jpg", photo(&kLondon));
     write("DEADSEA.JPG", photo(&kDeadSea, Order::kMotorola));
@@ -185,10 +100,6 @@ class Cli : public ::testing::Test {
     write("notes.txt", photo(&kLondon));
     write("broken.jpg", fixture::bytes_of("not a jpeg"));
   }
-
-  std::string dir_;
-  std::string program_ = PINREEL_BINARY_PATH;
-  platform::RunOptions options_;
 };
 
 const std::string kUsage =
@@ -457,33 +368,13 @@ TEST_F(Cli, VerboseSaysWhyPhotosHaveNoPositionAndCountsThem) {
 }
 
 // `terminal` without the progress line: each showing is drawn (and redrawn) after a CR, then
-// erased with spaces between two CRs. `shown` counts the showings.
+// erased with spaces between two CRs; `shown` counts the showings. A damaged line stays.
 std::string without_progress(const std::string& terminal, int& shown) {
-  static const std::regex line(
-      "pinreel: [0-9,]+ photos? read, [0-9,]+ with a position, [0-9]+:[0-9]{2} *");
-  const std::string draw = "\rpinreel: ";
-  std::string rest;
-  shown = 0;
-  for (size_t i = 0; i < terminal.size();) {
-    if (terminal.compare(i, draw.size(), draw) != 0) {
-      rest += terminal[i++];
-      continue;
-    }
-    for (size_t end; terminal.compare(i, draw.size(), draw) == 0; i = end) {
-      end = terminal.find('\r', i + 1);
-      if (end == std::string::npos ||
-          !std::regex_match(terminal.substr(i + 1, end - i - 1), line)) {
-        return "a damaged progress line: " + terminal.substr(i);
-      }
-    }
-    const size_t end = terminal.find_first_not_of(' ', i + 1);
-    if (end == std::string::npos || end == i + 1 || terminal[end] != '\r') {
-      return "a progress line not erased: " + terminal.substr(i);
-    }
-    i = end + 1;
-    ++shown;
-  }
-  return rest;
+  static const std::regex showing(
+      "(\rpinreel: [0-9,]+ photos? read, [0-9,]+ with a position, [0-9]+:[0-9]{2} *)+\r +\r");
+  shown = static_cast<int>(std::distance(
+      std::sregex_iterator(terminal.begin(), terminal.end(), showing), std::sregex_iterator()));
+  return std::regex_replace(terminal, showing, "");
 }
 
 // The progress line appears once a run has taken half a second: here the run is held up by a
@@ -608,7 +499,7 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
     EXPECT_EQ(run({"*.JPG", name}), outcome(0, "")) << name;
     EXPECT_NE(read(name), "old") << name;
   }
-  EXPECT_EQ(read("old.CSV"), text_stream("IMG_0001.JPG" + kLondon.line));
+  EXPECT_EQ(read("old.CSV"), platform::text_stream("IMG_0001.JPG" + kLondon.line));
   EXPECT_EQ(run({"*.JPG", "positions.txt"}), outcome(0, ""));
   EXPECT_EQ(read("positions.txt"), kml("positions.txt", {{"IMG_0001.JPG", kLondon}}));
   Names expected = others;
@@ -706,7 +597,7 @@ TEST_F(Cli, OutputLinkIsWrittenThroughToItsTarget) {
 // under its other name (a file here), a FIFO.
 TEST_F(Cli, OutputsThatAreNotFilesAreWrittenDirectly) {
   write("london.jpg", photo(&kLondon));
-  EXPECT_EQ(run({"*.jpg", platform::null_device()}), outcome(0, ""));
+  EXPECT_EQ(run({"*.jpg", platform::kNullDevice}), outcome(0, ""));
 #ifndef _WIN32
   EXPECT_EQ(run({"*.jpg", "/dev/stdout"}),
             outcome(0, kml("/dev/stdout", {{"london.jpg", kLondon}})));
@@ -804,11 +695,11 @@ TEST_F(Cli, UnwritableOutputsFail) {
   EXPECT_EQ(run({"*.jpg", "missing/out.kml"}),
             outcome(1, "london.jpg" + kLondon.line,
                     cannot("open", "missing/out.kml", std::strerror(ENOENT)) + instead));
-  EXPECT_EQ(run({"*.jpg", "out.kml"}),
-            outcome(1, "london.jpg" + kLondon.line,
-                    cannot("open", "out.kml", std::strerror(platform::directory_open_error())) +
-                        instead));
-  const char* full = platform::full_device();
+  EXPECT_EQ(
+      run({"*.jpg", "out.kml"}),
+      outcome(1, "london.jpg" + kLondon.line,
+              cannot("open", "out.kml", std::strerror(platform::kDirectoryOpenError)) + instead));
+  const char* full = platform::kFullDevice;
   if (full == nullptr) GTEST_SKIP() << "no device that is always full";
   const std::string no_space = std::strerror(ENOSPC);
   EXPECT_EQ(run({"*.jpg"}, "", full),

@@ -2,6 +2,7 @@
 // in what the program writes.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -15,8 +16,18 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 
+// The device that discards what is written to it; one on which every write fails for want of
+// space (none on Windows); the errno value of opening a directory as a file.
+constexpr const char* kNullDevice = kWindows ? "NUL" : "/dev/null";
+constexpr const char* kFullDevice = kWindows ? nullptr : "/dev/full";
+constexpr int kDirectoryOpenError = kWindows ? EACCES : EISDIR;
+
 // `text` with each "\n" as the platform's text streams write it: "\r\n" on Windows.
-std::string text_stream(const std::string& text);
+inline std::string text_stream(const std::string& text) {
+  std::string converted;
+  for (char c : text) converted += !kWindows || c != '\n' ? std::string(1, c) : "\r\n";
+  return converted;
+}
 
 // A binary read-write stream on a file that disappears when it is closed; null on failure.
 FILE* scratch_file();
@@ -92,14 +103,5 @@ class ExclusiveHold {
  private:
   void* handle_ = nullptr;
 };
-
-// The device that discards what is written to it: /dev/null, NUL.
-const char* null_device();
-
-// The errno value of opening a directory as a file: EISDIR on POSIX, EACCES on Windows.
-int directory_open_error();
-
-// A device on which every write fails for want of space (/dev/full), or null where there is none.
-const char* full_device();
 
 }  // namespace platform

@@ -14,14 +14,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 #include "support/platform.h"
 
 namespace platform {
-
-std::string text_stream(const std::string& text) {
-  return text;
-}
 
 FILE* scratch_file() {
   return std::tmpfile();
@@ -177,49 +174,12 @@ bool write_nested(const std::string& base, const std::vector<std::string>& folde
   return close(out) == 0 && written;
 }
 
-namespace {
-
-void remove_at(int parent, const char* name) {
-  const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    DIR* dir = fdopendir(fd);
-    std::vector<std::string> names;
-    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-      const std::string entry_name = entry->d_name;
-      if (entry_name != "." && entry_name != "..") names.push_back(entry_name);
-    }
-    for (const std::string& entry_name : names) remove_at(dirfd(dir), entry_name.c_str());
-    if (dir != nullptr) closedir(dir);
-    unlinkat(parent, name, AT_REMOVEDIR);
-  } else {
-    unlinkat(parent, name, 0);
-  }
-}
-
-}  // namespace
-
 void remove_nested(const std::string& base, const std::string& top) {
-  const int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  remove_at(fd, top.c_str());
-  close(fd);
+  std::filesystem::remove_all(base + "/" + top);  // from descriptors of each folder
 }
 
 ExclusiveHold::ExclusiveHold(const std::string&) {}
 ExclusiveHold::~ExclusiveHold() {}
-
-const char* null_device() {
-  return "/dev/null";
-}
-
-int directory_open_error() {
-  return EISDIR;
-}
-
-const char* full_device() {
-  struct stat info;
-  return stat("/dev/full", &info) == 0 && S_ISCHR(info.st_mode) ? "/dev/full" : nullptr;
-}
 
 }  // namespace platform
 

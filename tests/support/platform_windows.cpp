@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/platform.h"
@@ -55,15 +57,6 @@ std::wstring long_path(const std::string& path) {
 }
 
 }  // namespace
-
-std::string text_stream(const std::string& text) {
-  std::string converted;
-  for (char c : text) {
-    if (c == '\n') converted += '\r';
-    converted += c;
-  }
-  return converted;
-}
 
 // tmpfile() would create its file in the root of the drive, which only administrators may do.
 FILE* scratch_file() {
@@ -129,22 +122,15 @@ TerminalOutcome run_on_terminal(const std::string&, const std::vector<std::strin
 
 bool write_nested(const std::string& base, const std::vector<std::string>& folders,
                   const std::string& file, const std::vector<unsigned char>& bytes) {
-  std::wstring path = long_path(base);
+  std::filesystem::path path = long_path(base);
+  std::error_code error;
   for (const std::string& folder : folders) {
-    path += L"\\" + utf8_to_wide(folder.c_str());
-    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
+    std::filesystem::create_directory(path /= std::filesystem::u8path(folder), error);
   }
-  path += L"\\" + utf8_to_wide(file.c_str());
-  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool done =
-      WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
-  return CloseHandle(out) && done;
+  std::ofstream out(path / std::filesystem::u8path(file), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
 }
 
 namespace {
@@ -182,18 +168,6 @@ ExclusiveHold::ExclusiveHold(const std::string& path) {
 
 ExclusiveHold::~ExclusiveHold() {
   if (handle_ != nullptr) CloseHandle(handle_);
-}
-
-const char* null_device() {
-  return "NUL";
-}
-
-int directory_open_error() {
-  return EACCES;
-}
-
-const char* full_device() {
-  return nullptr;
 }
 
 }  // namespace platform
