@@ -31,12 +31,7 @@ Bytes bytes_of(const std::string& text) {
 }
 
 Bytes Directory::encode(uint64_t value, int width) const {
-  Bytes out(static_cast<size_t>(width));
-  for (int i = 0; i < width; ++i) {
-    const int shift = 8 * (tiff_->big_endian() ? width - 1 - i : i);
-    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> shift);
-  }
-  return out;
+  return tiff_->big_endian() ? be(value, width) : le(value, width);
 }
 
 Directory& Directory::entry(uint16_t tag, uint16_t format, uint32_t count, Bytes value) {
@@ -199,29 +194,17 @@ Jpeg& Jpeg::segment_with_length(uint8_t marker, uint16_t length, const Bytes& pa
 }
 
 Jpeg& Jpeg::sof(uint8_t marker, uint16_t height, uint16_t width, uint8_t components) {
-  Bytes payload = {8,
-                   static_cast<uint8_t>(height >> 8),
-                   static_cast<uint8_t>(height),
-                   static_cast<uint8_t>(width >> 8),
-                   static_cast<uint8_t>(width),
-                   components};
-  for (uint8_t c = 1; c <= components; ++c) {
-    payload.insert(payload.end(), {c, 0x11, 0});
-  }
+  Bytes payload = join({{8}, be(height, 2), be(width, 2), {components}});
+  for (uint8_t c = 1; c <= components; ++c) payload.insert(payload.end(), {c, 0x11, 0});
   return segment(marker, payload);
 }
 
 Jpeg& Jpeg::dqt() {
-  Bytes payload(65, 1);
-  payload[0] = 0;  // 8-bit precision, table 0
-  return segment(0xDB, payload);
+  return segment(0xDB, join({{0}, Bytes(64, 1)}));  // 8-bit precision, table 0
 }
 
 Jpeg& Jpeg::dht() {
-  Bytes payload(17, 0);
-  payload[1] = 1;  // one code of length 1
-  payload.push_back(0);
-  return segment(0xC4, payload);
+  return segment(0xC4, join({{0, 1}, Bytes(16, 0)}));  // one DC code of length 1
 }
 
 Jpeg& Jpeg::sos() {
@@ -265,9 +248,8 @@ Bytes be(uint64_t value, int width) {
 }
 
 Bytes le(uint64_t value, int width) {
-  Bytes out(static_cast<size_t>(width));
-  for (int i = 0; i < width; ++i)
-    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+  Bytes out = be(value, width);
+  std::reverse(out.begin(), out.end());
   return out;
 }
 

@@ -15,26 +15,12 @@ namespace fixture {
 
 using Bytes = std::vector<uint8_t>;
 
-enum Format : uint16_t {
-  kNone = 0,
-  kByte = 1,
-  kAscii = 2,
-  kShort = 3,
-  kLong = 4,
-  kRational = 5,
-  kSByte = 6,
-  kUndefined = 7,
-  kSShort = 8,
-  kSLong = 9,
-  kSRational = 10,
-  kFloat = 11,
-  kDouble = 12,
-};
+constexpr uint16_t kNone = 0, kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5,
+                   kSByte = 6, kUndefined = 7, kSShort = 8, kSLong = 9, kSRational = 10,
+                   kFloat = 11, kDouble = 12;
 
 // Sub-directory pointer tags.
-constexpr uint16_t kExifPointer = 34665;
-constexpr uint16_t kGpsPointer = 34853;
-constexpr uint16_t kInteropPointer = 40965;
+constexpr uint16_t kExifPointer = 34665, kGpsPointer = 34853, kInteropPointer = 40965;
 
 enum class Order { kIntel, kMotorola };  // "II" little-endian, "MM" big-endian
 
