@@ -648,17 +648,17 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   program_ = path("pinreel");
   options_.unprivileged = true;
   const std::string denied = std::strerror(EACCES);
-  for (const char* folder : {"album", "album/locked", "blind", "sealed"}) mkdir_in(folder);
+  for (const char* folder : {"album", "album/locked", "sealed"}) mkdir_in(folder);
   write("album/london.jpg", photo(&kLondon));
   write("album/secret.jpg", photo(&kSydney));
   write("sealed/london.jpg", photo(&kLondon));
   write("sealed/map.kml", fixture::bytes_of("old map"));
   const std::pair<const char*, mode_t> modes[] = {
-      {"", 0755},          {"pinreel", 0755}, {"album", 0777},  {"album/secret.jpg", 0},
-      {"album/locked", 0}, {"blind", 0333},   {"sealed", 0555}, {"sealed/map.kml", 0666}};
+      {"", 0755},          {"pinreel", 0755}, {"album", 0777},         {"album/secret.jpg", 0},
+      {"album/locked", 0}, {"sealed", 0555},  {"sealed/map.kml", 0666}};
   for (const auto& [name, mode] : modes) ASSERT_EQ(chmod(path(name).c_str(), mode), 0) << name;
   const auto restore_modes = [this] {
-    for (const char* name : {"album/secret.jpg", "album/locked", "blind", "sealed"}) {
+    for (const char* name : {"album/secret.jpg", "album/locked", "sealed"}) {
       chmod(path(name).c_str(), 0755);
     }
   };
@@ -672,9 +672,6 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   EXPECT_EQ(read("album/map.kml"), kml("map.kml", {{"london.jpg", kLondon}}));
   EXPECT_EQ(run({"-r", "*.jpg"}, "album"),
             outcome(1, "london.jpg" + kLondon.line, cannot("list", "locked/", denied) + secret));
-  EXPECT_EQ(run({"locked/*.jpg", "new.kml"}, "album"),
-            outcome(1, "", cannot("list", "locked/", denied)));
-  EXPECT_EQ(run({"*.jpg", "map.kml"}, "blind"), outcome(1, "", cannot("list", ".", denied)));
   EXPECT_EQ(run({"*.jpg", "map.kml"}, "sealed"),
             outcome(1, "london.jpg" + kLondon.line,
                     cannot("open", "map.kml", denied) +
@@ -682,7 +679,6 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   restore_modes();
   EXPECT_EQ(read("sealed/map.kml"), "old map");
   EXPECT_EQ(files("album"), (Names{"locked", "london.jpg", "map.kml", "secret.jpg"}));
-  EXPECT_EQ(files("blind"), Names{});
   EXPECT_EQ(files("sealed"), (Names{"london.jpg", "map.kml"}));
 #endif
 }
@@ -691,14 +687,10 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
 TEST_F(Cli, UnwritableOutputsFail) {
   write("london.jpg", photo(&kLondon));
   mkdir_in("out.kml");
-  const std::string instead = "pinreel: writing CSV to standard output instead\n";
-  EXPECT_EQ(run({"*.jpg", "missing/out.kml"}),
+  EXPECT_EQ(run({"*.jpg", "out.kml"}),
             outcome(1, "london.jpg" + kLondon.line,
-                    cannot("open", "missing/out.kml", std::strerror(ENOENT)) + instead));
-  EXPECT_EQ(
-      run({"*.jpg", "out.kml"}),
-      outcome(1, "london.jpg" + kLondon.line,
-              cannot("open", "out.kml", std::strerror(platform::kDirectoryOpenError)) + instead));
+                    cannot("open", "out.kml", std::strerror(platform::kDirectoryOpenError)) +
+                        "pinreel: writing CSV to standard output instead\n"));
   const char* full = platform::kFullDevice;
   if (full == nullptr) GTEST_SKIP() << "no device that is always full";
   const std::string no_space = std::strerror(ENOSPC);
@@ -744,22 +736,18 @@ TEST_F(Cli, NamesInEveryScript) {
   EXPECT_EQ(read("caf\xE9.kml"), kml("caf\xE9.kml", {{"caf\xE9.jpg", kSydney}}));
 }
 
+// NTFS names may hold unpaired surrogates: they must come back as they were. Bytes that are not
+// UTF-8 become U+FFFD.
 TEST(WideNames, EveryNameSurvivesTheWayThroughUtf16) {
-  EXPECT_EQ(wide_to_utf8(std::wstring{0xD83C, 0xDF0D}.c_str()), "\xF0\x9F\x8C\x8D");
-  EXPECT_EQ(utf8_to_wide("\xF0\x9F\x8C\x8D"), (std::wstring{0xD83C, 0xDF0D}));
-  EXPECT_EQ(utf8_to_wide("\xCE\xA6x"), (std::wstring{0x03A6, L'x'}));
-  // NTFS names may hold unpaired surrogates: they must come back as they were.
   for (const std::wstring& name :
-       {std::wstring{L'a', 0xD800}, std::wstring{0xDC00, L'b'},
+       {std::wstring{0xD83C, 0xDF0D, L'x'}, std::wstring{L'a', 0xD800}, std::wstring{0xDC00, L'b'},
         std::wstring{0xDBFF, 0xDBFF, 0xDFFF}, std::wstring{0x7F, 0x80, 0x7FF, 0x800, 0xFFFF}}) {
     EXPECT_EQ(utf8_to_wide(wide_to_utf8(name.data(), name.size()).c_str()), name);
   }
-  // Bytes that are not UTF-8: a stray byte, an overlong form, a code point past U+10FFFF, a
-  // sequence cut short.
-  EXPECT_EQ(utf8_to_wide("a\xFF"), (std::wstring{L'a', 0xFFFD}));
-  EXPECT_EQ(utf8_to_wide("\xC0\xAF"), (std::wstring{0xFFFD, 0xFFFD}));
+  EXPECT_EQ(wide_to_utf8(std::wstring{0xD83C, 0xDF0D}.c_str()), "\xF0\x9F\x8C\x8D");
+  EXPECT_EQ(utf8_to_wide("a\xFF\xC0\xAF\xE2\x82"),
+            (std::wstring{L'a', 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
   EXPECT_EQ(utf8_to_wide("\xF4\x90\x80\x80").front(), wchar_t{0xFFFD});
-  EXPECT_EQ(utf8_to_wide("\xE2\x82"), (std::wstring{0xFFFD, 0xFFFD}));
 }
 
 }  // namespace
