@@ -3,7 +3,6 @@
 // exactly.
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <regex>
@@ -90,6 +89,21 @@ class Cli : public e2e::RunTest {
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+  // Runs `command` through the shell in the temporary directory, $P standing for the program.
+  int shell(const std::string& command) const {
+    return std::system(("cd '" + dir_ + "' && export P='" + program_ + "' && " + command).c_str());
+  }
+  // What `command` writes to a pseudo-terminal of its own (script(1)) that is read only after
+  // `hold` seconds: a program with more to write than the terminal holds waits that long.
+  std::string on_terminal(const std::string& command, const char* hold) const {
+    shell("script -qfec \"" + command + "\" /dev/null | { sleep " + hold + "; cat >.terminal; }");
+    std::string text = read(".terminal");
+    std::remove(path(".terminal").c_str());
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+      text.erase(at, 1);  // the terminal's own CR before LF
+    }
+    return text;
   }
   void write_album() const {
     write("london.jpg", photo(&kLondon));
@@ -354,8 +368,8 @@ std::string without_progress(const std::string& terminal, int& shown) {
 // summary; with -q, nothing; in single-file mode, no summary.
 TEST_F(Cli, ProgressAndSummaryOnATerminalOnly) {
   if (platform::kWindows) GTEST_SKIP() << "no pseudo-terminal";
-  std::string csv;  // about 70 KB: more than a terminal or a pipe holds
-  for (int i = 10000; i < 11500; ++i) {
+  std::string csv;  // 200 KB: more than a terminal or a pipe holds
+  for (int i = 10000; i < 15000; ++i) {
     write("photo-" + std::to_string(i) + ".jpg", photo(&kLondon));
     csv += "photo-" + std::to_string(i) + ".jpg" + kLondon.line;
   }
@@ -366,22 +380,17 @@ TEST_F(Cli, ProgressAndSummaryOnATerminalOnly) {
   int shown = 0;
   // Standard output elsewhere gets the CSV lines and nothing else; on the same terminal, the line
   // is erased before each CSV line.
-  platform::TerminalOutcome r = platform::run_on_terminal(program_, {"*.jpg"}, dir_, false, 700);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, csv);
-  EXPECT_EQ(without_progress(r.terminal, shown), summary("1,500", " photos"));
+  EXPECT_EQ(without_progress(on_terminal("$P '*.jpg' | { sleep 0.7; cat >out.csv; }", "0"), shown),
+            summary("5,000", " photos"));
   EXPECT_GE(shown, 1);
-  r = platform::run_on_terminal(program_, {"*.jpg"}, dir_, true, 700);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(without_progress(r.terminal, shown), csv + summary("1,500", " photos"));
+  EXPECT_EQ(read("out.csv"), csv);
+  EXPECT_EQ(without_progress(on_terminal("$P '*.jpg'", "0.7"), shown),
+            csv + summary("5,000", " photos"));
   EXPECT_GE(shown, 1);
-  r = platform::run_on_terminal(program_, {"photo-10000.jpg", "map.kml"}, dir_, false, 0);
-  EXPECT_EQ(without_progress(r.terminal, shown), summary("1", " photo"));
-  r = platform::run_on_terminal(program_, {"-q", "*.jpg", "map.kml"}, dir_, false, 0);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.terminal, "");
-  r = platform::run_on_terminal(program_, {"photo-10000.jpg"}, dir_, false, 0);
-  EXPECT_EQ(r.terminal + r.out, "photo-10000.jpg" + kLondon.line);
+  EXPECT_EQ(without_progress(on_terminal("$P photo-10000.jpg map.kml", "0"), shown),
+            summary("1", " photo"));
+  EXPECT_EQ(on_terminal("$P -q '*.jpg' map.kml", "0"), "");
+  EXPECT_EQ(on_terminal("$P photo-10000.jpg", "0"), "photo-10000.jpg" + kLondon.line);
 }
 
 // On Windows a backslash and a drive's colon end the directory part as well.
@@ -515,25 +524,20 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   EXPECT_EQ(files(), (Names{"london.jpg", "map.kml"}));
 }
 
-// Photos that cannot be read fill the terminal with messages, so the run is still at work when
-// SIGTERM comes: the temporary file is there, and then it is gone.
+// Photos that cannot be read fill a pipe with messages, which is not read: the run is still at
+// work when the first one has come, and SIGTERM then finds the temporary file there.
 TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
   if (platform::kWindows) GTEST_SKIP() << "no SIGTERM from another process on Windows";
   write("map.kml", fixture::bytes_of("old map"));
-  const int kGone = 3000;  // 190 KB of messages, more than a terminal holds
+  const int kGone = 3000;  // 190 KB of messages, more than a pipe holds
   for (int i = 0; i < kGone; ++i) ASSERT_TRUE(link("nowhere", "gone" + std::to_string(i) + ".jpg"));
-  const auto temporary_files = [this] {
-    const Names names = files();
-    return std::count_if(names.begin(), names.end(),
-                         [](const std::string& name) { return name.rfind(".map.kml.", 0) == 0; });
-  };
-  long during = -1;
-  const platform::TerminalOutcome r = platform::run_on_terminal(
-      program_, {"*.jpg", "map.kml"}, dir_, false, 0, [&] { during = temporary_files(); });
-  EXPECT_EQ(r.signal, SIGTERM);
-  EXPECT_EQ(during, 1);
-  EXPECT_EQ(temporary_files(), 0);
-  EXPECT_EQ(files().size(), kGone + 1u);
+  shell(
+      "{ $P '*.jpg' map.kml 2>&1 >/dev/null & echo $! >.pid; wait $!; echo $? >.status; } "
+      "2>/dev/null | { head -c 1 >/dev/null; ls -a | grep -c '^[.]map[.]kml[.]' >.during; "
+      "kill -TERM $(cat .pid); cat >/dev/null; }");
+  EXPECT_EQ(read(".during"), "1\n");
+  EXPECT_EQ(read(".status"), "143\n");    // 128 + SIGTERM
+  EXPECT_EQ(files().size(), kGone + 4u);  // map.kml, .pid, .status, .during: no temporary file
   EXPECT_EQ(read("map.kml"), "old map");
 }
 

@@ -65,24 +65,6 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
         const std::string& stdout_path, const std::string& stderr_path,
         const RunOptions& options = {});
 
-// What a run on a terminal wrote.
-struct TerminalOutcome {
-  int status = -1;       // as run() returns it
-  int signal = 0;        // the signal that ended the program, if one did
-  std::string terminal;  // the bytes written to the terminal
-  std::string out;       // standard output, when it was not the terminal
-};
-
-// POSIX: runs `program` as run() does with standard error on a new pseudo-terminal of 200
-// columns in raw mode (bytes pass as they are written), and standard output there too when
-// `stdout_on_terminal`, else into a pipe as small as the system allows. Neither is read until the
-// program has written something and `hold_ms` more have passed: a program with more to write
-// than the terminal or the pipe holds waits that long. Then `before_sigterm`, when given, is called
-// and the program sent SIGTERM. Windows: status -1.
-TerminalOutcome run_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd, bool stdout_on_terminal, int hold_ms,
-                                const std::function<void()>& before_sigterm = nullptr);
-
 // Writes `bytes` to base/folders.../file, making the folders that are missing, however long the
 // path: from a descriptor of each folder on POSIX, by "\\?\" paths on Windows. False on failure.
 bool write_nested(const std::string& base, const std::vector<std::string>& folders,

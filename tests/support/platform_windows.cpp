@@ -63,11 +63,6 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
   return _wsystem(utf8_to_wide(command.c_str()).c_str());
 }
 
-TerminalOutcome run_on_terminal(const std::string&, const std::vector<std::string>&,
-                                const std::string&, bool, int, const std::function<void()>&) {
-  return TerminalOutcome();
-}
-
 bool write_nested(const std::string& base, const std::vector<std::string>& folders,
                   const std::string& file, const std::vector<unsigned char>& bytes) {
   std::filesystem::path path = long_path(base);
