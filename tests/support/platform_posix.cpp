@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "support/exif_builder.h"
 #include "support/platform.h"
 
 namespace platform {
@@ -58,25 +59,17 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Folder by folder from the working directory, which is put back.
 bool write_nested(const std::string& base, const std::vector<std::string>& folders,
                   const std::string& file, const std::vector<unsigned char>& bytes) {
-  int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int start = open(".", O_RDONLY | O_CLOEXEC);
+  bool done = chdir(base.c_str()) == 0;
   for (const std::string& folder : folders) {
-    if (fd < 0) return false;
-    if (mkdirat(fd, folder.c_str(), 0755) != 0 && errno != EEXIST) {
-      close(fd);
-      return false;
-    }
-    const int next = openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    close(fd);
-    fd = next;
+    done =
+        done && (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST) && chdir(folder.c_str()) == 0;
   }
-  if (fd < 0) return false;
-  const int out = openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  close(fd);
-  if (out < 0) return false;
-  const bool written = write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  return close(out) == 0 && written;
+  if (done) fixture::write_file(file, bytes);
+  return fchdir(start) == 0 && close(start) == 0 && done;
 }
 
 void remove_nested(const std::string& base, const std::string& top) {
