@@ -2,7 +2,7 @@
 // walks (failures, cycles, bounds) and the record rules across segments.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -37,8 +37,18 @@ ImageMetadata decode(const Directory& any) {
   return Decode(any.tiff()).md;
 }
 
-std::vector<float> dms(const float (&value)[3]) {
-  return {value[0], value[1], value[2]};
+// The GPS fields that a position is made of, "-" for a coordinate without its value:
+// "N 43 28 2.84, W -11 53 0, 1 -639".
+std::string gps_of(const ImageMetadata& md) {
+  const auto part = [](const char* ref, bool has, const float(&v)[3]) {
+    char text[96] = " -";
+    if (has)
+      std::snprintf(text, sizeof text, " %g %g %g", double{v[0]}, double{v[1]}, double{v[2]});
+    return ref + std::string(text);
+  };
+  return part(md.gps_latitude_ref, md.has_gps_latitude, md.gps_latitude) + ", " +
+         part(md.gps_longitude_ref, md.has_gps_longitude, md.gps_longitude) + ", " +
+         std::to_string(md.gps_altitude_ref) + " " + std::to_string(md.gps_altitude);
 }
 
 }  // namespace
@@ -84,12 +94,10 @@ TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
                                         .floats(37382, {-2.75f})
                                         .doubles(37379, {0.1})
                                         .rationals(274, {{0x80000000u, 1}}));
-    EXPECT_EQ(md.focal_length, 3.5f);
-    EXPECT_EQ(md.x_resolution, 0.0f);
-    EXPECT_EQ(md.y_resolution, -2.5f);
-    EXPECT_EQ(md.exposure_bias, static_cast<float>(-1.0 / 3.0));
-    EXPECT_EQ(md.subject_distance, -2.75f);
-    EXPECT_EQ(md.brightness, 0.1f);
+    const float reals[] = {md.focal_length,  md.x_resolution,     md.y_resolution,
+                           md.exposure_bias, md.subject_distance, md.brightness};
+    EXPECT_EQ(std::vector<float>(reals, reals + 6),
+              (std::vector<float>{3.5f, 0, -2.5f, static_cast<float>(-1.0 / 3.0), -2.75f, 0.1f}));
     EXPECT_EQ(md.orientation, kMin);
   }
 }
@@ -104,23 +112,14 @@ TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
                                           .srationals(4, {{-11, 1}, {53, 1}, {1, 0}})
                                           .integer(5, kByte, 1)
                                           .srationals(6, {{-63959, 100}}));
-    ImageMetadata md = decode(tiff.first());
-    EXPECT_TRUE(md.has_gps_latitude && md.has_gps_longitude);
-    EXPECT_STREQ(md.gps_latitude_ref, "No");
-    EXPECT_EQ(dms(md.gps_latitude), (std::vector<float>{43, 28, 2.84f}));
-    EXPECT_STREQ(md.gps_longitude_ref, "W");
-    EXPECT_EQ(dms(md.gps_longitude), (std::vector<float>{-11, 53, 0}));
-    EXPECT_EQ(md.gps_altitude_ref, 1);
-    EXPECT_EQ(md.gps_altitude, -639);
+    EXPECT_EQ(gps_of(decode(tiff.first())), "No 43 28 2.84, W -11 53 0, 1 -639");
 
     // Elements at value offsets 0, 8 and 16 whatever the format and count: they read the next
     // value's bytes, and zeros past the block's end.
     Tiff other(order);
     other.first().pointer(kGpsPointer,
                           other.add_directory().longs(4, {7, 8, 9}).rationals(2, {{40, 1}}));
-    md = decode(other.first());
-    EXPECT_EQ(dms(md.gps_longitude), (std::vector<float>{7, 9, 1}));  // 1: the next value's
-    EXPECT_EQ(dms(md.gps_latitude), (std::vector<float>{40, 0, 0}));
+    EXPECT_EQ(gps_of(decode(other.first())), " 40 0 0,  7 9 1, 0 0");  // 1: the next value's
   }
 }
 
@@ -137,9 +136,7 @@ TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
   ImageMetadata md = decode(tiff.first());
   EXPECT_STREQ(md.camera_make, "linked to gps");
   EXPECT_STREQ(md.camera_model, "from interop");
-  EXPECT_STREQ(md.gps_latitude_ref, "N");
-  EXPECT_EQ(md.gps_longitude_ref[0], 0);
-  EXPECT_EQ(md.gps_latitude[0], 0.0f);
+  EXPECT_EQ(gps_of(md), "N -,  -, 0 0");
 
   // Bounded texts; one that runs to the block's end without a NUL stops there.
   md = decode(Tiff(kMM)
@@ -178,9 +175,7 @@ TEST(ExifDecoder, BrokenEntriesArePassedOver) {
     EXPECT_STREQ(d.md.camera_make, "in");
     EXPECT_EQ(d.md.camera_model[0], 0);
     EXPECT_EQ(d.md.orientation, 6);
-    EXPECT_STREQ(d.md.gps_latitude_ref, "S");
-    EXPECT_FALSE(d.md.has_gps_latitude);
-    EXPECT_STREQ(d.md.gps_longitude_ref, "E");
+    EXPECT_EQ(gps_of(d.md), "S -, E -, 0 0");
 
     // A sub-directory whose table does not fit fails alone.
     Tiff sub(order);
