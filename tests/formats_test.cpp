@@ -27,16 +27,13 @@ size_t count_of(const std::string& text, const std::string& part) {
 
 // What one fixture photo holds; empty texts and zero values are left out.
 struct Shot {
-  Shot(std::string n, uint32_t lat = 0, uint32_t lon = 0, Bytes thumb = {})
-      : name(std::move(n)), lat_seconds(lat), lon_seconds(lon), thumbnail(std::move(thumb)) {}
   std::string name;
   uint32_t lat_seconds;  // north, in 1/100 s; 0: no GPS directory
   uint32_t lon_seconds;  // east, in 1/100 s; 0: no longitude
-  Bytes thumbnail;
-  uint32_t altitude = 0;
-  bool below_sea_level = false;
-  std::string date_time, offset, gps_date;
-  std::vector<std::pair<uint32_t, uint32_t>> gps_time;
+  Bytes thumbnail = {};
+  int altitude = 0;  // whole metres, negative below sea level
+  std::string date_time = "", offset = "", gps_date = "";
+  std::vector<uint32_t> gps_time = {};  // hours, minutes, seconds x 100
 };
 
 Bytes photo(const Shot& shot) {
@@ -51,10 +48,10 @@ Bytes photo(const Shot& shot) {
     gps.ascii(1, "N").rationals(2, {{0, 1}, {0, 1}, {shot.lat_seconds, 100}});
     if (shot.lon_seconds != 0)
       gps.ascii(3, "E").rationals(4, {{0, 1}, {0, 1}, {shot.lon_seconds, 100}});
-    if (shot.below_sea_level) gps.integer(5, fixture::kByte, 1);
-    if (shot.altitude != 0) gps.rationals(6, {{shot.altitude, 1}});
-    if (!shot.gps_time.empty())
-      gps.rationals(7, {shot.gps_time[0], shot.gps_time[1], shot.gps_time[2]});
+    if (shot.altitude < 0) gps.integer(5, fixture::kByte, 1);
+    if (shot.altitude != 0) gps.rationals(6, {{std::abs(shot.altitude), 1}});
+    const std::vector<uint32_t>& t = shot.gps_time;
+    if (!t.empty()) gps.rationals(7, {{t[0], 1}, {t[1], 1}, {t[2], 100}});
     if (!shot.gps_date.empty()) gps.ascii(29, shot.gps_date);
     first.pointer(fixture::kGpsPointer, gps);
   }
@@ -122,25 +119,18 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 // Names with a markup character, a comma, quotes and (on POSIX) a byte that is not UTF-8.
 TEST_F(Formats, EveryFormatReadsBackInItsClients) {
-  Shot amp("a&b.jpg", 18506400, 4179600, thumbnail(1));
-  amp.altitude = 35;
-  amp.date_time = "2019:06:01 14:03:22";
-  amp.offset = "+02:00";
-  Shot comma("x,y.jpg", 11232000, 12733245);
-  comma.altitude = 430;
-  comma.below_sea_level = true;
-  comma.date_time = "2021:11:02 15:03:27";
-  comma.gps_date = "2021:11:02";
-  comma.gps_time = {{13, 1}, {3, 1}, {2750, 100}};
   // A thumbnail that is not a JPEG image gets none.
-  Shot quote(platform::kWindows ? "it's.jpg" : "say \"hi\".jpg", 12189600, 54437580,
-             {0x89, 'P', 'N', 'G', 0, 0, 0, 0});
-  quote.gps_date = "2023:03:18";
-  quote.gps_time = {{21, 1}, {42, 1}, {10, 1}};
-  std::vector<Shot> shots = {amp, comma, quote, Shot("lat-only.jpg", 36000, 0, thumbnail(2)),
-                             Shot("no-gps.jpg", 0, 0, thumbnail(3))};
-  std::vector<std::string> names = {"a&b.jpg", quote.name, "x,y.jpg"};  // as UTF-8 readers see them
-  Files images = {{"a&amp;b.jpg", amp.thumbnail}};  // by the names in the KML document
+  const std::string quote = platform::kWindows ? "it's.jpg" : "say \"hi\".jpg";
+  const Bytes png = {0x89, 'P', 'N', 'G', 0, 0, 0, 0};
+  const char* taken = "2021:11:02 15:03:27";
+  std::vector<Shot> shots = {
+      {"a&b.jpg", 18506400, 4179600, thumbnail(1), 35, "2019:06:01 14:03:22", "+02:00"},
+      {"x,y.jpg", 11232000, 12733245, {}, -430, taken, "", "2021:11:02", {13, 3, 2750}},
+      {quote, 12189600, 54437580, png, 0, "", "", "2023:03:18", {21, 42, 1000}},
+      {"lat-only.jpg", 36000, 0, thumbnail(2)},
+      {"no-gps.jpg", 0, 0, thumbnail(3)}};
+  std::vector<std::string> names = {"a&b.jpg", quote, "x,y.jpg"};  // as UTF-8 readers see them
+  Files images = {{"a&amp;b.jpg", shots[0].thumbnail}};  // by the names in the KML document
   if (!platform::kWindows) {
     shots.push_back({"caf\xE9.jpg", 1800000, 3600000, thumbnail(4)});
     names.push_back("caf" + kFffd + ".jpg");
@@ -249,14 +239,17 @@ TEST_F(Formats, TimesAgreeWithExifTool) {
       {"t6.jpg", "2019:12:31 20:00:00", "-08:00", "2020:01:01", "4 0 0"},
       {"t7.jpg", "2020:03:01 01:59:59", "+02:00", "", ""}};
   for (const auto& t : times) {
-    Shot s(t[0], 36000, 36000);
-    s.date_time = t[1], s.offset = t[2], s.gps_date = t[3];
-    if (*t[4] != '\0') {
-      uint32_t h = 0, m = 0, cs = 0;
-      std::istringstream(t[4]) >> h >> m >> cs;
-      s.gps_time = {{h, 1}, {m, 1}, {cs, 100}};
-    }
-    fixture::write_file(path(t[0]), photo(s));
+    std::vector<uint32_t> gps_time(3);
+    std::istringstream(t[4]) >> gps_time[0] >> gps_time[1] >> gps_time[2];
+    write(t[0], photo({t[0],
+                       36000,
+                       36000,
+                       {},
+                       0,
+                       t[1],
+                       t[2],
+                       t[3],
+                       *t[4] != '\0' ? gps_time : std::vector<uint32_t>()}));
   }
   const std::string csv = run_ok({"-t", "*.jpg"});
   run_ok({"-t", "*.jpg", "t.gpx"});
