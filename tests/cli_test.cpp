@@ -109,6 +109,13 @@ class Cli : public e2e::RunTest {
     }
     return text;
   }
+  // Expects exit status 0 and nothing on standard error, and returns standard output.
+  std::string run_ok(const Names& args) const {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    return r.out;
+  }
   void write_album() const {
     write("london.jpg", photo(&kLondon));
     write("DEADSEA.JPG", photo(&kDeadSea, Order::kMotorola));
@@ -799,16 +806,7 @@ std::string kmz_of(std::string kml, const std::string& name, const Files& images
   return archive(stored, kml);
 }
 
-class Formats : public e2e::RunTest {
- protected:
-  // Expects exit status 0 and nothing on standard error, and returns standard output.
-  std::string run_ok(const e2e::Names& args) const {
-    const e2e::Outcome r = run(args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    return r.out;
-  }
-};
+using Formats = Cli;
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
@@ -934,17 +932,10 @@ TEST_F(Formats, TimesAgreeWithExifTool) {
       {"t6.jpg", "2019:12:31 20:00:00", "-08:00", "2020:01:01", "4 0 0"},
       {"t7.jpg", "2020:03:01 01:59:59", "+02:00", "", ""}};
   for (const auto& t : times) {
-    std::vector<uint32_t> gps_time(3);
-    std::istringstream(t[4]) >> gps_time[0] >> gps_time[1] >> gps_time[2];
-    write(t[0], photo({t[0],
-                       36000,
-                       36000,
-                       {},
-                       0,
-                       t[1],
-                       t[2],
-                       t[3],
-                       *t[4] != '\0' ? gps_time : std::vector<uint32_t>()}));
+    Shot shot{t[0], 36000, 36000, {}, 0, t[1], t[2], t[3], std::vector<uint32_t>(*t[4] ? 3 : 0)};
+    std::istringstream in(t[4]);
+    for (uint32_t& part : shot.gps_time) in >> part;
+    write(t[0], photo(shot));
   }
   const std::string csv = run_ok({"-t", "*.jpg"});
   run_ok({"-t", "*.jpg", "t.gpx"});

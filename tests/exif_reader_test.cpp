@@ -41,6 +41,105 @@ Bytes exif(const char* make) {
   return Jpeg().app1_exif(tiff).bytes();
 }
 
+constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
+constexpr Order kMM = Order::kMotorola;
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+// One APP1 payload decoded into a zeroed record; the payload stays alive for `thumbnail`.
+struct Decode {
+  explicit Decode(const Tiff& tiff) : payload(tiff.payload()), reader(&md) { again(); }
+  bool again() {
+    return ok = reader.process_exif(payload.data(), static_cast<int32_t>(payload.size() + 2));
+  }
+  ImageMetadata md{};
+  Bytes payload;
+  ExifReader reader;
+  bool ok = false;
+};
+
+ImageMetadata decode(const Directory& any) {
+  return Decode(any.tiff()).md;
+}
+
+// The GPS fields that a position is made of, "-" for a coordinate without its value:
+// "N 43 28 2.84, W -11 53 0, 1 -639".
+std::string gps_of(const ImageMetadata& md) {
+  const auto part = [](const char* ref, bool has, const float(&v)[3]) {
+    char text[96] = " -";
+    if (has)
+      std::snprintf(text, sizeof text, " %g %g %g", double{v[0]}, double{v[1]}, double{v[2]});
+    return ref + std::string(text);
+  };
+  return part(md.gps_latitude_ref, md.has_gps_latitude, md.gps_latitude) + ", " +
+         part(md.gps_longitude_ref, md.has_gps_longitude, md.gps_longitude) + ", " +
+         std::to_string(md.gps_altitude_ref) + " " + std::to_string(md.gps_altitude);
+}
+
+const std::string kLondon = "x,51.507332,-0.127667,+35\n";
+
+// The GPS entries of a photo taken in London, 35 m up, in `gps`.
+void london_entries(fixture::Directory& gps) {
+  gps.ascii(1, "N").rationals(2, {{51, 1}, {30, 1}, {2640, 100}});
+  gps.ascii(3, "W").rationals(4, {{0, 1}, {7, 1}, {3960, 100}});
+  gps.integer(5, fixture::kByte, 0).rationals(6, {{35, 1}});
+}
+
+// A camera's block with the London position in its GPS directory.
+Tiff& london(Tiff& tiff) {
+  fixture::Directory& gps = tiff.add_directory();
+  london_entries(gps);
+  tiff.first().ascii(271, "Camera").pointer(fixture::kGpsPointer, gps);
+  return tiff;
+}
+
+// That block bare, as a HEIF item or JPEG XL box ("item"), or in a JPEG.
+Bytes london(Order order = Order::kIntel, const std::string& as = "block") {
+  Tiff tiff(order);
+  london(tiff);
+  if (as == "item") return fixture::exif_item(tiff);
+  if (as == "jpeg") return fixture::Jpeg().soi().app1_exif(tiff).dqt().sos().eoi().bytes();
+  return tiff.block();
+}
+
+struct Read {
+  PhotoFormat format;
+  std::string csv;  // the CSV line for the name "x", or ""
+  uint64_t fetched;
+};
+
+Read read(const Bytes& bytes) {
+  ImageMetadata md;
+  std::memset(&md, 0, sizeof md);
+  MemoryInput input(bytes.data(), bytes.size());
+  ExifReader reader(&md);
+  Read r{reader.read_photo(input), "", input.bytes_fetched()};
+  r.csv = platform::capture([&](FILE* out) {
+    CsvWriter writer(out);
+    RunContext run;
+    run.writer = &writer;
+    deliver_photo(run, md, "x", "x");
+  });
+  return r;
+}
+
+std::string csv(const Bytes& bytes) {
+  return read(bytes).csv;
+}
+
+// The offset of the first `text` in `bytes`.
+size_t find(const Bytes& bytes, const std::string& text) {
+  const auto at = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+  EXPECT_NE(at, bytes.end()) << text;
+  return static_cast<size_t>(at - bytes.begin());
+}
+
+// `bytes` with `value` written at `at`.
+Bytes patched(Bytes bytes, size_t at, const Bytes& value) {
+  std::copy(value.begin(), value.end(), bytes.begin() + static_cast<long>(at));
+  return bytes;
+}
+
 }  // namespace
 
 TEST(JpegSections, StartOfImageAndFillBytes) {
@@ -140,45 +239,6 @@ TEST(JpegSections, ExifBlocksAndTheSegmentKept) {
   EXPECT_TRUE(none.md.has_exif);
   EXPECT_FALSE(Walk(Jpeg().soi().app1_exif(broken).sos().bytes()).md.has_exif);
 }
-
-namespace {
-
-constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
-constexpr Order kMM = Order::kMotorola;
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-
-// One APP1 payload decoded into a zeroed record; the payload stays alive for `thumbnail`.
-struct Decode {
-  explicit Decode(const Tiff& tiff) : payload(tiff.payload()), reader(&md) { again(); }
-  bool again() {
-    return ok = reader.process_exif(payload.data(), static_cast<int32_t>(payload.size() + 2));
-  }
-  ImageMetadata md{};
-  Bytes payload;
-  ExifReader reader;
-  bool ok = false;
-};
-
-ImageMetadata decode(const Directory& any) {
-  return Decode(any.tiff()).md;
-}
-
-// The GPS fields that a position is made of, "-" for a coordinate without its value:
-// "N 43 28 2.84, W -11 53 0, 1 -639".
-std::string gps_of(const ImageMetadata& md) {
-  const auto part = [](const char* ref, bool has, const float(&v)[3]) {
-    char text[96] = " -";
-    if (has)
-      std::snprintf(text, sizeof text, " %g %g %g", double{v[0]}, double{v[1]}, double{v[2]});
-    return ref + std::string(text);
-  };
-  return part(md.gps_latitude_ref, md.has_gps_latitude, md.gps_latitude) + ", " +
-         part(md.gps_longitude_ref, md.has_gps_longitude, md.gps_longitude) + ", " +
-         std::to_string(md.gps_altitude_ref) + " " + std::to_string(md.gps_altitude);
-}
-
-}  // namespace
 
 TEST(ExifDecoder, HeaderChecks) {
   // The first directory lies where the header says, anywhere after the header.
@@ -395,74 +455,6 @@ TEST(ExifDecoder, ThumbnailLocation) {
   EXPECT_EQ(decode(split.first()).thumbnail, nullptr);
   EXPECT_EQ(decode(Tiff().first().longs(513, {0xFFFFFFF0u}).longs(514, {0x20})).thumbnail, nullptr);
 }
-
-namespace {
-
-const std::string kLondon = "x,51.507332,-0.127667,+35\n";
-
-// The GPS entries of a photo taken in London, 35 m up, in `gps`.
-void london_entries(fixture::Directory& gps) {
-  gps.ascii(1, "N").rationals(2, {{51, 1}, {30, 1}, {2640, 100}});
-  gps.ascii(3, "W").rationals(4, {{0, 1}, {7, 1}, {3960, 100}});
-  gps.integer(5, fixture::kByte, 0).rationals(6, {{35, 1}});
-}
-
-// A camera's block with the London position in its GPS directory.
-Tiff& london(Tiff& tiff) {
-  fixture::Directory& gps = tiff.add_directory();
-  london_entries(gps);
-  tiff.first().ascii(271, "Camera").pointer(fixture::kGpsPointer, gps);
-  return tiff;
-}
-
-// That block bare, as a HEIF item or JPEG XL box ("item"), or in a JPEG.
-Bytes london(Order order = Order::kIntel, const std::string& as = "block") {
-  Tiff tiff(order);
-  london(tiff);
-  if (as == "item") return fixture::exif_item(tiff);
-  if (as == "jpeg") return fixture::Jpeg().soi().app1_exif(tiff).dqt().sos().eoi().bytes();
-  return tiff.block();
-}
-
-struct Read {
-  PhotoFormat format;
-  std::string csv;  // the CSV line for the name "x", or ""
-  uint64_t fetched;
-};
-
-Read read(const Bytes& bytes) {
-  ImageMetadata md;
-  std::memset(&md, 0, sizeof md);
-  MemoryInput input(bytes.data(), bytes.size());
-  ExifReader reader(&md);
-  Read r{reader.read_photo(input), "", input.bytes_fetched()};
-  r.csv = platform::capture([&](FILE* out) {
-    CsvWriter writer(out);
-    RunContext run;
-    run.writer = &writer;
-    deliver_photo(run, md, "x", "x");
-  });
-  return r;
-}
-
-std::string csv(const Bytes& bytes) {
-  return read(bytes).csv;
-}
-
-// The offset of the first `text` in `bytes`.
-size_t find(const Bytes& bytes, const std::string& text) {
-  const auto at = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
-  EXPECT_NE(at, bytes.end()) << text;
-  return static_cast<size_t>(at - bytes.begin());
-}
-
-// `bytes` with `value` written at `at`.
-Bytes patched(Bytes bytes, size_t at, const Bytes& value) {
-  std::copy(value.begin(), value.end(), bytes.begin() + static_cast<long>(at));
-  return bytes;
-}
-
-}  // namespace
 
 // Every container in both byte orders, as encoders and cameras lay it out; what the content is
 // named whatever the name. A bare JPEG XL codestream is one, without a position; a video's ftyp
