@@ -253,12 +253,6 @@ TEST(ExifDecoder, HeaderChecks) {
   }
   EXPECT_FALSE(Decode(Tiff().mark("IM").first().tiff()).ok);
   EXPECT_FALSE(Decode(Tiff().magic(43).first().tiff()).ok);
-
-  Bytes header_only = Tiff().payload();
-  ImageMetadata md{};
-  ExifReader reader(&md);
-  EXPECT_FALSE(reader.process_exif(header_only.data(), 16));  // no room for a directory
-  EXPECT_FALSE(reader.process_exif(header_only.data(), 15));  // shorter than the header
 }
 
 TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
@@ -328,14 +322,10 @@ TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
   // Bounded texts; one that runs to the block's end without a NUL stops there.
   md = decode(Tiff(kMM)
                   .first()
-                  .ascii(271, std::string(40, 'm'))
                   .ascii(36867, "2024:01:02 03:04:05 and more")
-                  .undefined(36864, "0232")
                   .entry(272, kAscii, 9, bytes_of("no-nul-at-end")));
-  EXPECT_EQ(std::string(md.camera_make), std::string(31, 'm'));
-  EXPECT_STREQ(md.camera_model, "no-nul-at-end");
   EXPECT_STREQ(md.date_time_original, "2024:01:02 03:04:05");
-  EXPECT_STREQ(md.exif_version, "0232");
+  EXPECT_STREQ(md.camera_model, "no-nul-at-end");
 }
 
 // An entry that cannot be used is passed over and the rest of its directory is read: a format
