@@ -220,11 +220,8 @@ TEST(JpegSections, CommentCleaning) {
 // while later segments are read.
 TEST(JpegSections, ExifBlocksAndTheSegmentKept) {
   fixture::Tiff with_thumbnail;
-  with_thumbnail.tail(Bytes{0xFF, 0xD8, 0xFF, 0xD9})
-      .first()
-      .ascii(271, "Thumb")
-      .raw(513, fixture::kLong, 1, fixture::block_end(4))
-      .longs(514, {4});
+  with_thumbnail.tail(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).first().ascii(271, "Thumb");
+  with_thumbnail.first().raw(513, kLong, 1, block_end(4)).longs(514, {4});
   fixture::Tiff broken;
   broken.mark("XX");
 
@@ -266,15 +263,11 @@ TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
       EXPECT_EQ(decode(Tiff(order).first().integer(274, format, raw)).orientation, expected[i])
           << format;
     }
-    const ImageMetadata md = decode(Tiff(order)
-                                        .first()
-                                        .rationals(37386, {{7, 2}})
-                                        .rationals(282, {{1, 0}})
-                                        .rationals(283, {{0xFFFFFFF6u, 4}})  // signed: -10 / 4
-                                        .srationals(37380, {{-1, 3}})
-                                        .floats(37382, {-2.75f})
-                                        .doubles(37379, {0.1})
-                                        .rationals(274, {{0x80000000u, 1}}));
+    Tiff tiff(order);  // 0xFFFFFFF6 / 4 is signed: -10 / 4
+    tiff.first().rationals(37386, {{7, 2}}).rationals(282, {{1, 0}});
+    tiff.first().rationals(283, {{0xFFFFFFF6u, 4}}).srationals(37380, {{-1, 3}});
+    tiff.first().floats(37382, {-2.75f}).doubles(37379, {0.1});
+    const ImageMetadata md = decode(tiff.first().rationals(274, {{0x80000000u, 1}}));
     const float reals[] = {md.focal_length,  md.x_resolution,     md.y_resolution,
                            md.exposure_bias, md.subject_distance, md.brightness};
     EXPECT_EQ(std::vector<float>(reals, reals + 6),
@@ -286,13 +279,9 @@ TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
 TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
   for (Order order : kOrders) {
     Tiff tiff(order);
-    tiff.first().pointer(kGpsPointer, tiff.add_directory()
-                                          .ascii(1, "North")
-                                          .rationals(2, {{43, 1}, {28, 1}, {284, 100}})
-                                          .ascii(3, "W")
-                                          .srationals(4, {{-11, 1}, {53, 1}, {1, 0}})
-                                          .integer(5, kByte, 1)
-                                          .srationals(6, {{-63959, 100}}));
+    Directory& gps = tiff.add_directory().ascii(1, "North").ascii(3, "W");
+    gps.rationals(2, {{43, 1}, {28, 1}, {284, 100}}).srationals(4, {{-11, 1}, {53, 1}, {1, 0}});
+    tiff.first().pointer(kGpsPointer, gps.integer(5, kByte, 1).srationals(6, {{-63959, 100}}));
     EXPECT_EQ(gps_of(decode(tiff.first())), "No 43 28 2.84, W -11 53 0, 1 -639");
 
     // Elements at value offsets 0, 8 and 16 whatever the format and count: they read the next
@@ -310,9 +299,8 @@ TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
   auto& gps = tiff.add_directory();
   auto& after_gps = tiff.add_directory().ascii(271, "linked to gps").ascii(3, "W");
   tiff.first().pointer(kExifPointer, exif).pointer(kGpsPointer, gps);
-  exif.ascii(1, "S")
-      .rationals(2, {{1, 1}})
-      .pointer(kInteropPointer, tiff.add_directory().ascii(272, "from interop"));
+  exif.ascii(1, "S").rationals(2, {{1, 1}});
+  exif.pointer(kInteropPointer, tiff.add_directory().ascii(272, "from interop"));
   gps.ascii(271, "from gps").ascii(1, "N").link(after_gps);  // a linked directory has kind 0
   ImageMetadata md = decode(tiff.first());
   EXPECT_STREQ(md.camera_make, "linked to gps");
@@ -320,10 +308,9 @@ TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
   EXPECT_EQ(gps_of(md), "N -,  -, 0 0");
 
   // Bounded texts; one that runs to the block's end without a NUL stops there.
-  md = decode(Tiff(kMM)
-                  .first()
-                  .ascii(36867, "2024:01:02 03:04:05 and more")
-                  .entry(272, kAscii, 9, bytes_of("no-nul-at-end")));
+  Tiff texts(kMM);
+  texts.first().ascii(36867, "2024:01:02 03:04:05 and more");
+  md = decode(texts.first().entry(272, kAscii, 9, bytes_of("no-nul-at-end")));
   EXPECT_STREQ(md.date_time_original, "2024:01:02 03:04:05");
   EXPECT_STREQ(md.camera_model, "no-nul-at-end");
 }
@@ -334,19 +321,11 @@ TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
 TEST(ExifDecoder, BrokenEntriesArePassedOver) {
   for (Order order : kOrders) {
     Tiff tiff(order);
-    auto& gps = tiff.add_directory()
-                    .ascii(1, "S")
-                    .entry(9, 13, 1, {})
-                    .raw(2, kRational, 3, block_end(16))
-                    .ascii(3, "E");
-    tiff.first()
-        .ascii(271, "in")
-        .entry(1, 13, 1, {})
-        .raw(272, kAscii, 8, block_end(7))
-        .raw(kExifPointer, kLong, 1, Field{1, true})
-        .pointer(kGpsPointer, gps)
-        .shorts(274, {6})
-        .link_raw(Field{1, true});
+    auto& gps = tiff.add_directory().ascii(1, "S").entry(9, 13, 1, {});
+    gps.raw(2, kRational, 3, block_end(16)).ascii(3, "E");
+    tiff.first().ascii(271, "in").entry(1, 13, 1, {}).raw(272, kAscii, 8, block_end(7));
+    tiff.first().raw(kExifPointer, kLong, 1, Field{1, true}).pointer(kGpsPointer, gps);
+    tiff.first().shorts(274, {6}).link_raw(Field{1, true});
     Decode d(tiff);
     EXPECT_TRUE(d.ok);
     EXPECT_STREQ(d.md.camera_make, "in");
@@ -387,9 +366,8 @@ TEST(ExifDecoder, CyclesAndFanOutEndQuickly) {
     Tiff branching(order);
     auto& loop = branching.add_directory();
     loop.pointer(kExifPointer, loop).pointer(kExifPointer, loop).link(loop);
-    branching.first()
-        .pointer(kExifPointer, loop)
-        .pointer(kGpsPointer, branching.add_directory().ascii(1, "S"));
+    Directory& south = branching.add_directory().ascii(1, "S");
+    branching.first().pointer(kExifPointer, loop).pointer(kGpsPointer, south);
     EXPECT_STREQ(decode(branching.first()).gps_latitude_ref, "S");
   }
   // A long chain: nesting stops after 16 directories on one path.
@@ -426,13 +404,9 @@ TEST(ExifDecoder, ThumbnailLocation) {
   for (Order order : kOrders) {
     for (uint32_t length : {10u, 11u}) {
       Tiff tiff(order);
-      tiff.tail(Bytes(10, 0xAB))
-          .first()
-          .rationals(282, {{300, 1}})
-          .link(tiff.add_directory()
-                    .raw(513, kLong, 1, block_end(10))
-                    .longs(514, {length})
-                    .rationals(282, {{72, 1}}));
+      Directory& thumb = tiff.add_directory().raw(513, kLong, 1, block_end(10));
+      thumb.longs(514, {length}).rationals(282, {{72, 1}});
+      tiff.tail(Bytes(10, 0xAB)).first().rationals(282, {{300, 1}}).link(thumb);
       Decode d(tiff);
       EXPECT_EQ(d.md.x_resolution, 72.0f);  // the linked directory's value comes last
       EXPECT_EQ(d.md.thumbnail, length == 10 ? d.payload.data() + d.payload.size() - 10 : nullptr);
