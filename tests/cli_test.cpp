@@ -48,11 +48,11 @@ Bytes photo(const Place* place, Order order = Order::kIntel, bool heic = false) 
   fixture::Tiff tiff(order);
   fixture::Directory& first = tiff.first().ascii(271, "Camera");
   if (place != nullptr) {
-    fixture::Directory& gps = tiff.add_directory();
-    gps.ascii(1, place->lat_ref)
-        .rationals(2, {{place->lat[0], 1}, {place->lat[1], 1}, {place->lat[2], 100}})
-        .ascii(3, place->lon_ref)
-        .rationals(4, {{place->lon[0], 1}, {place->lon[1], 1}, {place->lon[2], 100}});
+    const uint32_t *lat = place->lat, *lon = place->lon;
+    fixture::Directory& gps =
+        tiff.add_directory().ascii(1, place->lat_ref).ascii(3, place->lon_ref);
+    gps.rationals(2, {{lat[0], 1}, {lat[1], 1}, {lat[2], 100}});
+    gps.rationals(4, {{lon[0], 1}, {lon[1], 1}, {lon[2], 100}});
     if (place->altitude < 0) gps.integer(5, fixture::kByte, 1);
     if (place->altitude != 0) gps.rationals(6, {{std::abs(place->altitude), 1}});
     first.pointer(fixture::kGpsPointer, gps);
@@ -721,9 +721,8 @@ Bytes photo(const Shot& shot) {
   }
   if (!shot.thumbnail.empty()) {
     const uint32_t size = static_cast<uint32_t>(shot.thumbnail.size());
-    first.link(tiff.add_directory()
-                   .raw(513, fixture::kLong, 1, fixture::block_end(size))
-                   .longs(514, {size}));
+    Directory& thumb = tiff.add_directory().raw(513, fixture::kLong, 1, fixture::block_end(size));
+    first.link(thumb.longs(514, {size}));
     tiff.tail(shot.thumbnail);
   }
   return fixture::Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
