@@ -3,12 +3,9 @@
 
 usage: compare_exiftool.py PINREEL WORKDIR
 
-Encodes a picture as JPEG, PNG and TIFF (ImageMagick), HEIC (heif-enc), AVIF (avifenc) and WebP
-(cwebp); writes positions north and south, east and west, above and below sea level into copies
-with ExifTool; lets the encoders carry a JPEG's EXIF block over themselves; keeps copies without
-a position. Every position ExifTool reads must be listed by pinreel with the same latitude and
-longitude, within single-precision rounding, and the same whole metres; no other file may be.
-Exit status 0 when everything agrees, 1 on any difference, 77 when a tool is missing.
+Every position ExifTool reads must be listed with the same latitude and longitude, within
+single-precision rounding, and the same whole metres; no other file may be. Exit status 0 when
+everything agrees, 1 on any difference, 77 when a tool is missing.
 """
 
 import csv

@@ -276,18 +276,16 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   const bool avif = o.brand == "avif";
   const Bytes ftyp = box("ftyp", join({bytes_of(o.brand), be(0, 4), bytes_of("mif1"),
                                        bytes_of(o.brand), bytes_of("miaf")}));
-  // The pieces of the item, in reverse order after the image data (or alone in idat).
+  // The pieces of the item, in reverse order after the image data (or alone in idat): where each
+  // lies in the data, and its length.
   const size_t pieces = static_cast<size_t>(o.pieces);
-  std::vector<Bytes> piece(pieces);
-  for (size_t i = 0; i < pieces; ++i) {
-    const size_t begin = item.size() * i / pieces, end = item.size() * (i + 1) / pieces;
-    piece[i].assign(item.begin() + static_cast<long>(begin), item.begin() + static_cast<long>(end));
-  }
   Bytes data = o.in_idat ? Bytes() : filler(o.image_size);
-  std::vector<uint64_t> at(pieces);
+  std::vector<std::pair<uint64_t, uint64_t>> extents(pieces);
   for (size_t i = pieces; i-- > 0;) {
-    at[i] = data.size();
-    data.insert(data.end(), piece[i].begin(), piece[i].end());
+    const auto begin = static_cast<long>(item.size() * i / pieces);
+    const auto end = static_cast<long>(item.size() * (i + 1) / pieces);
+    extents[i] = {data.size(), static_cast<uint64_t>(end - begin)};
+    data.insert(data.end(), item.begin() + begin, item.begin() + end);
   }
 
   const auto meta = [&](uint64_t mdat_data) {
@@ -295,18 +293,18 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     const uint64_t source = o.in_idat ? 0 : mdat_data;
     const uint64_t base = o.base_offset_size != 0 ? source : 0;
     const auto item_entry = [&](uint32_t id,
-                                const std::vector<std::pair<uint64_t, uint64_t>>& extents) {
+                                const std::vector<std::pair<uint64_t, uint64_t>>& spans) {
       Bytes e = be(id, id_width);
       if (o.iloc_version >= 1) e = join({e, be(o.in_idat && id == 2 ? 1 : 0, 2)});
-      e = join({e, be(0, 2), be(base, o.base_offset_size), be(extents.size(), 2)});
-      for (const auto& extent : extents) {
+      e = join({e, be(0, 2), be(base, o.base_offset_size), be(spans.size(), 2)});
+      for (const auto& extent : spans) {
         e = join({e, be(0, o.index_size), be(extent.first - base, o.offset_size),
                   be(extent.second, o.length_size)});
       }
       return e;
     };
-    std::vector<std::pair<uint64_t, uint64_t>> exif_extents;
-    for (size_t i = 0; i < pieces; ++i) exif_extents.emplace_back(source + at[i], piece[i].size());
+    std::vector<std::pair<uint64_t, uint64_t>> exif_extents = extents;
+    for (auto& extent : exif_extents) extent.first += source;
     const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
                               static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
     const uint32_t tiles = static_cast<uint32_t>(o.tiles);
