@@ -525,13 +525,14 @@ TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
 }
 #endif
 
-std::string photo_refusal(const std::string& name) {
-  return "pinreel: refusing to write over the photo '" + name +
-         "'; quote the pattern so that the shell does not expand it, as in: pinreel '*.jpg' "
-         "output.kml\n";
-}
-
-std::string refusal(const std::string& name) {
+// What a run says that will not write over `name`: an output named as a photo, or an existing
+// other file.
+std::string refusal(const std::string& name, bool photo_name = true) {
+  if (photo_name && has_photo_extension(name.c_str())) {
+    return "pinreel: refusing to write over the photo '" + name +
+           "'; quote the pattern so that the shell does not expand it, as in: pinreel '*.jpg' "
+           "output.kml\n";
+  }
   return "pinreel: refusing to replace '" + name +
          "': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is overwritten; quote the "
          "pattern or name a new output file\n";
@@ -549,14 +550,11 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   const Names documents = {"OLD.KML", "old.kmz", "OLD.GPX", "old.Json", "old.geojson", "old.CSV"};
   for (const std::string& name : others) write(name, fixture::bytes_of("raw"));
   for (const std::string& name : documents) write(name, fixture::bytes_of("old"));
-  EXPECT_EQ(run({"IMG_0001.JPG", "sydney.jpeg", "x.jpg"}),
-            outcome(2, "", photo_refusal("sydney.jpeg")));
+  EXPECT_EQ(run({"IMG_0001.JPG", "sydney.jpeg", "x.jpg"}), outcome(2, "", refusal("sydney.jpeg")));
   EXPECT_EQ(fixture::bytes_of(read("sydney.jpeg")), photo(&kSydney));
-  EXPECT_EQ(run({"*.jpg", "new.JPG"}), outcome(2, "", photo_refusal("new.JPG")));
+  EXPECT_EQ(run({"*.jpg", "new.JPG"}), outcome(2, "", refusal("new.JPG")));
   for (const std::string& name : others) {
-    EXPECT_EQ(
-        run({"nodir/*.jpg", name}),
-        outcome(2, "", has_photo_extension(name.c_str()) ? photo_refusal(name) : refusal(name)));
+    EXPECT_EQ(run({"nodir/*.jpg", name}), outcome(2, "", refusal(name)));
     EXPECT_EQ(read(name), "raw") << name;
   }
   for (const std::string& name : documents) {
@@ -632,7 +630,7 @@ TEST_F(Cli, OutputLinkIsWrittenThroughToItsTarget) {
   EXPECT_EQ(std::filesystem::read_symlink(path("link.kml")), "maps/trip.kml");
   EXPECT_EQ(read("maps/trip.kml"), kml("link.kml", "london.jpg" + kLondon.line));
   const Outcome raw = run({"*.jpg", "raw.kml"});
-  EXPECT_EQ(raw, outcome(2, "", platform::kWindows ? raw.err : refusal("IMG_0001.NEF")));
+  EXPECT_EQ(raw, outcome(2, "", platform::kWindows ? raw.err : refusal("IMG_0001.NEF", false)));
   EXPECT_EQ(read("IMG_0001.NEF"), "raw");
   EXPECT_EQ(files("maps"), Names{"trip.kml"});
 }
@@ -922,8 +920,6 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
                 " print(z.testzip(), z.namelist())' maps/out.kmz",
                 std::string("None ['images/0001.jpg', ") +
                     (platform::kWindows ? "" : "'images/0002.jpg', ") + "'doc.kml']\n");
-  expect_client("unzip", "-tq maps/out.kmz",
-                "No errors detected in compressed data of maps/out.kmz.\n");
 
   // GDAL/OGR: every feature with its name, a position and a time; KML places every point at
   // altitude 0, GeoJSON gives the altitude where there is one, CSV keeps the bytes of a name. The

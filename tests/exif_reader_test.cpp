@@ -42,7 +42,6 @@ Bytes exif(const char* make) {
 }
 
 constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
-constexpr Order kMM = Order::kMotorola;
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
@@ -308,7 +307,7 @@ TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
   EXPECT_EQ(gps_of(md), "N -,  -, 0 0");
 
   // Bounded texts; one that runs to the block's end without a NUL stops there.
-  Tiff texts(kMM);
+  Tiff texts(Order::kMotorola);
   texts.first().ascii(36867, "2024:01:02 03:04:05 and more");
   md = decode(texts.first().entry(272, kAscii, 9, bytes_of("no-nul-at-end")));
   EXPECT_STREQ(md.date_time_original, "2024:01:02 03:04:05");
