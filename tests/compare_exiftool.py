@@ -23,8 +23,7 @@ PLACES = [(51.507332, -0.127667, 35.0), (-33.8568, 151.2153, 12.7), (31.559, 35.
 
 
 def tolerance(value):
-    """Two steps of single precision at `value` (3.8e-6 degrees at 51, 1.5e-5 at 179), in which
-    pinreel computes a coordinate, and half a millionth, to which it prints it."""
+    """Two steps of single precision at `value`, in which pinreel computes, and half a millionth."""
     return 2 * 2.0 ** (math.frexp(max(abs(value), 1e-30))[1] - 24) + 5e-7
 
 
@@ -37,7 +36,6 @@ def run(*argv, cwd=None):
 
 
 def encode(folder):
-    """The plain encodings of one picture, by extension."""
     base = os.path.join(folder, "base.png")
     run("convert", "-size", "160x120", "gradient:#c04020-#2040c0", base)
     files = {}

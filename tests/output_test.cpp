@@ -168,9 +168,6 @@ TEST(CsvLine, ColumnsQuotingAndWhatCountsAsAPosition) {
   m = london();
   m.gps_latitude_ref[0] = '\0';
   EXPECT_EQ(csv(m), "");
-  m = london();
-  m.has_exif = false;
-  EXPECT_EQ(csv(m), "");
   // Damaged values: the line has no limit, the placemark needs a key that fits.
   const ImageMetadata far = position("N", 1e8f, "E", 1e8f);
   EXPECT_EQ(csv(far), "IMG_0001.jpg,100000000.000000,100000000.000000\n");
