@@ -460,7 +460,9 @@ std::string without_progress(const std::string& terminal, int& shown) {
 // reader that waits 0.7 s before it takes what the program writes. However short the run, the
 // summary; with -q, nothing; in single-file mode, no summary.
 TEST_F(Cli, ProgressAndSummaryOnATerminalOnly) {
-  if (platform::kWindows) GTEST_SKIP() << "no pseudo-terminal";
+  if (platform::kWindows || shell("command -v script >/dev/null") != 0) {
+    GTEST_SKIP() << "no pseudo-terminal (script(1))";
+  }
   std::string csv;  // 200 KB: more than a terminal or a pipe holds
   for (int i = 10000; i < 15000; ++i) {
     write("photo-" + std::to_string(i) + ".jpg", photo(&kLondon));
