@@ -80,20 +80,19 @@ const Place kZero = {"N", {0, 0, 0}, "E", {0, 0, 0}, 0, ""};
 // A small photo whose EXIF block holds `place`; without GPS when `place` is null. A JPEG, or a
 // HEIC photo.
 Bytes photo(const Place* place, Order order = Order::kIntel, bool heic = false) {
-  fixture::Tiff tiff(order);
-  fixture::Directory& first = tiff.first().ascii(271, "Camera");
+  Tiff tiff(order);
+  Directory& first = tiff.first().ascii(271, "Camera");
   if (place != nullptr) {
     const uint32_t *lat = place->lat, *lon = place->lon;
-    fixture::Directory& gps =
-        tiff.add_directory().ascii(1, place->lat_ref).ascii(3, place->lon_ref);
+    Directory& gps = tiff.add_directory().ascii(1, place->lat_ref).ascii(3, place->lon_ref);
     gps.rationals(2, {{lat[0], 1}, {lat[1], 1}, {lat[2], 100}});
     gps.rationals(4, {{lon[0], 1}, {lon[1], 1}, {lon[2], 100}});
-    if (place->altitude < 0) gps.integer(5, fixture::kByte, 1);
+    if (place->altitude < 0) gps.integer(5, kByte, 1);
     if (place->altitude != 0) gps.rationals(6, {{std::abs(place->altitude), 1}});
-    first.pointer(fixture::kGpsPointer, gps);
+    first.pointer(kGpsPointer, gps);
   }
-  if (heic) return fixture::heif(fixture::exif_item(tiff));
-  return fixture::Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
+  if (heic) return fixture::heif(exif_item(tiff));
+  return Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
 }
 
 // The KML document `name` with a placemark for each of the `csv` lines (no name holding a comma),
@@ -127,9 +126,7 @@ class Cli : public ::testing::Test {
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   std::string read(const std::string& name) const { return read_file(path(name)); }
-  void write(const std::string& name, const fixture::Bytes& bytes) const {
-    fixture::write_file(path(name), bytes);
-  }
+  void write(const std::string& name, const Bytes& bytes) const { write_file(path(name), bytes); }
   void mkdir_in(const std::string& name) const {
     ASSERT_TRUE(std::filesystem::create_directory(fs_path(path(name))));
   }
@@ -214,8 +211,8 @@ class Cli : public ::testing::Test {
     write("copy of london.jpg", photo(&kLondon, Order::kMotorola));
     write("no-gps.jpg", photo(nullptr));
     write("notes.txt", photo(&kLondon));
-    write("broken.jpg", fixture::bytes_of("not a jpeg"));
-    write("no-exif.jpg", fixture::Jpeg().soi().dqt().sos().eoi().bytes());
+    write("broken.jpg", bytes_of("not a jpeg"));
+    write("no-exif.jpg", Jpeg().soi().dqt().sos().eoi().bytes());
     write("zero.jpg", photo(&kZero));
   }
 
@@ -546,10 +543,10 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   const Names others = {"IMG_0001.HEIC", "IMG_0001.NEF", "IMG_0001.jpe",
                         "IMG_0001.png",  "IMG_0001.xmp", "map.kml.bak"};
   const Names documents = {"OLD.KML", "old.kmz", "OLD.GPX", "old.Json", "old.geojson", "old.CSV"};
-  for (const std::string& name : others) write(name, fixture::bytes_of("raw"));
-  for (const std::string& name : documents) write(name, fixture::bytes_of("old"));
+  for (const std::string& name : others) write(name, bytes_of("raw"));
+  for (const std::string& name : documents) write(name, bytes_of("old"));
   EXPECT_EQ(run({"IMG_0001.JPG", "sydney.jpeg", "x.jpg"}), outcome(2, "", refusal("sydney.jpeg")));
-  EXPECT_EQ(fixture::bytes_of(read("sydney.jpeg")), photo(&kSydney));
+  EXPECT_EQ(bytes_of(read("sydney.jpeg")), photo(&kSydney));
   EXPECT_EQ(run({"*.jpg", "new.JPG"}), outcome(2, "", refusal("new.JPG")));
   for (const std::string& name : others) {
     EXPECT_EQ(run({"nodir/*.jpg", name}), outcome(2, "", refusal(name)));
@@ -571,7 +568,7 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
 // over a file that another program holds open on Windows.
 TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   write("london.jpg", photo(&kLondon));
-  write("map.kml", fixture::bytes_of("old map"));
+  write("map.kml", bytes_of("old map"));
   EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(0, ""));
   EXPECT_EQ(read("map.kml"), kml("map.kml", "london.jpg" + kLondon.line));
 #ifndef _WIN32
@@ -585,7 +582,7 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   }
   options_.file_size_limit = 512;
 #endif
-  write("map.kml", fixture::bytes_of("old map"));
+  write("map.kml", bytes_of("old map"));
   std::string failure = cannot("write", "map.kml", std::strerror(EFBIG));
   std::unique_ptr<platform::ExclusiveHold> hold;
   if (platform::kWindows) {
@@ -603,7 +600,7 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
 // work when the first one has come, and SIGTERM then finds the temporary file there.
 TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
   if (platform::kWindows) GTEST_SKIP() << "no SIGTERM from another process on Windows";
-  write("map.kml", fixture::bytes_of("old map"));
+  write("map.kml", bytes_of("old map"));
   const int kGone = 3000;  // 190 KB of messages, more than a pipe holds
   for (int i = 0; i < kGone; ++i) ASSERT_TRUE(link("nowhere", "gone" + std::to_string(i) + ".jpg"));
   shell(
@@ -620,8 +617,8 @@ TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
 TEST_F(Cli, OutputLinkIsWrittenThroughToItsTarget) {
   write("london.jpg", photo(&kLondon));
   mkdir_in("maps");
-  write("maps/trip.kml", fixture::bytes_of("old map"));
-  write("IMG_0001.NEF", fixture::bytes_of("raw"));
+  write("maps/trip.kml", bytes_of("old map"));
+  write("IMG_0001.NEF", bytes_of("raw"));
   if (!link("maps/trip.kml", "link.kml")) GTEST_SKIP() << "no symbolic links here";
   ASSERT_TRUE(link("IMG_0001.NEF", "raw.kml"));
   EXPECT_EQ(run({"*.jpg", "link.kml"}), outcome(0, ""));
@@ -649,7 +646,7 @@ TEST_F(Cli, OutputsThatAreNotFilesAreWrittenDirectly) {
     if (writer >= 0) close(writer);
     reader.join();
     EXPECT_TRUE(std::filesystem::is_fifo(path(fifo)));
-    write(fifo + ".read", fixture::bytes_of(received));
+    write(fifo + ".read", bytes_of(received));
   }
   EXPECT_EQ(read("pipe.kml.read"), kml("pipe.kml", "london.jpg" + kLondon.line));
   expect_client("unzip", "-tq pipe.kmz.read",
@@ -661,7 +658,7 @@ TEST_F(Cli, OutputsThatAreNotFilesAreWrittenDirectly) {
 // No output is made when the pattern's folder cannot be listed.
 TEST_F(Cli, UnlistableFolderFailsAndWritesNothing) {
   write("london.jpg", photo(&kLondon));
-  write("old.kml", fixture::bytes_of("old map"));
+  write("old.kml", bytes_of("old map"));
   const Outcome missing = outcome(1, "", cannot("list", "nodir/", std::strerror(ENOENT)));
   for (const Names& args : {Names{"nodir/*.jpg"}, Names{"nodir/*.jpg", "new.kml"},
                             Names{"nodir/london.jpg", "old.kml"}}) {
@@ -688,7 +685,7 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   write("album/london.jpg", photo(&kLondon));
   write("album/secret.jpg", photo(&kSydney));
   write("sealed/london.jpg", photo(&kLondon));
-  write("sealed/map.kml", fixture::bytes_of("old map"));
+  write("sealed/map.kml", bytes_of("old map"));
   const std::pair<const char*, mode_t> modes[] = {
       {"", 0755},          {"pinreel", 0755}, {"album", 0777},         {"album/secret.jpg", 0},
       {"album/locked", 0}, {"sealed", 0555},  {"sealed/map.kml", 0666}};
@@ -788,31 +785,31 @@ struct Shot {
 };
 
 Bytes photo(const Shot& shot) {
-  Tiff tiff(shot.name.size() % 2 == 0 ? fixture::Order::kIntel : fixture::Order::kMotorola);
+  Tiff tiff(shot.name.size() % 2 == 0 ? Order::kIntel : Order::kMotorola);
   Directory& first = tiff.first();
   Directory& exif = tiff.add_directory();
   if (!shot.date_time.empty()) exif.ascii(36867, shot.date_time);
   if (!shot.offset.empty()) exif.ascii(36881, shot.offset);
-  first.pointer(fixture::kExifPointer, exif);
+  first.pointer(kExifPointer, exif);
   if (shot.lat_seconds != 0) {
     Directory& gps = tiff.add_directory();
     gps.ascii(1, "N").rationals(2, {{0, 1}, {0, 1}, {shot.lat_seconds, 100}});
     if (shot.lon_seconds != 0)
       gps.ascii(3, "E").rationals(4, {{0, 1}, {0, 1}, {shot.lon_seconds, 100}});
-    if (shot.altitude < 0) gps.integer(5, fixture::kByte, 1);
+    if (shot.altitude < 0) gps.integer(5, kByte, 1);
     if (shot.altitude != 0) gps.rationals(6, {{std::abs(shot.altitude), 1}});
     const std::vector<uint32_t>& t = shot.gps_time;
     if (!t.empty()) gps.rationals(7, {{t[0], 1}, {t[1], 1}, {t[2], 100}});
     if (!shot.gps_date.empty()) gps.ascii(29, shot.gps_date);
-    first.pointer(fixture::kGpsPointer, gps);
+    first.pointer(kGpsPointer, gps);
   }
   if (!shot.thumbnail.empty()) {
     const uint32_t size = static_cast<uint32_t>(shot.thumbnail.size());
-    Directory& thumb = tiff.add_directory().raw(513, fixture::kLong, 1, fixture::block_end(size));
+    Directory& thumb = tiff.add_directory().raw(513, kLong, 1, block_end(size));
     first.link(thumb.longs(514, {size}));
     tiff.tail(shot.thumbnail);
   }
-  return fixture::Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
+  return Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
 }
 
 // A small JPEG-looking thumbnail (nothing decodes it), different for each `seed`.
@@ -877,7 +874,7 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
   }
   std::filesystem::create_directory(path("album"));
   std::filesystem::create_directory(path("maps"));
-  for (const Shot& shot : shots) fixture::write_file(path("album/" + shot.name), photo(shot));
+  for (const Shot& shot : shots) write_file(path("album/" + shot.name), photo(shot));
 
   // In byte order of the names, which differ on Windows.
   const std::string quoted = ",33.860001,151.215500,,2023-03-18T21:42:10Z\n";
@@ -1024,7 +1021,7 @@ TEST_F(Formats, ManyEntriesGetZip64EndRecords) {
   EXPECT_EQ(large.compare(end, 12, std::string("PK\x05\x06\0\0\0\0\xFF\xFF\xFF\xFF", 12)), 0);
   EXPECT_EQ(large.compare(end - 20, 4, "PK\x06\x07"), 0);
   EXPECT_EQ(large.compare(end - 76, 4, "PK\x06\x06"), 0);
-  write("large.zip", fixture::bytes_of(large));
+  write("large.zip", bytes_of(large));
   expect_client("python3",
                 "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
                 " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",

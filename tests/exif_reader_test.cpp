@@ -36,7 +36,7 @@ struct Walk {
 
 // An EXIF segment naming the camera's make.
 Bytes exif(const char* make) {
-  fixture::Tiff tiff;
+  Tiff tiff;
   tiff.first().ascii(271, make);
   return Jpeg().app1_exif(tiff).bytes();
 }
@@ -78,17 +78,17 @@ std::string gps_of(const ImageMetadata& md) {
 const std::string kLondon = "x,51.507332,-0.127667,+35\n";
 
 // The GPS entries of a photo taken in London, 35 m up, in `gps`.
-void london_entries(fixture::Directory& gps) {
+void london_entries(Directory& gps) {
   gps.ascii(1, "N").rationals(2, {{51, 1}, {30, 1}, {2640, 100}});
   gps.ascii(3, "W").rationals(4, {{0, 1}, {7, 1}, {3960, 100}});
-  gps.integer(5, fixture::kByte, 0).rationals(6, {{35, 1}});
+  gps.integer(5, kByte, 0).rationals(6, {{35, 1}});
 }
 
 // A camera's block with the London position in its GPS directory.
 Tiff& london(Tiff& tiff) {
-  fixture::Directory& gps = tiff.add_directory();
+  Directory& gps = tiff.add_directory();
   london_entries(gps);
-  tiff.first().ascii(271, "Camera").pointer(fixture::kGpsPointer, gps);
+  tiff.first().ascii(271, "Camera").pointer(kGpsPointer, gps);
   return tiff;
 }
 
@@ -96,8 +96,8 @@ Tiff& london(Tiff& tiff) {
 Bytes london(Order order = Order::kIntel, const std::string& as = "block") {
   Tiff tiff(order);
   london(tiff);
-  if (as == "item") return fixture::exif_item(tiff);
-  if (as == "jpeg") return fixture::Jpeg().soi().app1_exif(tiff).dqt().sos().eoi().bytes();
+  if (as == "item") return exif_item(tiff);
+  if (as == "jpeg") return Jpeg().soi().app1_exif(tiff).dqt().sos().eoi().bytes();
   return tiff.block();
 }
 
@@ -189,8 +189,8 @@ TEST(JpegSections, ManySegmentsAreReadToTheStartOfScan) {
   many.soi();
   for (int i = 0; i < 40; ++i) {
     many.dqt()
-        .segment(0xE2, fixture::bytes_of("ICC_PROFILE\0"s + std::string(300, 'i')))
-        .segment(0xE1, fixture::bytes_of("http://ns.adobe.com/xap/1.0/\0"s))
+        .segment(0xE2, bytes_of("ICC_PROFILE\0"s + std::string(300, 'i')))
+        .segment(0xE1, bytes_of("http://ns.adobe.com/xap/1.0/\0"s))
         .segment(0xE1, {'E', 'x', 'i'})
         .com("again");
   }
@@ -217,10 +217,10 @@ TEST(JpegSections, CommentCleaning) {
 // A later EXIF block that fails keeps what an earlier one gave; the thumbnail stays readable
 // while later segments are read.
 TEST(JpegSections, ExifBlocksAndTheSegmentKept) {
-  fixture::Tiff with_thumbnail;
+  Tiff with_thumbnail;
   with_thumbnail.tail(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).first().ascii(271, "Thumb");
   with_thumbnail.first().raw(513, kLong, 1, block_end(4)).longs(514, {4});
-  fixture::Tiff broken;
+  Tiff broken;
   broken.mark("XX");
 
   Walk r(Jpeg().soi().app1_exif(with_thumbnail).app1_exif(broken).raw(exif("Last")).sos().bytes());
@@ -546,9 +546,9 @@ TEST(Heif, HostileSizesAndCountsReadNothingOutside) {
   // A block larger than the cap is cut: the position at its start still counts.
   Tiff big;
   london(big).first().pointer(
-      fixture::kExifPointer,
+      kExifPointer,
       big.add_directory().undefined(37500, std::string(ExifReader::kMaxExifBlock, 'n')));
-  EXPECT_EQ(csv(fixture::heif(fixture::exif_item(big))), kLondon);
+  EXPECT_EQ(csv(fixture::heif(exif_item(big))), kLondon);
 }
 
 // A TIFF-based file is its own block: TIFF, the raws built on it, Olympus's and Panasonic's magics.
@@ -565,7 +565,7 @@ TEST(TiffFile, PositionsInEveryMagicAndByteOrder) {
   // The same magics in an EXIF segment are refused.
   Tiff orf;
   london(orf).magic(0x4F52);
-  EXPECT_EQ(csv(fixture::Jpeg().soi().app1_exif(orf).sos().bytes()), "");
+  EXPECT_EQ(csv(Jpeg().soi().app1_exif(orf).sos().bytes()), "");
 }
 
 // Directories far from the start are read from windows loaded where they lie; the image data
@@ -593,7 +593,7 @@ TEST(TiffFile, FarDirectoriesAndBytesRead) {
   // Pointers past the end or at the very end give nothing and read nothing more.
   for (uint32_t offset : {0xFFFFFFF0u, static_cast<uint32_t>(kImage)}) {
     Tiff past;
-    past.first().raw(fixture::kGpsPointer, fixture::kLong, 1, fixture::at(offset));
+    past.first().raw(kGpsPointer, kLong, 1, at(offset));
     r = read(past.tail(Bytes(kImage / 2, 0)).block());
     EXPECT_EQ(r.csv, "");
     EXPECT_LE(r.fetched, 2u * ExifReader::kWindowSize);
