@@ -894,20 +894,17 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
   EXPECT_TRUE(read_file(path("maps/out.kmz")) ==
               kmz_of(read_file(path("maps/out.kml")), "maps/out.kmz", images));
 
-  const std::string features = std::to_string(names.size());
   for (const char* xml : {"maps/out.kml", "maps/out.gpx"})
     expect_client("xmllint", "--noout " + std::string(xml), "");
   expect_client(
       "python3",
-      "-c 'import json, sys; d = json.load(open(sys.argv[1], encoding=\"utf-8\"));"
-      " print(len(d[\"features\"]), d[\"features\"][0][\"properties\"])' "
-      "maps/out.geojson",
-      features + " {'name': 'a&b.jpg', 'altitude': 35, 'time': '2019-06-01T14:03:22+02:00'}\n");
-  expect_client("python3",
-                "-c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]);"
-                " print(z.testzip(), z.namelist())' maps/out.kmz",
-                std::string("None ['images/0001.jpg', ") +
-                    (platform::kWindows ? "" : "'images/0002.jpg', ") + "'doc.kml']\n");
+      "-c 'import json, sys, zipfile; d = json.load(open(sys.argv[1], encoding=\"utf-8\"))"
+      "[\"features\"]; z = zipfile.ZipFile(sys.argv[2]); print(len(d), d[0][\"properties\"],"
+      " z.testzip(), z.namelist())' maps/out.geojson maps/out.kmz",
+      std::to_string(names.size()) +
+          " {'name': 'a&b.jpg', 'altitude': 35, 'time': '2019-06-01T14:03:22+02:00'} None "
+          "['images/0001.jpg', " +
+          (platform::kWindows ? "" : "'images/0002.jpg', ") + "'doc.kml']\n");
 
   // GDAL/OGR: every feature with its name, a position and a time; KML places every point at
   // altitude 0, GeoJSON gives the altitude where there is one, CSV keeps the bytes of a name. The
