@@ -3,18 +3,9 @@
 
 usage: compare_exiftool.py PINREEL WORKDIR
 
-Makes a small picture with ImageMagick and encodes it as JPEG, PNG and TIFF (convert), HEIC
-(heif-enc), AVIF (avifenc) and WebP (cwebp); writes a GPS position into copies of each with
-ExifTool, north and south, east and west, above and below sea level; lets the encoders carry a
-JPEG's EXIF block into HEIC, AVIF, WebP, PNG and TIFF themselves; and keeps copies without a
-position. Then
-runs pinreel over the folder and compares its CSV lines with `exiftool -n -csv`: every position
-ExifTool reads must be listed with the same latitude and longitude (within single-precision
-rounding) and the same whole metres of altitude, and no other file may be listed. Single precision, in
-which pinreel computes a coordinate, carries 51 degrees to 3.8e-6 and 179 degrees to 1.5e-5:
-the tolerance is two such steps and the rounding to six decimals.
-
-Exit status 0 when everything agrees, 1 on any difference, 77 when a tool is missing.
+Every position ExifTool reads must be listed with the same latitude and longitude, within
+single-precision rounding, and the same whole metres; no other file may be. Exit status 0 when
+everything agrees, 1 on any difference, 77 when a tool is missing.
 """
 
 import csv
@@ -26,49 +17,34 @@ import subprocess
 import sys
 
 TOOLS = ("convert", "heif-enc", "avifenc", "cwebp", "exiftool")
-
 # Latitude, longitude (decimal degrees), altitude (m, negative below sea level).
-PLACES = [
-    (51.507332, -0.127667, 35.0),
-    (-33.8568, 151.2153, 12.7),
-    (31.559, 35.4732, -430.0),
-    (-22.9519, -43.2105, 699.9),
-    (64.1466, -21.9426, 0.0),
-    (0.0004, 179.9999, 8848.86),
-]
-
+PLACES = [(51.507332, -0.127667, 35.0), (-33.8568, 151.2153, 12.7), (31.559, 35.4732, -430.0),
+          (-22.9519, -43.2105, 699.9), (64.1466, -21.9426, 0.0), (0.0004, 179.9999, 8848.86)]
 
 
 def tolerance(value):
-    """Two steps of single precision at `value` (3.8e-6 degrees at 51, 1.5e-5 at 179), in which
-    pinreel computes a coordinate, and half a millionth, to which it prints it."""
-    step = 2.0 ** (math.frexp(max(abs(value), 1e-30))[1] - 24)
-    return 2 * step + 5e-7
+    """Two steps of single precision at `value`, in which pinreel computes, and half a millionth."""
+    return 2 * 2.0 ** (math.frexp(max(abs(value), 1e-30))[1] - 24) + 5e-7
 
 
-def run(*argv):
-    result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if result.returncode != 0:
+def run(*argv, cwd=None):
+    result = subprocess.run(argv, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if result.returncode != 0 or (cwd and result.stderr):
         sys.exit("%s failed (%d): %s" % (" ".join(argv), result.returncode,
                                          result.stderr.decode(errors="replace")))
     return result.stdout.decode()
 
 
 def encode(folder):
-    """The plain encodings of one picture, by extension."""
     base = os.path.join(folder, "base.png")
     run("convert", "-size", "160x120", "gradient:#c04020-#2040c0", base)
     files = {}
-    for ext, argv in (
-            ("jpg", ["convert", base, "-quality", "85"]),
-            ("png", ["convert", base]),
-            ("tif", ["convert", base]),
-            ("heic", ["heif-enc", "-q", "60", base, "-o"]),
-            ("avif", ["avifenc", "-s", "10", base]),
-            ("webp", ["cwebp", "-quiet", base, "-o"])):
-        path = os.path.join(folder, "plain." + ext)
-        run(*(argv + [path]))
-        files[ext] = path
+    for ext, argv in (("jpg", ["convert", base, "-quality", "85"]), ("png", ["convert", base]),
+                      ("tif", ["convert", base]), ("heic", ["heif-enc", "-q", "60", base, "-o"]),
+                      ("avif", ["avifenc", "-s", "10", base]),
+                      ("webp", ["cwebp", "-quiet", base, "-o"])):
+        files[ext] = os.path.join(folder, "plain." + ext)
+        run(*(argv + [files[ext]]))
     return files
 
 
@@ -85,28 +61,29 @@ def set_position(paths, place):
 def exiftool_positions(folder):
     text = run("exiftool", "-n", "-csv", "-q", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude",
                "-ext", "*", folder)
-    positions = {}
-    for row in csv.DictReader(io.StringIO(text)):
-        if row.get("GPSLatitude", "") == "":
-            continue
-        altitude = row.get("GPSAltitude", "")
-        positions[os.path.basename(row["SourceFile"])] = (
-            float(row["GPSLatitude"]),
-            float(row["GPSLongitude"]) if row.get("GPSLongitude", "") != "" else None,
-            float(altitude) if altitude != "" else None)
-    return positions
+    number = lambda row, key: float(row[key]) if row.get(key, "") != "" else None
+    return {os.path.basename(row["SourceFile"]): (number(row, "GPSLatitude"),
+                                                  number(row, "GPSLongitude"),
+                                                  number(row, "GPSAltitude"))
+            for row in csv.DictReader(io.StringIO(text)) if row.get("GPSLatitude", "") != ""}
 
 
 def pinreel_positions(pinreel, folder):
-    result = subprocess.run([pinreel, "*"], cwd=folder, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
-    if result.returncode != 0 or result.stderr:
-        sys.exit("pinreel failed (%d): %s" % (result.returncode, result.stderr.decode()))
-    positions = {}
-    for fields in csv.reader(io.StringIO(result.stdout.decode())):
-        positions[fields[0]] = [float(f) for f in fields[1:3]] + [
-            int(fields[3]) if len(fields) > 3 else None]
-    return positions
+    return {fields[0]: [float(f) for f in fields[1:3]] + [
+        int(fields[3]) if len(fields) > 3 else None]
+            for fields in csv.reader(io.StringIO(run(pinreel, "*", cwd=folder)))}
+
+
+def problem(want, have):
+    if want is None or have is None:
+        return None if want == have else "pinreel %s, ExifTool %s" % (have, want)
+    latitude, longitude, altitude = want
+    if (abs(have[0] - latitude) > tolerance(latitude) or
+            abs(have[1] - longitude) > tolerance(longitude)):
+        return "pinreel %s, ExifTool %s" % (have[:2], (latitude, longitude))
+    if have[2] != (math.trunc(altitude) if altitude else None):
+        return "altitude: pinreel %s, ExifTool %s" % (have[2], altitude)
+    return None
 
 
 def main():
@@ -120,55 +97,33 @@ def main():
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     plain = encode(folder)
-
     # ExifTool writes each place into a copy of every format.
     for i, place in enumerate(PLACES):
-        copies = []
-        for ext, path in sorted(plain.items()):
-            copy = os.path.join(folder, "place%d.%s" % (i, ext))
-            shutil.copyfile(path, copy)
-            copies.append(copy)
+        copies = [os.path.join(folder, "place%d.%s" % (i, ext)) for ext in sorted(plain)]
+        for ext, copy in zip(sorted(plain), copies):
+            shutil.copyfile(plain[ext], copy)
         set_position(copies, place)
-    # The encoders carry a JPEG's EXIF block over themselves.
-    source = os.path.join(folder, "place0.jpg")
-    run("heif-enc", "-q", "60", source, "-o", os.path.join(folder, "from_jpeg.heic"))
-    run("avifenc", "-s", "10", source, os.path.join(folder, "from_jpeg.avif"))
-    run("cwebp", "-quiet", "-metadata", "exif", source, "-o",
-        os.path.join(folder, "from_jpeg.webp"))
-    # ImageMagick keeps it in PNG; in TIFF it drops the GPS directory and writes the first
-    # directory after the image data.
+    # The encoders carry a JPEG's EXIF block over themselves; ImageMagick keeps it in PNG, and in
+    # TIFF drops the GPS directory and writes the first directory after the image data.
+    source, into = os.path.join(folder, "place0.jpg"), os.path.join(folder, "from_jpeg.")
+    run("heif-enc", "-q", "60", source, "-o", into + "heic")
+    run("avifenc", "-s", "10", source, into + "avif")
+    run("cwebp", "-quiet", "-metadata", "exif", source, "-o", into + "webp")
     for ext in ("png", "tif"):
-        run("convert", source, os.path.join(folder, "from_jpeg." + ext))
+        run("convert", source, into + ext)
     os.remove(os.path.join(folder, "base.png"))
 
-    expected = exiftool_positions(folder)
-    got = pinreel_positions(pinreel, folder)
+    expected, got = exiftool_positions(folder), pinreel_positions(pinreel, folder)
     names = sorted(os.listdir(folder))
-    passed = failed = 0
+    failed = 0
     for name in names:
-        want, have = expected.get(name), got.get(name)
-        problem = None
-        if want is None and have is not None:
-            problem = "pinreel lists %s, ExifTool reads no position" % have
-        elif want is not None and have is None:
-            problem = "missed: ExifTool reads %s" % (want,)
-        elif want is not None:
-            latitude, longitude, altitude = want
-            if (abs(have[0] - latitude) > tolerance(latitude) or
-                    abs(have[1] - longitude) > tolerance(longitude)):
-                problem = "pinreel %s, ExifTool %s" % (have[:2], (latitude, longitude))
-            want_altitude = None if not altitude else math.trunc(altitude)
-            if have[2] != want_altitude:
-                problem = "altitude: pinreel %s, ExifTool %s" % (have[2], altitude)
-        if problem:
+        why = problem(expected.get(name), got.get(name))
+        if why:
             failed += 1
-            print("FAILED %s: %s" % (name, problem))
-        else:
-            passed += 1
-    formats = sorted({name.rsplit(".", 1)[1] for name in names})
+            print("FAILED %s: %s" % (name, why))
     print("%d files (%s), %d with a position in ExifTool's reading" % (
-        len(names), ", ".join(formats), len(expected)))
-    print("%d passed, %d failed" % (passed, failed))
+        len(names), ", ".join(sorted({name.rsplit(".", 1)[1] for name in names})), len(expected)))
+    print("%d passed, %d failed" % (len(names) - failed, failed))
     return 1 if failed or len(expected) < len(PLACES) * len(plain) else 0
 
 

@@ -1,74 +1,66 @@
+// The writers from a record to each format's bytes, decimal degrees, the duplicate filter and its
+// string table, the capture time and the GPX links.
 #include "output/output.h"
 #include "photo/photo.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/platform.h"
 
 namespace {
 
-// Runs `write` on a temporary binary stream and returns what it wrote.
-std::string capture(const std::function<void(FILE*)>& write) {
-  FILE* f = platform::scratch_file();
-  if (f == nullptr) return "<no scratch file>";
-  write(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
-  std::fclose(f);
-  return text;
-}
+using platform::capture;
 
-ImageMetadata position(const char* lat_ref, float deg, float min, float sec, const char* lon_ref,
-                       float lon_deg, float lon_min, float lon_sec) {
+ImageMetadata position(const char* lat_ref, float lat, const char* lon_ref, float lon,
+                       float lat_min = 0, float lat_sec = 0, float lon_min = 0, float lon_sec = 0) {
   ImageMetadata m;
   std::memset(&m, 0, sizeof m);
-  m.has_exif = true;
+  m.has_exif = m.has_gps_latitude = m.has_gps_longitude = true;
   std::strcpy(m.gps_latitude_ref, lat_ref);
-  m.gps_latitude[0] = deg, m.gps_latitude[1] = min, m.gps_latitude[2] = sec;
   std::strcpy(m.gps_longitude_ref, lon_ref);
-  m.gps_longitude[0] = lon_deg, m.gps_longitude[1] = lon_min, m.gps_longitude[2] = lon_sec;
-  m.has_gps_latitude = m.has_gps_longitude = true;
+  m.gps_latitude[0] = lat, m.gps_latitude[1] = lat_min, m.gps_latitude[2] = lat_sec;
+  m.gps_longitude[0] = lon, m.gps_longitude[1] = lon_min, m.gps_longitude[2] = lon_sec;
   return m;
 }
 
 ImageMetadata london() {
-  return position("N", 51, 30, 26.4f, "W", 0, 7, 39.6f);
+  return position("N", 51, "W", 0, 30, 26.4f, 7, 39.6f);
 }
 
-// What one photograph writes, through `duplicates` when given.
-std::string written(const ImageMetadata& m, bool kml, const char* name = "IMG_0001.jpg",
-                    StringTable* duplicates = nullptr) {
+// The document that the writer for `output` ("x.csv", "x.kml", ...) makes of one photograph,
+// through `duplicates` when given.
+std::string document(const char* output, const ImageMetadata& m, bool times = false,
+                     const char* name = "IMG_0001.jpg", StringTable* duplicates = nullptr) {
   return capture([&](FILE* f) {
-    CsvWriter csv_writer(f);
-    KmlWriter kml_writer(f);
-    RunContext run;
-    run.writer = kml ? static_cast<Writer*>(&kml_writer) : &csv_writer;
-    run.duplicates = duplicates;
+    const std::unique_ptr<Writer> writer = make_writer(output, f, times);
+    RunContext run{{}, writer.get(), duplicates, {}};
+    writer->begin("trip");
     deliver_photo(run, m, name, name);
+    writer->end();
   });
 }
 
 std::string csv(const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
-  return written(m, false, name);
+  return document("x.csv", m, false, name);
 }
 
-std::string kml(const ImageMetadata& m) {
-  return written(m, true);
+bool placed(const ImageMetadata& m) {
+  return document("x.kml", m).find("<Placemark>") != std::string::npos;
 }
 
 const char kEmptyDocument[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <kml xmlns="http://www.opengis.net/kml/2.2">
   <Document>
-    <name>C:\maps\trip.kml</name>
+    <name>C:\maps\R&amp;D &lt;trip&gt;.kml</name>
     <Style id="icon-1899-0288D1-normal">
       <IconStyle>
         <color>ffd18802</color>
@@ -121,29 +113,21 @@ const char kLondonPlacemark[] = R"(    <Placemark>
     </Placemark>
 )";
 
-TEST(DecimalDegrees, RoundsToSinglePrecisionAndSignsOnCapitalSouthAndWest) {
-  const auto text = [](float value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.6f", static_cast<double>(value));
-    return std::string(buffer);
-  };
-  EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "N")), "51.507332");  // a double gives ...333
-  EXPECT_EQ(text(to_decimal_degrees(151, 12, 33.12f, "E")), "151.209198");
-  EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "S")), "-51.507332");
-  EXPECT_EQ(text(to_decimal_degrees(51, 30, 26.4f, "s")), "51.507332");
-  EXPECT_EQ(text(to_decimal_degrees(0, 0, 0, "W")), "-0.000000");
+std::string printf_degrees(float value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.6f", static_cast<double>(value));
+  return text;
 }
 
-TEST(DecimalDegrees, PrintsSixDecimalsAsTheCLibraryDoes) {
+TEST(DecimalDegrees, SinglePrecisionSignedOnCapitalSouthAndWestPrintedAsPrintfDoes) {
+  EXPECT_EQ(printf_degrees(to_decimal_degrees(51, 30, 26.4f, "S")), "-51.507332");  // not ...333
+  EXPECT_EQ(printf_degrees(to_decimal_degrees(51, 30, 26.4f, "s")), "51.507332");
+  EXPECT_EQ(printf_degrees(to_decimal_degrees(0, 0, 0, "W")), "-0.000000");
+
   const auto ours = [](float value) {
     char text[kDegreesTextSize];
     const size_t length = format_degrees(text, value);
     EXPECT_EQ(length, std::strlen(text));
-    return std::string(text);
-  };
-  const auto library = [](float value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6f", static_cast<double>(value));
     return std::string(text);
   };
   // Every float whose millionths are not an exact half prints alike; sweep the bit patterns of
@@ -152,124 +136,104 @@ TEST(DecimalDegrees, PrintsSixDecimalsAsTheCLibraryDoes) {
     float value;
     std::memcpy(&value, &bits, sizeof value);
     if (std::fmod(static_cast<double>(value) * 128, 2) == 1) continue;  // odd multiples of 1/128
-    ASSERT_EQ(ours(value), library(value)) << bits;
-    ASSERT_EQ(ours(-value), library(-value)) << bits;
+    ASSERT_EQ(ours(value), printf_degrees(value)) << bits;
+    ASSERT_EQ(ours(-value), printf_degrees(-value)) << bits;
   }
-  for (float value : {0.0f, 1e-7f, 4.9999997e-7f, 5.0000004e-7f, 179.99999f, 2147483520.0f, 3.4e38f,
-                      INFINITY, NAN}) {
-    EXPECT_EQ(ours(value), library(value)) << value;
+  for (float value : {4.9999997e-7f, 5.0000004e-7f, 179.99999f, 3.4e38f, INFINITY, NAN, -0.0f}) {
+    EXPECT_EQ(ours(value), printf_degrees(value)) << value;
   }
-  EXPECT_EQ(ours(-0.0f), "-0.000000");
-  // Exact halves (odd multiples of 1/128) go to the even neighbour.
+  // Exact halves go to the even neighbour.
   EXPECT_EQ(ours(0.0078125f), "0.007812");
   EXPECT_EQ(ours(0.0234375f), "0.023438");
   EXPECT_EQ(ours(-51.5078125f), "-51.507812");
 }
 
-TEST(JpegExtension, AcceptsJpgAndJpegInAnyCaseOnly) {
-  for (const char* name : {"photo.JPG", "photo.Jpeg", "photo.jpeg", ".jpg", "dir.x/a.jpg"}) {
-    EXPECT_TRUE(has_jpeg_extension(name)) << name;
-  }
-  for (const char* name : {"photo.jpe", "photo.jpg.bak", "photo", "photo.jpgx", "trip.2019\\img",
-                           "photo.jp\xC7", ""}) {
-    EXPECT_FALSE(has_jpeg_extension(name)) << name;
-  }
-  EXPECT_FALSE(has_jpeg_extension(nullptr));
-}
-
-TEST(CsvLine, WritesNameLatitudeLongitudeAndSignedAltitude) {
+TEST(CsvLine, ColumnsQuotingAndWhatCountsAsAPosition) {
+  // Below sea level at 0 m, and a negative altitude, which only a damaged file stores.
   ImageMetadata m = london();
-  m.gps_altitude = 35;
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,+35\n");
+  const std::string key = "IMG_0001.jpg,51.507332,-0.127667";
   m.gps_altitude_ref = 1;
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-35\n");
-  m.gps_altitude = 0;
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-0\n");
+  EXPECT_EQ(csv(m), key + ",-0\n");
   m.gps_altitude_ref = 0;
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667\n");
-  m.gps_altitude = -12;  // only a damaged file stores a negative altitude
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-0.127667,-12\n");
-
-  EXPECT_EQ(csv(position("s", 1, 0, 0, "w", 2, 0, 0)), "IMG_0001.jpg,1.000000,2.000000\n");
-  EXPECT_EQ(csv(position("S", 0, 0, 0, "E", 1, 0, 0)), "IMG_0001.jpg,-0.000000,1.000000\n");
-}
-
-TEST(CsvLine, NeedsExifAndALatitudeReference) {
-  ImageMetadata m = london();
+  m.gps_altitude = -12;
+  EXPECT_EQ(csv(m), key + ",-12\n");
   m.gps_longitude_ref[0] = '\0';
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332\n");
-
-  m = london();
-  m.gps_latitude_ref[0] = '\0';
-  m.gps_altitude = 100;
-  EXPECT_EQ(csv(m), "");  // not even the longitude or altitude fields
-
-  m = london();
-  m.has_exif = false;
-  EXPECT_EQ(csv(m), "");
-}
-
-// A reference without its value is no coordinate, and a position that prints as 0,0 is what
-// location stripping leaves: neither is written nor remembered as a duplicate.
-TEST(CsvLine, ACoordinateNeedsItsValueAndZeroZeroIsNone) {
-  ImageMetadata m = london();
-  m.has_gps_latitude = false;
-  EXPECT_EQ(csv(m) + kml(m), "");
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-12\n");
+  // A coordinate needs its reference and its value.
   m = london();
   m.has_gps_longitude = false;
-  m.gps_altitude = 7;
-  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,+7\n");
-  EXPECT_EQ(kml(m), "");
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332\n");
+  m.has_gps_latitude = false;
+  EXPECT_EQ(csv(m), "");
+  m = london();
+  m.gps_latitude_ref[0] = '\0';
+  EXPECT_EQ(csv(m), "");
+  // Damaged values: the line has no limit, the placemark needs a key that fits.
+  const ImageMetadata far = position("N", 1e8f, "E", 1e8f);
+  EXPECT_EQ(csv(far), "IMG_0001.jpg,100000000.000000,100000000.000000\n");
+  EXPECT_FALSE(placed(far));
 
+  const ImageMetadata p = position("N", 1, "E", 2);
+  for (const char* name : {"a,b.jpg", "say \"hi\".jpg", "two\nlines.jpg", "a\rb.jpg"}) {
+    std::string quoted = name;
+    for (size_t at = quoted.find('"'); at != std::string::npos; at = quoted.find('"', at + 2)) {
+      quoted.insert(at, 1, '"');
+    }
+    EXPECT_EQ(csv(p, name), "\"" + quoted + "\",1.000000,2.000000\n") << name;
+  }
+  EXPECT_EQ(csv(p, "caf\xE9 & 'x'.jpg"), "caf\xE9 & 'x'.jpg,1.000000,2.000000\n");
+}
+
+// A position that prints as 0,0 is what location stripping leaves: neither written nor
+// remembered as a duplicate; one zero coordinate is a position.
+TEST(CsvLine, ZeroZeroIsNoPosition) {
   StringTable* duplicates = string_table_create(16);
   for (const char* refs : {"NE", "SW"}) {
-    const ImageMetadata zero = position(std::string(1, refs[0]).c_str(), 0, 0, 0.0001f,
-                                        std::string(1, refs[1]).c_str(), 0, 0, 0);
-    EXPECT_EQ(written(zero, false, "z.jpg", duplicates) + kml(zero), "") << refs;
+    const ImageMetadata zero = position(std::string(1, refs[0]).c_str(), 0,
+                                        std::string(1, refs[1]).c_str(), 0, 0, 0.0001f);
+    EXPECT_EQ(document("x.csv", zero, false, "z.jpg", duplicates), "") << refs;
+    EXPECT_FALSE(placed(zero));
   }
   EXPECT_EQ(duplicates->count, 0);
   string_table_destroy(duplicates, release_value);
-
-  EXPECT_EQ(csv(position("N", 0, 0, 0, "E", 0, 0, 0.0036f)), "IMG_0001.jpg,0.000000,0.000001\n");
-  EXPECT_EQ(csv(position("N", 0, 0, 0, "E", 1, 0, 0)), "IMG_0001.jpg,0.000000,1.000000\n");
-  m = position("N", 0, 0, 0, "E", 0, 0, 0);
+  EXPECT_EQ(csv(position("N", 0, "E", 0, 0, 0, 0, 0.0036f)), "IMG_0001.jpg,0.000000,0.000001\n");
+  ImageMetadata m = position("N", 0, "E", 0);
   m.has_gps_longitude = false;
   EXPECT_EQ(csv(m), "IMG_0001.jpg,0.000000\n");
 }
 
-TEST(CsvLine, QuotesNamesThatWouldBreakTheColumns) {
-  const ImageMetadata m = position("N", 1, 0, 0, "E", 2, 0, 0);
-  EXPECT_EQ(csv(m, "a,b.jpg"), "\"a,b.jpg\",1.000000,2.000000\n");
-  EXPECT_EQ(csv(m, "say \"hi\".jpg"), "\"say \"\"hi\"\".jpg\",1.000000,2.000000\n");
-  EXPECT_EQ(csv(m, "two\nlines.jpg"), "\"two\nlines.jpg\",1.000000,2.000000\n");
-  EXPECT_EQ(csv(m, "a\rb.jpg"), "\"a\rb.jpg\",1.000000,2.000000\n");
-  EXPECT_EQ(csv(m, "caf\xE9 & 'x'.jpg"), "caf\xE9 & 'x'.jpg,1.000000,2.000000\n");
-}
-
-TEST(Kml, EmptyDocumentIsTheHeaderAndFooter) {
-  const std::string text = capture([](FILE* f) {
-    write_kml_header(f, "C:\\maps\\trip.kml");
-    write_kml_footer(f);
-  });
-  EXPECT_EQ(text, kEmptyDocument);
-}
-
-TEST(Kml, PlacemarkCarriesTheKeyAndNoAltitude) {
+TEST(Kml, DocumentHeaderPlacemarkAndFooter) {
+  EXPECT_EQ(capture([](FILE* f) {
+              write_kml_header(f, "C:\\maps\\R&D <trip>.kml");
+              write_kml_footer(f);
+            }),
+            kEmptyDocument);
   ImageMetadata m = london();
-  m.gps_altitude = 35;
-  EXPECT_EQ(kml(m), kLondonPlacemark);
+  m.gps_altitude = 35;  // not used
+  std::string expected = kEmptyDocument;
+  const std::string name = "C:\\maps\\R&amp;D &lt;trip&gt;.kml";
+  expected.replace(expected.find(name), name.size(), "trip");
+  expected.insert(expected.find("  </Document>"), kLondonPlacemark);
+  EXPECT_EQ(document("x.kml", m), expected);
+  // With -t a time stamp after the description; without a time, as before.
+  std::strcpy(m.date_time_original, "2019:06:01 14:03:22");
+  std::strcpy(m.offset_time_original, "+02:00");
+  expected.insert(expected.find("      <styleUrl>#icon-1899-0288D1<"),
+                  "      <TimeStamp><when>2019-06-01T14:03:22+02:00</when></TimeStamp>\n");
+  EXPECT_EQ(document("x.kml", m, true), expected);
+  EXPECT_EQ(document("x.kml", london(), true), document("x.kml", london()));
   m.gps_longitude_ref[0] = '\0';  // no key, no placemark
-  EXPECT_EQ(kml(m), "");
+  EXPECT_FALSE(placed(m));
 }
 
 TEST(Kml, NamesBecomeWellFormedUtf8Text) {
   const auto xml = [](const char* text) {
     return capture([&](FILE* f) { write_xml_text(f, text); });
   };
+  const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_EQ(xml("a&b<c>\"d'.jpg"), "a&amp;b&lt;c&gt;&quot;d&apos;.jpg");
   EXPECT_EQ(xml("caf\xC3\xA9 \xF0\x9D\x84\x9E\tok"), "caf\xC3\xA9 \xF0\x9D\x84\x9E\tok");
   EXPECT_EQ(xml("a\r\nb"), "a&#13;\nb");
-  const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_EQ(xml("caf\xE9.jpg"), "caf" + fffd + ".jpg");  // Latin-1 byte
   EXPECT_EQ(xml("\xE2\x82&"), fffd + fffd + "&amp;");    // cut sequence
   EXPECT_EQ(xml("\xC0\xAF"), fffd + fffd);               // overlong
@@ -282,7 +246,6 @@ TEST(Kml, NamesBecomeWellFormedUtf8Text) {
 }
 
 TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
-  const ImageMetadata a = london();
   ImageMetadata same_print = london();
   same_print.gps_latitude[1] = 30.44f;  // other minutes and seconds that print alike
   same_print.gps_latitude[2] = 0;
@@ -291,128 +254,52 @@ TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
   south.gps_latitude_ref[0] = 'S';
   ImageMetadata latitude_only = london();
   latitude_only.gps_longitude_ref[0] = '\0';
-
+  // Keys whose djb2 hashes are equal are still different positions.
+  ASSERT_EQ(string_table_hash("-69.451050,7.270925"), string_table_hash("71.173790,8.962186"));
+  const std::pair<ImageMetadata, const char*> photos[] = {
+      {london(), "a.jpg"},
+      {same_print, "b.jpg"},
+      {south, "c.jpg"},
+      {latitude_only, "d.jpg"},
+      {latitude_only, "e.jpg"},
+      {london(), "f.jpg"},
+      {position("N", 7.270925f, "W", 69.45105f), "g.jpg"},
+      {position("N", 8.962186f, "E", 71.17379f), "h.jpg"}};
   const std::string out = capture([&](FILE* f) {
     CsvWriter csv_writer(f);
-    KmlWriter kml_writer(f);
-    RunContext run;
-    run.writer = &csv_writer;
-    run.duplicates = string_table_create(16);
-    for (const auto& [m, name] :
-         {std::make_pair(a, "a.jpg"), std::make_pair(same_print, "b.jpg"),
-          std::make_pair(south, "c.jpg"), std::make_pair(latitude_only, "d.jpg"),
-          std::make_pair(latitude_only, "e.jpg")}) {
+    KmlWriter kml_writer(f);  // the map formats share the table
+    RunContext run{{}, nullptr, string_table_create(16), {}};
+    for (const auto& [m, name] : photos) {
+      run.writer = name[0] == 'f' ? static_cast<Writer*>(&kml_writer) : &csv_writer;
       deliver_photo(run, m, name, name);
     }
-    run.writer = &kml_writer;  // the map formats share the table
-    EXPECT_EQ(deliver_photo(run, a, "f.jpg", "f.jpg"), PhotoStatus::kDuplicate);
-    // Keys whose djb2 hashes are equal are still different positions.
-    run.writer = &csv_writer;
-    deliver_photo(run, position("N", 7.270925f, 0, 0, "W", 69.45105f, 0, 0), "g.jpg", "g.jpg");
-    deliver_photo(run, position("N", 8.962186f, 0, 0, "E", 71.17379f, 0, 0), "h.jpg", "h.jpg");
     EXPECT_EQ(run.counts.listed, 6u);
     EXPECT_EQ(run.counts.duplicates, 2u);
     string_table_destroy(run.duplicates, release_value);
   });
   EXPECT_EQ(out,
-            "a.jpg,51.507332,-0.127667\n"
-            "c.jpg,-51.507332,-0.127667\n"
-            "d.jpg,51.507332\n"
-            "e.jpg,51.507332\n"
-            "g.jpg,7.270925,-69.451050\n"
-            "h.jpg,8.962186,71.173790\n");
-  EXPECT_EQ(string_table_hash("-69.451050,7.270925"), string_table_hash("71.173790,8.962186"));
+            "a.jpg,51.507332,-0.127667\nc.jpg,-51.507332,-0.127667\nd.jpg,51.507332\n"
+            "e.jpg,51.507332\ng.jpg,7.270925,-69.451050\nh.jpg,8.962186,71.173790\n");
 }
 
-TEST(CoordinateKey, ALongKeyIsNeverFormed) {
-  char key[kCoordinateKeyMax + 1];
-  EXPECT_TRUE(format_coordinate_key(key, -180.0f, -90.0f));
-  EXPECT_STREQ(key, "-180.000000,-90.000000");
-  EXPECT_FALSE(format_coordinate_key(key, 1e8f, 1e8f));
-  EXPECT_STREQ(key, "");
-
-  // Damaged GPS values: the CSV line has no limit, the placemark needs a key.
-  const ImageMetadata far = position("N", 1e8f, 0, 0, "E", 1e8f, 0, 0);
-  EXPECT_EQ(csv(far), "IMG_0001.jpg,100000000.000000,100000000.000000\n");
-  EXPECT_EQ(kml(far), "");
-}
-
-}  // namespace
-
-namespace {
-
-// A whole document from `writer` for one photograph.
-std::string document(const std::function<std::unique_ptr<Writer>(FILE*)>& make,
-                     const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
-  return capture([&](FILE* f) {
-    const std::unique_ptr<Writer> writer = make(f);
-    RunContext run;
-    run.writer = writer.get();
-    writer->begin("trip");
-    deliver_photo(run, m, name, name);
-    writer->end();
-  });
-}
-
-ImageMetadata london_at_noon() {
+TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
   ImageMetadata m = london();
   m.gps_altitude = 35;
   std::strcpy(m.date_time_original, "2019:06:01 14:03:22");
   std::strcpy(m.offset_time_original, "+02:00");
-  return m;
-}
-
-TEST(Times, CsvHasFiveFieldsAndKmlATimeStamp) {
-  ImageMetadata m = london_at_noon();
-  const auto csv_t = [](const ImageMetadata& record) {
-    return document([](FILE* f) { return std::make_unique<CsvWriter>(f, true); }, record);
+  const auto gpx = [](const ImageMetadata& r, const char* name = "IMG_0001.jpg") {
+    return document("trip.gpx", r, true, name);
   };
-  EXPECT_EQ(csv_t(m), "IMG_0001.jpg,51.507332,-0.127667,+35,2019-06-01T14:03:22+02:00\n");
-  m.gps_altitude = 0;
-  m.gps_longitude_ref[0] = '\0';
-  m.date_time_original[0] = '\0';
-  EXPECT_EQ(csv_t(m), "IMG_0001.jpg,51.507332,,,\n");
-
-  const std::string placemark =
-      document([](FILE* f) { return std::make_unique<KmlWriter>(f, true); }, london_at_noon());
-  std::string stamped = kLondonPlacemark;
-  stamped.insert(stamped.find("      <styleUrl>"),
-                 "      <TimeStamp><when>2019-06-01T14:03:22+02:00</when></TimeStamp>\n");
-  EXPECT_NE(placemark.find(stamped), std::string::npos) << placemark;
-  // Without a time the placemark is as it always was.
-  EXPECT_NE(document([](FILE* f) { return std::make_unique<KmlWriter>(f, true); }, london())
-                .find(kLondonPlacemark),
-            std::string::npos);
-}
-
-TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
-  const auto gpx = [](const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
-    return document([](FILE* f) { return std::make_unique<GpxWriter>(f, "trip.gpx", true); }, m,
-                    name);
+  const auto geojson = [](const ImageMetadata& r, const char* name = "IMG_0001.jpg") {
+    return document("x.json", r, true, name);
   };
-  const auto geojson = [](const ImageMetadata& m, const char* name = "IMG_0001.jpg") {
-    return document([](FILE* f) { return std::make_unique<GeoJsonWriter>(f, true); }, m, name);
-  };
-  ImageMetadata m = london_at_noon();
-  EXPECT_EQ(gpx(m),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" "
-            "creator=\"pinreel\">\n"
-            "  <metadata>\n    <name>trip</name>\n  </metadata>\n"
-            "  <wpt lat=\"51.507332\" lon=\"-0.127667\">\n"
-            "    <ele>35</ele>\n"
-            "    <time>2019-06-01T12:03:22Z</time>\n"
-            "    <name>IMG_0001.jpg</name>\n"
-            "    <link href=\"IMG_0001.jpg\"/>\n"
-            "  </wpt>\n"
-            "</gpx>\n");
   EXPECT_EQ(geojson(m),
             "{\"type\":\"FeatureCollection\",\"features\":[\n"
             "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[-0.127667,"
             "51.507332,35]},\"properties\":{\"name\":\"IMG_0001.jpg\",\"altitude\":35,"
             "\"time\":\"2019-06-01T14:03:22+02:00\"}}\n]}\n");
 
-  // Below sea level, no time, and a name that needs escaping: E9 is no UTF-8.
+  // Below sea level, a local time, and names that need escaping: E9 is no UTF-8.
   m.gps_altitude_ref = 1;
   m.offset_time_original[0] = '\0';
   const std::string gpx_text = gpx(m, "a&b \"\x01\xE9\".jpg");
@@ -424,8 +311,7 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
                 .find("51.507332,-35]},\"properties\":{\"name\":\"a\\\\b \\\"\\u0001\\t\xEF\xBF\xBD"
                       "\\\".jpg\",\"altitude\":-35,\"time\":\"2019-06-01T14:03:22\"}}"),
             std::string::npos);
-  m.gps_altitude_ref = 0;
-  m.gps_altitude = 0;
+  m.gps_altitude_ref = m.gps_altitude = 0;
   m.date_time_original[0] = '\0';
   EXPECT_NE(geojson(m).find("[-0.127667,51.507332]},\"properties\":{\"name\":\"IMG_0001.jpg\","
                             "\"altitude\":null,\"time\":null}}"),
@@ -436,18 +322,126 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
   infinite.gps_latitude[0] = INFINITY;
   EXPECT_EQ(gpx(infinite).find("<wpt"), std::string::npos);
   EXPECT_EQ(geojson(infinite), "{\"type\":\"FeatureCollection\",\"features\":[\n]}\n");
-  EXPECT_NE(kml(infinite).find("-0.127667,inf,0"), std::string::npos);
+  EXPECT_NE(document("x.kml", infinite).find("-0.127667,inf,0"), std::string::npos);
 }
 
-TEST(MapFormats, OutputPathChoosesTheFormat) {
-  EXPECT_EQ(output_format("a.CSV"), OutputFormat::kCsv);
-  EXPECT_EQ(output_format("dir.gpx/a.Kmz"), OutputFormat::kKmz);
-  EXPECT_EQ(output_format("a.gpx"), OutputFormat::kGpx);
-  EXPECT_EQ(output_format("a.GeoJSON"), OutputFormat::kGeoJson);
-  EXPECT_EQ(output_format("a.json"), OutputFormat::kGeoJson);
-  for (const char* kml : {"a.kml", "a.txt", "a", "a.gpx.bak", "gpx", "a.jsonl"}) {
-    EXPECT_EQ(output_format(kml), OutputFormat::kKml) << kml;
+struct TimeCase {
+  const char* date_time;
+  const char* offset;
+  const char* gps_date;
+  std::vector<uint32_t> gps_time;  // numerator, denominator x 3; empty for none
+  const char* stated;
+  const char* utc;
+};
+
+CaptureTime time_of(const TimeCase& c) {
+  ImageMetadata m;
+  std::memset(&m, 0, sizeof m);
+  std::strcpy(m.date_time_original, c.date_time);
+  std::strcpy(m.offset_time_original, c.offset);
+  std::strcpy(m.gps_date_stamp, c.gps_date);
+  m.has_gps_time_stamp = !c.gps_time.empty();
+  for (size_t i = 0; i < c.gps_time.size(); ++i) m.gps_time_stamp[i] = c.gps_time[i];
+  return capture_time(m);
+}
+
+TEST(CaptureTime, OffsetLocalOrGpsAcrossDayMonthAndYearEndsAndInvalidFields) {
+  const std::vector<uint32_t> gps = {14, 1, 27, 1, 724, 100};
+  const char* dto = "2019:06:01 14:03:22";
+  const TimeCase cases[] = {
+      {dto, "+02:00", "2008:10:23", gps, "2019-06-01T14:03:22+02:00", "2019-06-01T12:03:22Z"},
+      {dto, "", "2008:10:23", gps, "2019-06-01T14:03:22", "2008-10-23T14:27:07Z"},
+      {dto, "", "", {}, "2019-06-01T14:03:22", ""},
+      {"", "+02:00", "2008:10:23", gps, "2008-10-23T14:27:07Z", "2008-10-23T14:27:07Z"},
+      {"2019:12:31 23:30:00", "-02:00", "", {}, nullptr, "2020-01-01T01:30:00Z"},
+      {"2020:01:01 00:15:59", "+05:45", "", {}, nullptr, "2019-12-31T18:30:59Z"},
+      {"2020:03:01 00:30:00", "+01:00", "", {}, nullptr, "2020-02-29T23:30:00Z"},
+      {"2100:03:01 00:30:00", "+01:00", "", {}, nullptr, "2100-02-28T23:30:00Z"},
+      {"2000:02:29 23:00:00", "-14:00", "", {}, nullptr, "2000-03-01T13:00:00Z"},
+      {"2019:04:30 23:59:59", "-00:01", "", {}, nullptr, "2019-05-01T00:00:59Z"},
+      {"0001:01:01 00:30:00", "+01:00", "", {}, "0001-01-01T00:30:00+01:00", ""},
+      {"9999:12:31 23:30:00", "-01:00", "", {}, nullptr, ""},
+      {dto, "+14:00", "", {}, nullptr, "2019-06-01T00:03:22Z"},
+      {"", "", "2019:01:31", {0, 1, 0, 1, 0, 1}, "2019-01-31T00:00:00Z", "2019-01-31T00:00:00Z"},
+      {"", "", "2019:01:31", {}, "", ""},
+      {"", "", "0000:00:00", {0, 1, 0, 1, 0, 1}, "", ""},
+      // GPS hours or minutes that are not whole, or out of range
+      {"", "", "2019:01:31", {24, 1, 0, 1, 0, 1}, "", ""},
+      {"", "", "2019:01:31", {12, 1, 60, 1, 0, 1}, "", ""},
+      {"", "", "2019:01:31", {12, 1, 0, 1, 60, 1}, "", ""},
+      {"", "", "2019:01:31", {12, 0, 0, 1, 0, 1}, "", ""},
+      {"", "", "2019:01:31", {12, 1, 0, 1, 1, 0}, "", ""},
+      {"", "", "2019:01:31", {12, 1, 61, 2, 0, 1}, "", ""},
+  };
+  for (const TimeCase& c : cases) {
+    const CaptureTime t = time_of(c);
+    EXPECT_STREQ(c.stated != nullptr ? t.stated : nullptr, c.stated) << c.date_time << c.gps_date;
+    EXPECT_STREQ(t.utc, c.utc) << c.date_time << c.offset;
   }
+  // A field that is none gives no time, never a wrong one: the GPS stamps are used instead.
+  const std::vector<uint32_t> late = {23, 1, 59, 1, 5999, 100};
+  for (const char* bad :
+       {"    :  :     :  :  ", "0000:00:00 00:00:00", "2019:13:01 00:00:00", "2019:02:29 10:00:00",
+        "2019:04:31 10:00:00", "2019:06:01 24:00:00", "2019:06:01 12:60:00", "2019:06:01 12:00:60",
+        "2019-06-01 12:00:00", "2019:06:01 12:00", "2019:06:01T12:00:00", "2O19:06:01 12:00:00"}) {
+    EXPECT_STREQ(time_of({bad, "+01:00", "2019:01:31", late, "", ""}).stated,
+                 "2019-01-31T23:59:59Z")
+        << bad;
+  }
+  // An offset that is none leaves the local time without a zone.
+  for (const char* bad : {"      ", "+15:00", "+02:60", "02:00", "+2:00", "Z"}) {
+    EXPECT_STREQ(time_of({dto, bad, "", {}, "", ""}).stated, "2019-06-01T14:03:22") << bad;
+  }
+}
+
+TEST(GpxLink, RelativeToTheDocumentsFolderAndPercentEncoded) {
+  const std::string home = platform::kWindows ? "C:/home" : "/home";
+  EXPECT_EQ(relative_link("./", home, "a.jpg"), "a.jpg");
+  EXPECT_EQ(relative_link("maps/", home, "photos/a b&c.jpg"), "../photos/a%20b%26c.jpg");
+  EXPECT_EQ(relative_link("maps/2019/", home, "./maps/x/../2019/a.jpg"), "a.jpg");
+  EXPECT_EQ(relative_link("../", home, "a.jpg"), "home/a.jpg");
+  EXPECT_EQ(relative_link(home + "/maps/", "", "photos/caf\xC3\xA9%.jpg"),
+            "photos/caf%C3%A9%25.jpg");  // no working folder: the path as it was opened
+  if (platform::kWindows) {
+    EXPECT_EQ(relative_link("c:\\HOME\\maps\\", home, "Photos\\a.jpg"), "../Photos/a.jpg");
+    EXPECT_EQ(relative_link("maps\\", home, "D:\\photos\\a.jpg"), "file:///D:/photos/a.jpg");
+    EXPECT_EQ(relative_link("maps\\", home, "\\\\server\\share\\a.jpg"),
+              "file://server/share/a.jpg");
+  } else {
+    EXPECT_EQ(relative_link("/srv/maps/", home, "a:b\\c.jpg"), "../../home/a%3Ab%5Cc.jpg");
+  }
+}
+
+std::vector<std::string> released;
+
+TEST(StringTable, FindsEveryKeyThroughGrowthAndCollisions) {
+  for (int32_t capacity : {0, 3, 16}) {  // capacities below 3 are raised, so probing ends
+    StringTable* table = string_table_create(capacity);
+    EXPECT_EQ(string_table_lookup(table, "anything"), nullptr);
+    std::vector<std::string> keys = {"Aa", "B@"};  // equal djb2 hashes
+    for (int i = 0; i < 200; ++i) keys.push_back("key" + std::to_string(i));
+    for (auto& key : keys) string_table_insert(table, key.c_str(), &key);
+    for (auto& key : keys) EXPECT_EQ(string_table_lookup(table, key.c_str()), &key) << key;
+    EXPECT_EQ(string_table_lookup(table, "KEY1"), nullptr);   // case matters
+    EXPECT_EQ(string_table_lookup(table, "C\x1f"), nullptr);  // the same hash again
+    string_table_destroy(table, nullptr);
+  }
+}
+
+TEST(StringTable, DuplicateKeysAreStoredTwiceAndEachValueReleasedOnce) {
+  StringTable* table = string_table_create(16);
+  char first[] = "first", second[] = "second";
+  string_table_insert(table, "same", first);
+  string_table_insert(table, "same", second);
+  string_table_insert(table, "null-valued", nullptr);
+  EXPECT_STREQ(static_cast<char*>(string_table_lookup(table, "same")), "first");
+  const auto record = [](void* value) {
+    released.push_back(value != nullptr ? static_cast<const char*>(value) : "(null)");
+  };
+  string_table_destroy(table, record);
+  string_table_destroy(nullptr, record);
+  std::sort(released.begin(), released.end());
+  EXPECT_EQ(released, (std::vector<std::string>{"(null)", "first", "second"}));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <zlib.h>
+
 #include "support/platform.h"
 
 namespace fixture {
@@ -15,20 +17,6 @@ namespace {
 void put(Bytes& out, size_t at, const Bytes& bytes) {
   if (bytes.empty()) return;
   std::memcpy(out.data() + at, bytes.data(), bytes.size());
-}
-
-template <typename T>
-uint64_t bits_of(T value) {
-  static_assert(sizeof(T) <= 8, "one element");
-  uint64_t bits = 0;
-  if (sizeof(T) == 4) {
-    uint32_t word;
-    std::memcpy(&word, &value, 4);
-    bits = word;
-  } else {
-    std::memcpy(&bits, &value, sizeof(T));
-  }
-  return bits;
 }
 
 int element_size(uint16_t format) {
@@ -43,12 +31,7 @@ Bytes bytes_of(const std::string& text) {
 }
 
 Bytes Directory::encode(uint64_t value, int width) const {
-  Bytes out(static_cast<size_t>(width));
-  for (int i = 0; i < width; ++i) {
-    const int shift = 8 * (tiff_->big_endian() ? width - 1 - i : i);
-    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> shift);
-  }
-  return out;
+  return tiff_->big_endian() ? be(value, width) : le(value, width);
 }
 
 Directory& Directory::entry(uint16_t tag, uint16_t format, uint32_t count, Bytes value) {
@@ -71,24 +54,15 @@ Directory& Directory::pointer(uint16_t tag, const Directory& target) {
   return *this;
 }
 
-Directory& Directory::link(const Directory& next) {
-  next_ = next.index();
-  next_raw_ = false;
-  return *this;
-}
-
-Directory& Directory::link_raw(Field field) {
-  next_ = -1;
-  next_raw_ = true;
-  next_field_ = field;
-  return *this;
+Directory& Directory::numbers(uint16_t tag, uint16_t format, size_t count,
+                              const std::vector<uint64_t>& parts, int width) {
+  Bytes value;
+  for (uint64_t part : parts) value = join({value, encode(part, width)});
+  return entry(tag, format, static_cast<uint32_t>(count), std::move(value));
 }
 
 Directory& Directory::ascii(uint16_t tag, const std::string& text) {
-  Bytes value = bytes_of(text);
-  value.push_back(0);
-  const auto count = static_cast<uint32_t>(value.size());
-  return entry(tag, kAscii, count, std::move(value));
+  return entry(tag, kAscii, static_cast<uint32_t>(text.size() + 1), join({bytes_of(text), {0}}));
 }
 
 Directory& Directory::undefined(uint16_t tag, const std::string& bytes) {
@@ -96,63 +70,43 @@ Directory& Directory::undefined(uint16_t tag, const std::string& bytes) {
 }
 
 Directory& Directory::shorts(uint16_t tag, std::initializer_list<uint16_t> values) {
-  Bytes value;
-  for (uint16_t v : values) {
-    const Bytes b = encode(v, 2);
-    value.insert(value.end(), b.begin(), b.end());
-  }
-  return entry(tag, kShort, static_cast<uint32_t>(values.size()), std::move(value));
+  return numbers(tag, kShort, values.size(), {values.begin(), values.end()}, 2);
 }
 
 Directory& Directory::longs(uint16_t tag, std::initializer_list<uint32_t> values) {
-  Bytes value;
-  for (uint32_t v : values) {
-    const Bytes b = encode(v, 4);
-    value.insert(value.end(), b.begin(), b.end());
-  }
-  return entry(tag, kLong, static_cast<uint32_t>(values.size()), std::move(value));
+  return numbers(tag, kLong, values.size(), {values.begin(), values.end()}, 4);
 }
 
 Directory& Directory::rationals(uint16_t tag,
                                 std::initializer_list<std::pair<uint32_t, uint32_t>> values) {
-  Bytes value;
-  for (const auto& v : values) {
-    for (uint32_t part : {v.first, v.second}) {
-      const Bytes b = encode(part, 4);
-      value.insert(value.end(), b.begin(), b.end());
-    }
-  }
-  return entry(tag, kRational, static_cast<uint32_t>(values.size()), std::move(value));
+  std::vector<uint64_t> parts;
+  for (const auto& v : values) parts.insert(parts.end(), {v.first, v.second});
+  return numbers(tag, kRational, values.size(), parts, 4);
 }
 
 Directory& Directory::srationals(uint16_t tag,
                                  std::initializer_list<std::pair<int32_t, int32_t>> values) {
-  Bytes value;
+  std::vector<uint64_t> parts;
   for (const auto& v : values) {
-    for (int32_t part : {v.first, v.second}) {
-      const Bytes b = encode(static_cast<uint32_t>(part), 4);
-      value.insert(value.end(), b.begin(), b.end());
-    }
+    parts.insert(parts.end(), {static_cast<uint32_t>(v.first), static_cast<uint32_t>(v.second)});
   }
-  return entry(tag, kSRational, static_cast<uint32_t>(values.size()), std::move(value));
+  return numbers(tag, kSRational, values.size(), parts, 4);
 }
 
 Directory& Directory::floats(uint16_t tag, std::initializer_list<float> values) {
-  Bytes value;
+  std::vector<uint64_t> parts;
   for (float v : values) {
-    const Bytes b = encode(bits_of(v), 4);
-    value.insert(value.end(), b.begin(), b.end());
+    uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    parts.push_back(bits);
   }
-  return entry(tag, kFloat, static_cast<uint32_t>(values.size()), std::move(value));
+  return numbers(tag, kFloat, values.size(), parts, 4);
 }
 
 Directory& Directory::doubles(uint16_t tag, std::initializer_list<double> values) {
-  Bytes value;
-  for (double v : values) {
-    const Bytes b = encode(bits_of(v), 8);
-    value.insert(value.end(), b.begin(), b.end());
-  }
-  return entry(tag, kDouble, static_cast<uint32_t>(values.size()), std::move(value));
+  std::vector<uint64_t> parts(values.size());
+  std::memcpy(parts.data(), values.begin(), 8 * values.size());
+  return numbers(tag, kDouble, values.size(), parts, 8);
 }
 
 Directory& Directory::integer(uint16_t tag, uint16_t format, int64_t value) {
@@ -166,26 +120,6 @@ Tiff::Tiff(Order order) : order_(order), mark_(order == Order::kIntel ? "II" : "
 Directory& Tiff::add_directory() {
   directories_.push_back(Directory(this, static_cast<int>(directories_.size())));
   return directories_.back();
-}
-
-Tiff& Tiff::first_offset(uint32_t offset) {
-  first_offset_ = offset;
-  return *this;
-}
-
-Tiff& Tiff::mark(const std::string& two_letters) {
-  mark_ = two_letters;
-  return *this;
-}
-
-Tiff& Tiff::magic(uint16_t value) {
-  magic_ = value;
-  return *this;
-}
-
-Tiff& Tiff::tail(const Bytes& bytes) {
-  tail_.insert(tail_.end(), bytes.begin(), bytes.end());
-  return *this;
 }
 
 Bytes Tiff::block() const {
@@ -232,8 +166,7 @@ Bytes Tiff::block() const {
         put(out, value_at, e.value);
       }
     }
-    uint32_t next = 0;
-    if (dir.next_raw_) next = resolve(dir.next_field_);
+    uint32_t next = dir.next_ == -2 ? resolve(dir.next_field_) : 0;
     if (dir.next_ >= 0) next = offsets_.at(static_cast<size_t>(dir.next_));
     put(out, base + 2 + 12 * dir.entries_.size(), dir.encode(next, 4));
   }
@@ -242,23 +175,12 @@ Bytes Tiff::block() const {
 }
 
 Bytes Tiff::payload() const {
-  Bytes out = {'E', 'x', 'i', 'f', 0, 0};
-  const Bytes tiff = block();
-  out.insert(out.end(), tiff.begin(), tiff.end());
-  return out;
+  return join({{'E', 'x', 'i', 'f', 0, 0}, block()});
 }
 
 uint32_t Tiff::offset_of(const Directory& dir) const {
   if (offsets_.empty()) block();
   return offsets_.at(static_cast<size_t>(dir.index()));
-}
-
-Jpeg& Jpeg::soi() {
-  return raw({0xFF, 0xD8});
-}
-
-Jpeg& Jpeg::eoi() {
-  return raw({0xFF, 0xD9});
 }
 
 Jpeg& Jpeg::segment(uint8_t marker, const Bytes& payload) {
@@ -271,53 +193,23 @@ Jpeg& Jpeg::segment_with_length(uint8_t marker, uint16_t length, const Bytes& pa
   return raw(payload);
 }
 
-Jpeg& Jpeg::app1_exif(const Tiff& tiff) {
-  return segment(0xE1, tiff.payload());
-}
-
-Jpeg& Jpeg::com(const std::string& text) {
-  return segment(0xFE, bytes_of(text));
-}
-
 Jpeg& Jpeg::sof(uint8_t marker, uint16_t height, uint16_t width, uint8_t components) {
-  Bytes payload = {8,
-                   static_cast<uint8_t>(height >> 8),
-                   static_cast<uint8_t>(height),
-                   static_cast<uint8_t>(width >> 8),
-                   static_cast<uint8_t>(width),
-                   components};
-  for (uint8_t c = 1; c <= components; ++c) {
-    payload.insert(payload.end(), {c, 0x11, 0});
-  }
+  Bytes payload = join({{8}, be(height, 2), be(width, 2), {components}});
+  for (uint8_t c = 1; c <= components; ++c) payload.insert(payload.end(), {c, 0x11, 0});
   return segment(marker, payload);
 }
 
 Jpeg& Jpeg::dqt() {
-  Bytes payload(65, 1);
-  payload[0] = 0;  // 8-bit precision, table 0
-  return segment(0xDB, payload);
+  return segment(0xDB, join({{0}, Bytes(64, 1)}));  // 8-bit precision, table 0
 }
 
 Jpeg& Jpeg::dht() {
-  Bytes payload(17, 0);
-  payload[1] = 1;  // one code of length 1
-  payload.push_back(0);
-  return segment(0xC4, payload);
+  return segment(0xC4, join({{0, 1}, Bytes(16, 0)}));  // one DC code of length 1
 }
 
 Jpeg& Jpeg::sos() {
   segment(0xDA, {1, 1, 0x00, 0, 63, 0});
   return raw({0x12, 0x34, 0xFF, 0x00, 0x56});
-}
-
-Jpeg& Jpeg::raw(const Bytes& bytes) {
-  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-  return *this;
-}
-
-Jpeg& Jpeg::truncate(size_t drop) {
-  bytes_.resize(drop < bytes_.size() ? bytes_.size() - drop : 0);
-  return *this;
 }
 
 void write_file(const std::string& path, const Bytes& bytes) {
@@ -327,20 +219,7 @@ void write_file(const std::string& path, const Bytes& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-}  // namespace fixture
-
-namespace fixture {
-
 namespace {
-
-uint32_t crc32(const uint8_t* data, size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
 
 Bytes filler(size_t size) {
   Bytes out(size);
@@ -350,7 +229,8 @@ Bytes filler(size_t size) {
 
 Bytes png_chunk(const std::string& type, const Bytes& data) {
   Bytes typed = join({bytes_of(type), data});
-  return join({be(data.size(), 4), typed, be(crc32(typed.data(), typed.size()), 4)});
+  return join(
+      {be(data.size(), 4), typed, be(crc32(0, typed.data(), static_cast<uInt>(typed.size())), 4)});
 }
 
 Bytes infe(uint8_t version, uint32_t id, const std::string& type) {
@@ -368,9 +248,8 @@ Bytes be(uint64_t value, int width) {
 }
 
 Bytes le(uint64_t value, int width) {
-  Bytes out(static_cast<size_t>(width));
-  for (int i = 0; i < width; ++i)
-    out[static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+  Bytes out = be(value, width);
+  std::reverse(out.begin(), out.end());
   return out;
 }
 
@@ -397,18 +276,16 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   const bool avif = o.brand == "avif";
   const Bytes ftyp = box("ftyp", join({bytes_of(o.brand), be(0, 4), bytes_of("mif1"),
                                        bytes_of(o.brand), bytes_of("miaf")}));
-  // The pieces of the item, in reverse order after the image data (or alone in idat).
+  // The pieces of the item, in reverse order after the image data (or alone in idat): where each
+  // lies in the data, and its length.
   const size_t pieces = static_cast<size_t>(o.pieces);
-  std::vector<Bytes> piece(pieces);
-  for (size_t i = 0; i < pieces; ++i) {
-    const size_t begin = item.size() * i / pieces, end = item.size() * (i + 1) / pieces;
-    piece[i].assign(item.begin() + static_cast<long>(begin), item.begin() + static_cast<long>(end));
-  }
   Bytes data = o.in_idat ? Bytes() : filler(o.image_size);
-  std::vector<uint64_t> at(pieces);
+  std::vector<std::pair<uint64_t, uint64_t>> extents(pieces);
   for (size_t i = pieces; i-- > 0;) {
-    at[i] = data.size();
-    data.insert(data.end(), piece[i].begin(), piece[i].end());
+    const auto begin = static_cast<long>(item.size() * i / pieces);
+    const auto end = static_cast<long>(item.size() * (i + 1) / pieces);
+    extents[i] = {data.size(), static_cast<uint64_t>(end - begin)};
+    data.insert(data.end(), item.begin() + begin, item.begin() + end);
   }
 
   const auto meta = [&](uint64_t mdat_data) {
@@ -416,18 +293,18 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     const uint64_t source = o.in_idat ? 0 : mdat_data;
     const uint64_t base = o.base_offset_size != 0 ? source : 0;
     const auto item_entry = [&](uint32_t id,
-                                const std::vector<std::pair<uint64_t, uint64_t>>& extents) {
+                                const std::vector<std::pair<uint64_t, uint64_t>>& spans) {
       Bytes e = be(id, id_width);
       if (o.iloc_version >= 1) e = join({e, be(o.in_idat && id == 2 ? 1 : 0, 2)});
-      e = join({e, be(0, 2), be(base, o.base_offset_size), be(extents.size(), 2)});
-      for (const auto& extent : extents) {
+      e = join({e, be(0, 2), be(base, o.base_offset_size), be(spans.size(), 2)});
+      for (const auto& extent : spans) {
         e = join({e, be(0, o.index_size), be(extent.first - base, o.offset_size),
                   be(extent.second, o.length_size)});
       }
       return e;
     };
-    std::vector<std::pair<uint64_t, uint64_t>> exif_extents;
-    for (size_t i = 0; i < pieces; ++i) exif_extents.emplace_back(source + at[i], piece[i].size());
+    std::vector<std::pair<uint64_t, uint64_t>> exif_extents = extents;
+    for (auto& extent : exif_extents) extent.first += source;
     const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
                               static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
     const uint32_t tiles = static_cast<uint32_t>(o.tiles);

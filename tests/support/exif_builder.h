@@ -11,32 +11,16 @@
 #include <utility>
 #include <vector>
 
-#include "util/input.h"
-
 namespace fixture {
 
 using Bytes = std::vector<uint8_t>;
 
-enum Format : uint16_t {
-  kNone = 0,
-  kByte = 1,
-  kAscii = 2,
-  kShort = 3,
-  kLong = 4,
-  kRational = 5,
-  kSByte = 6,
-  kUndefined = 7,
-  kSShort = 8,
-  kSLong = 9,
-  kSRational = 10,
-  kFloat = 11,
-  kDouble = 12,
-};
+constexpr uint16_t kNone = 0, kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5,
+                   kSByte = 6, kUndefined = 7, kSShort = 8, kSLong = 9, kSRational = 10,
+                   kFloat = 11, kDouble = 12;
 
 // Sub-directory pointer tags.
-constexpr uint16_t kExifPointer = 34665;
-constexpr uint16_t kGpsPointer = 34853;
-constexpr uint16_t kInteropPointer = 40965;
+constexpr uint16_t kExifPointer = 34665, kGpsPointer = 34853, kInteropPointer = 40965;
 
 enum class Order { kIntel, kMotorola };  // "II" little-endian, "MM" big-endian
 
@@ -69,8 +53,15 @@ class Directory {
   // A LONG entry holding the offset of `target`: tag 34665, 34853 or 40965, or any other.
   Directory& pointer(uint16_t tag, const Directory& target);
   // The next-directory link; none (0) by default.
-  Directory& link(const Directory& next);
-  Directory& link_raw(Field field);
+  Directory& link(const Directory& next) {
+    next_ = next.index();
+    return *this;
+  }
+  Directory& link_raw(Field field) {
+    next_ = -2;
+    next_field_ = field;
+    return *this;
+  }
 
   Directory& ascii(uint16_t tag, const std::string& text);  // count includes the NUL
   Directory& undefined(uint16_t tag, const std::string& bytes);
@@ -102,12 +93,14 @@ class Directory {
   };
   Directory(Tiff* tiff, int index) : tiff_(tiff), index_(index) {}
   Bytes encode(uint64_t value, int width) const;
+  // Elements of `width` bytes each, `count` of them (a RATIONAL counts two parts as one).
+  Directory& numbers(uint16_t tag, uint16_t format, size_t count,
+                     const std::vector<uint64_t>& parts, int width);
 
   Tiff* tiff_;
   int index_;
   std::vector<Entry> entries_;
-  int next_ = -1;
-  bool next_raw_ = false;
+  int next_ = -1;  // -2: next_field_
   Field next_field_{0, false};
 };
 
@@ -123,11 +116,23 @@ class Tiff {
   Directory& first() { return directories_.front(); }
   Directory& add_directory();
   // Header fields written instead of the usual ones.
-  Tiff& first_offset(uint32_t offset);
-  Tiff& mark(const std::string& two_letters);
-  Tiff& magic(uint16_t value);
+  Tiff& first_offset(uint32_t offset) {
+    first_offset_ = offset;
+    return *this;
+  }
+  Tiff& mark(const std::string& two_letters) {
+    mark_ = two_letters;
+    return *this;
+  }
+  Tiff& magic(uint16_t value) {
+    magic_ = value;
+    return *this;
+  }
   // Bytes appended after everything else.
-  Tiff& tail(const Bytes& bytes);
+  Tiff& tail(const Bytes& bytes) {
+    tail_.insert(tail_.end(), bytes.begin(), bytes.end());
+    return *this;
+  }
 
   Bytes block() const;
   // "Exif\0\0" and the block: an APP1 payload.
@@ -149,21 +154,27 @@ class Tiff {
 // A JPEG stream, marker by marker. Nothing is added implicitly, not even SOI.
 class Jpeg {
  public:
-  Jpeg& soi();
-  Jpeg& eoi();
+  Jpeg& soi() { return raw({0xFF, 0xD8}); }
+  Jpeg& eoi() { return raw({0xFF, 0xD9}); }
   // 0xFF, the marker, the length (payload size + 2) and the payload.
   Jpeg& segment(uint8_t marker, const Bytes& payload);
   // The same with a length field written as given, whatever the payload's size.
   Jpeg& segment_with_length(uint8_t marker, uint16_t length, const Bytes& payload);
-  Jpeg& app1_exif(const Tiff& tiff);
-  Jpeg& com(const std::string& text);
+  Jpeg& app1_exif(const Tiff& tiff) { return segment(0xE1, tiff.payload()); }
+  Jpeg& com(const std::string& text) { return segment(0xFE, bytes_of(text)); }
   // Frame header: precision 8, three bytes per component.
   Jpeg& sof(uint8_t marker, uint16_t height, uint16_t width, uint8_t components);
   Jpeg& dqt();  // one 8-bit table of 64 ones
   Jpeg& dht();  // one DC table with a single 1-bit code
   Jpeg& sos();  // one-component scan header followed by a few entropy-coded bytes
-  Jpeg& raw(const Bytes& bytes);
-  Jpeg& truncate(size_t drop);  // removes the last `drop` bytes
+  Jpeg& raw(const Bytes& bytes) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    return *this;
+  }
+  Jpeg& truncate(size_t drop) {  // removes the last `drop` bytes
+    bytes_.resize(drop < bytes_.size() ? bytes_.size() - drop : 0);
+    return *this;
+  }
 
   const Bytes& bytes() const& { return bytes_; }
   Bytes bytes() && { return std::move(bytes_); }  // safe on a temporary builder
@@ -217,16 +228,5 @@ Bytes raf(const Bytes& jpeg, size_t image_size = 64);
 
 // `path` is UTF-8 on Windows too.
 void write_file(const std::string& path, const Bytes& bytes);
-
-// An input over its own copy of `bytes`.
-class Stream {
- public:
-  explicit Stream(Bytes bytes) : bytes_(std::move(bytes)), input_(bytes_.data(), bytes_.size()) {}
-  Input& get() { return input_; }
-
- private:
-  Bytes bytes_;
-  MemoryInput input_;
-};
 
 }  // namespace fixture

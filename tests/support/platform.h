@@ -2,6 +2,7 @@
 // in what the program writes.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -15,11 +16,33 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 
+// The device that discards what is written to it; one on which every write fails for want of
+// space (none on Windows); the errno value of opening a directory as a file.
+constexpr const char* kNullDevice = kWindows ? "NUL" : "/dev/null";
+constexpr const char* kFullDevice = kWindows ? nullptr : "/dev/full";
+constexpr int kDirectoryOpenError = kWindows ? EACCES : EISDIR;
+
 // `text` with each "\n" as the platform's text streams write it: "\r\n" on Windows.
-std::string text_stream(const std::string& text);
+inline std::string text_stream(const std::string& text) {
+  std::string converted;
+  for (char c : text) converted += !kWindows || c != '\n' ? std::string(1, c) : "\r\n";
+  return converted;
+}
 
 // A binary read-write stream on a file that disappears when it is closed; null on failure.
 FILE* scratch_file();
+
+// What `write` puts on a scratch file.
+inline std::string capture(const std::function<void(FILE*)>& write) {
+  FILE* f = scratch_file();
+  if (f == nullptr) return "<no scratch file>";
+  write(f);
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(f);
+  return text;
+}
 
 // A new empty directory, e.g. /tmp/pinreel-cli-XXXXXX (UTF-8 on Windows); "" on failure.
 std::string make_temp_dir();
@@ -42,29 +65,6 @@ int run(const std::string& program, const std::vector<std::string>& args, const 
         const std::string& stdout_path, const std::string& stderr_path,
         const RunOptions& options = {});
 
-// POSIX: runs `program` as run() does, standard error into a pipe (as small as the system
-// allows) that is read only up to the end of its first line; a program with more to say then
-// waits. Calls `before_signal`, sends SIGTERM, and waits for the program to end. Returns the
-// number of the signal that ended it, or -1 (it exited, or wrote no line). -1 on Windows.
-int run_until_first_message(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& cwd, const std::string& stdout_path,
-                            const std::function<void()>& before_signal);
-
-// What a run on a terminal wrote.
-struct TerminalOutcome {
-  int status = -1;       // as run() returns it
-  std::string terminal;  // the bytes written to the terminal
-  std::string out;       // standard output, when it was not the terminal
-};
-
-// POSIX: runs `program` as run() does with standard error on a new pseudo-terminal of 200
-// columns in raw mode (bytes pass as they are written), and standard output there too when
-// `stdout_on_terminal`, else into a pipe as small as the system allows. Neither is read until the
-// program has written something and `hold_ms` more have passed: a program with more to write
-// than the terminal or the pipe holds waits that long. Windows: status -1.
-TerminalOutcome run_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd, bool stdout_on_terminal, int hold_ms);
-
 // Writes `bytes` to base/folders.../file, making the folders that are missing, however long the
 // path: from a descriptor of each folder on POSIX, by "\\?\" paths on Windows. False on failure.
 bool write_nested(const std::string& base, const std::vector<std::string>& folders,
@@ -85,18 +85,5 @@ class ExclusiveHold {
  private:
   void* handle_ = nullptr;
 };
-
-// The device that discards what is written to it: /dev/null, NUL.
-const char* null_device();
-
-// The errno value of opening a directory as a file: EISDIR on POSIX, EACCES on Windows.
-int directory_open_error();
-
-// A device on which every write fails for want of space (/dev/full), or null where there is none.
-const char* full_device();
-
-// True when xmllint is installed and accepts the XML file at `path`; `available` tells whether
-// it is installed.
-bool xmllint_accepts(const std::string& path, bool& available);
 
 }  // namespace platform

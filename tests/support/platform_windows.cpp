@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/platform.h"
@@ -12,58 +15,25 @@ namespace platform {
 
 namespace {
 
-// One argument as the C runtime's start-up code splits the command line again.
-std::string quote_argument(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
-  std::string quoted = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes double only before a quote, which itself is escaped.
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, '\\');
-  quoted += '"';
-  return quoted;
-}
-
-HANDLE open_for_child(const std::string& path, DWORD access, DWORD disposition) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  return CreateFileW(utf8_to_wide(path.c_str()).c_str(), access,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 std::string temp_path() {
   wchar_t buffer[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
   return length > 0 && length <= MAX_PATH ? wide_to_utf8(buffer, length) : ".\\";
 }
 
+// `path` made absolute, with backslashes.
+std::string full_path(const std::string& path) {
+  wchar_t full[32768];
+  const DWORD length = GetFullPathNameW(utf8_to_wide(path.c_str()).c_str(), 32768, full, nullptr);
+  return length > 0 && length < 32768 ? wide_to_utf8(full, length) : path;
+}
+
 // `path` as an absolute "\\?\" path, which may be of any length.
 std::wstring long_path(const std::string& path) {
-  const std::wstring wide = utf8_to_wide(path.c_str());
-  wchar_t full[32768];
-  const DWORD length = GetFullPathNameW(wide.c_str(), 32768, full, nullptr);
-  if (length == 0 || length >= 32768) return wide;
-  return L"\\\\?\\" + std::wstring(full, length);
+  return L"\\\\?\\" + utf8_to_wide(full_path(path).c_str());
 }
 
 }  // namespace
-
-std::string text_stream(const std::string& text) {
-  std::string converted;
-  for (char c : text) {
-    if (c == '\n') converted += '\r';
-    converted += c;
-  }
-  return converted;
-}
 
 // tmpfile() would create its file in the root of the drive, which only administrators may do.
 FILE* scratch_file() {
@@ -84,72 +54,26 @@ std::string make_temp_dir() {
   return "";
 }
 
+// Through cmd.exe, each path and argument quoted (none holds a quote or ends in a backslash).
 int run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
         const std::string& stdout_path, const std::string& stderr_path, const RunOptions&) {
-  // The child starts in `cwd`, so a relative (or drive-relative) path must be resolved here.
-  wchar_t absolute[MAX_PATH + 1];
-  const DWORD length =
-      GetFullPathNameW(utf8_to_wide(program.c_str()).c_str(), MAX_PATH + 1, absolute, nullptr);
-  if (length == 0 || length > MAX_PATH) return -1;
-  std::string command_line = quote_argument(wide_to_utf8(absolute, length));
-  for (const auto& arg : args) command_line += " " + quote_argument(arg);
-  std::wstring wide_command_line = utf8_to_wide(command_line.c_str());
-
-  HANDLE in = open_for_child("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = open_for_child(stdout_path, GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE err = open_for_child(stderr_path, GENERIC_WRITE, CREATE_ALWAYS);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION process = {};
-  const bool started =
-      in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-      CreateProcessW(absolute, &wide_command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     utf8_to_wide(cwd.c_str()).c_str(), &startup, &process);
-  for (HANDLE handle : {in, out, err}) {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-  if (!started) return -1;
-
-  DWORD status = 0;
-  const bool exited = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                      GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exited ? static_cast<int>(status) : -1;
-}
-
-int run_until_first_message(const std::string&, const std::vector<std::string>&, const std::string&,
-                            const std::string&, const std::function<void()>&) {
-  return -1;
-}
-
-TerminalOutcome run_on_terminal(const std::string&, const std::vector<std::string>&,
-                                const std::string&, bool, int) {
-  return TerminalOutcome();
+  std::string command = "\"cd /d \"" + full_path(cwd) + "\" && \"" + full_path(program) + "\"";
+  for (const std::string& arg : args) command += " \"" + arg + "\"";
+  command += " <NUL >\"" + full_path(stdout_path) + "\" 2>\"" + full_path(stderr_path) + "\"\"";
+  return _wsystem(utf8_to_wide(command.c_str()).c_str());
 }
 
 bool write_nested(const std::string& base, const std::vector<std::string>& folders,
                   const std::string& file, const std::vector<unsigned char>& bytes) {
-  std::wstring path = long_path(base);
+  std::filesystem::path path = long_path(base);
+  std::error_code error;
   for (const std::string& folder : folders) {
-    path += L"\\" + utf8_to_wide(folder.c_str());
-    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
+    std::filesystem::create_directory(path /= std::filesystem::u8path(folder), error);
   }
-  path += L"\\" + utf8_to_wide(file.c_str());
-  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool done =
-      WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
-  return CloseHandle(out) && done;
+  std::ofstream out(path / std::filesystem::u8path(file), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
 }
 
 namespace {
@@ -187,23 +111,6 @@ ExclusiveHold::ExclusiveHold(const std::string& path) {
 
 ExclusiveHold::~ExclusiveHold() {
   if (handle_ != nullptr) CloseHandle(handle_);
-}
-
-const char* null_device() {
-  return "NUL";
-}
-
-int directory_open_error() {
-  return EACCES;
-}
-
-const char* full_device() {
-  return nullptr;
-}
-
-bool xmllint_accepts(const std::string&, bool& available) {
-  available = false;
-  return false;
 }
 
 }  // namespace platform

@@ -1,0 +1,648 @@
+// The EXIF reader: the marker-segment walk, the decoder of TIFF blocks, and the containers around
+// them (per container: positions in both byte orders, cut and hostile sizes; which names are read
+// and how the content decides the container).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "exif/exif_reader.h"
+#include "output/output.h"
+#include "photo/photo.h"
+#include "support/exif_builder.h"
+#include "support/platform.h"
+
+using namespace std::string_literals;
+using namespace fixture;
+
+namespace {
+
+// Reads `bytes` with a fresh reader over a zeroed record.
+struct Walk {
+  explicit Walk(Bytes b) : bytes(std::move(b)), input(bytes.data(), bytes.size()), reader(&md) {
+    ok = reader.read_sections(input);
+  }
+  Bytes bytes;
+  MemoryInput input;
+  ImageMetadata md{};
+  ExifReader reader;
+  bool ok;
+};
+
+// An EXIF segment naming the camera's make.
+Bytes exif(const char* make) {
+  Tiff tiff;
+  tiff.first().ascii(271, make);
+  return Jpeg().app1_exif(tiff).bytes();
+}
+
+constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+// One APP1 payload decoded into a zeroed record; the payload stays alive for `thumbnail`.
+struct Decode {
+  explicit Decode(const Tiff& tiff) : payload(tiff.payload()), reader(&md) { again(); }
+  bool again() {
+    return ok = reader.process_exif(payload.data(), static_cast<int32_t>(payload.size() + 2));
+  }
+  ImageMetadata md{};
+  Bytes payload;
+  ExifReader reader;
+  bool ok = false;
+};
+
+ImageMetadata decode(const Directory& any) {
+  return Decode(any.tiff()).md;
+}
+
+// The GPS fields that a position is made of, "-" for a coordinate without its value:
+// "N 43 28 2.84, W -11 53 0, 1 -639".
+std::string gps_of(const ImageMetadata& md) {
+  const auto part = [](const char* ref, bool has, const float(&v)[3]) {
+    char text[96] = " -";
+    if (has)
+      std::snprintf(text, sizeof text, " %g %g %g", double{v[0]}, double{v[1]}, double{v[2]});
+    return ref + std::string(text);
+  };
+  return part(md.gps_latitude_ref, md.has_gps_latitude, md.gps_latitude) + ", " +
+         part(md.gps_longitude_ref, md.has_gps_longitude, md.gps_longitude) + ", " +
+         std::to_string(md.gps_altitude_ref) + " " + std::to_string(md.gps_altitude);
+}
+
+const std::string kLondon = "x,51.507332,-0.127667,+35\n";
+
+// The GPS entries of a photo taken in London, 35 m up, in `gps`.
+void london_entries(Directory& gps) {
+  gps.ascii(1, "N").rationals(2, {{51, 1}, {30, 1}, {2640, 100}});
+  gps.ascii(3, "W").rationals(4, {{0, 1}, {7, 1}, {3960, 100}});
+  gps.integer(5, kByte, 0).rationals(6, {{35, 1}});
+}
+
+// A camera's block with the London position in its GPS directory.
+Tiff& london(Tiff& tiff) {
+  Directory& gps = tiff.add_directory();
+  london_entries(gps);
+  tiff.first().ascii(271, "Camera").pointer(kGpsPointer, gps);
+  return tiff;
+}
+
+// That block bare, as a HEIF item or JPEG XL box ("item"), or in a JPEG.
+Bytes london(Order order = Order::kIntel, const std::string& as = "block") {
+  Tiff tiff(order);
+  london(tiff);
+  if (as == "item") return exif_item(tiff);
+  if (as == "jpeg") return Jpeg().soi().app1_exif(tiff).dqt().sos().eoi().bytes();
+  return tiff.block();
+}
+
+struct Read {
+  PhotoFormat format;
+  std::string csv;  // the CSV line for the name "x", or ""
+  uint64_t fetched;
+};
+
+Read read(const Bytes& bytes) {
+  ImageMetadata md;
+  std::memset(&md, 0, sizeof md);
+  MemoryInput input(bytes.data(), bytes.size());
+  ExifReader reader(&md);
+  Read r{reader.read_photo(input), "", input.bytes_fetched()};
+  r.csv = platform::capture([&](FILE* out) {
+    CsvWriter writer(out);
+    RunContext run;
+    run.writer = &writer;
+    deliver_photo(run, md, "x", "x");
+  });
+  return r;
+}
+
+std::string csv(const Bytes& bytes) {
+  return read(bytes).csv;
+}
+
+// The offset of the first `text` in `bytes`.
+size_t find(const Bytes& bytes, const std::string& text) {
+  const auto at = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+  EXPECT_NE(at, bytes.end()) << text;
+  return static_cast<size_t>(at - bytes.begin());
+}
+
+// `bytes` with `value` written at `at`.
+Bytes patched(Bytes bytes, size_t at, const Bytes& value) {
+  std::copy(value.begin(), value.end(), bytes.begin() + static_cast<long>(at));
+  return bytes;
+}
+
+}  // namespace
+
+TEST(JpegSections, StartOfImageAndFillBytes) {
+  Walk sos_only(Bytes{0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02});
+  EXPECT_TRUE(sos_only.ok);
+  for (const Bytes& bad :
+       {Bytes{}, Bytes{0xFF}, Bytes{0xFF, 0xD8}, Bytes{0xFF, 0xD9, 0xFF, 0xDA, 0, 2},
+        Bytes{0x00, 0xFF, 0xD8, 0xFF, 0xDA, 0, 2}}) {
+    EXPECT_FALSE(Walk(bad).ok);
+  }
+  // Up to five fill bytes before a marker; a marker code straight after a segment.
+  const Bytes app1 = exif("Fill");
+  Walk five(Jpeg().soi().raw(Bytes(5, 0xFF)).raw(app1).sos().bytes());
+  EXPECT_TRUE(five.ok);
+  EXPECT_STREQ(five.md.camera_make, "Fill");
+  EXPECT_FALSE(Walk(Jpeg().soi().raw(Bytes(6, 0xFF)).raw(app1).sos().bytes()).ok);
+  Walk bare(Jpeg().soi().raw(Bytes(app1.begin() + 1, app1.end())).sos().bytes());
+  EXPECT_TRUE(bare.ok);
+  EXPECT_STREQ(bare.md.camera_make, "Fill");
+}
+
+TEST(JpegSections, LengthFieldsCutsAndEndOfImage) {
+  EXPECT_FALSE(Walk(Jpeg().soi().segment_with_length(0xDB, 0, {}).sos().bytes()).ok);
+  EXPECT_FALSE(Walk(Jpeg().soi().segment_with_length(0xDB, 1, {}).sos().bytes()).ok);
+  EXPECT_TRUE(Walk(Jpeg().soi().segment(0xDB, {}).sos().bytes()).ok);
+  EXPECT_FALSE(Walk(Jpeg().soi().eoi().bytes()).ok);
+  EXPECT_FALSE(Walk(Jpeg().soi().dqt().eoi().raw({0x00, 0x02}).sos().bytes()).ok);
+  EXPECT_FALSE(Walk(Jpeg().soi().dqt().bytes()).ok);  // no marker after the segment
+
+  // A segment cut short fails wherever it lies, read or passed over; what came before stays.
+  for (const Bytes& cut :
+       {Jpeg().soi().sof(0xC0, 10, 20, 3).com(std::string(100, 'x')).truncate(90).bytes(),
+        Jpeg().soi().sof(0xC0, 10, 20, 3).dqt().truncate(10).bytes(),
+        Jpeg().soi().sof(0xC0, 10, 20, 3).raw(exif("x")).truncate(3).bytes(),
+        Jpeg().soi().sof(0xC0, 10, 20, 3).sos().truncate(8).bytes()}) {
+    Walk r(cut);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.md.width, 20);
+    EXPECT_EQ(r.md.comment[0], 0);
+    EXPECT_EQ(r.md.camera_make[0], 0);
+  }
+}
+
+// Any number of segments may precede the image data: quantisation tables, ICC chunks, XMP, an
+// APP1 too short for EXIF.
+TEST(JpegSections, ManySegmentsAreReadToTheStartOfScan) {
+  Jpeg many;
+  many.soi();
+  for (int i = 0; i < 40; ++i) {
+    many.dqt()
+        .segment(0xE2, bytes_of("ICC_PROFILE\0"s + std::string(300, 'i')))
+        .segment(0xE1, bytes_of("http://ns.adobe.com/xap/1.0/\0"s))
+        .segment(0xE1, {'E', 'x', 'i'})
+        .com("again");
+  }
+  Walk r(many.sof(0xC0, 480, 640, 3).raw(exif("Late")).sos().bytes());
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.md.width, 640);
+  EXPECT_STREQ(r.md.camera_make, "Late");
+}
+
+// The comment's cleaning and its cut at 1022 bytes, whose CR LF look-ahead may pass the cut but
+// never the segment; the walk reads only the start of a long comment, and the first one counts.
+TEST(JpegSections, CommentCleaning) {
+  const auto comment_of = [](const std::string& payload) {
+    return std::string(Walk(Jpeg().soi().com(payload).com("second").sos().bytes()).md.comment);
+  };
+  EXPECT_EQ(comment_of("ab\r\ncd\ra\0\t\x7f\xe9"s), "ab\ncd?a?\t\x7f\xe9");
+  const std::string y(1020, 'y');
+  EXPECT_EQ(comment_of(y + "y\r\nz"), y + "y");
+  EXPECT_EQ(comment_of(y + "y\r"), y + "y?");
+  EXPECT_EQ(comment_of(y + "\r\nz"), y + "\n");
+  EXPECT_EQ(comment_of(y + "y\r\n" + std::string(5000, 'z')), y + "y");
+}
+
+// A later EXIF block that fails keeps what an earlier one gave; the thumbnail stays readable
+// while later segments are read.
+TEST(JpegSections, ExifBlocksAndTheSegmentKept) {
+  Tiff with_thumbnail;
+  with_thumbnail.tail(Bytes{0xFF, 0xD8, 0xFF, 0xD9}).first().ascii(271, "Thumb");
+  with_thumbnail.first().raw(513, kLong, 1, block_end(4)).longs(514, {4});
+  Tiff broken;
+  broken.mark("XX");
+
+  Walk r(Jpeg().soi().app1_exif(with_thumbnail).app1_exif(broken).raw(exif("Last")).sos().bytes());
+  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.md.has_exif);
+  EXPECT_STREQ(r.md.camera_make, "Last");
+  ASSERT_NE(r.md.thumbnail, nullptr);
+  EXPECT_EQ(std::memcmp(r.md.thumbnail, "\xFF\xD8\xFF\xD9", 4), 0);
+
+  Walk none(Jpeg().soi().raw(exif("One")).app1_exif(broken).sos().bytes());
+  EXPECT_TRUE(none.md.has_exif);
+  EXPECT_FALSE(Walk(Jpeg().soi().app1_exif(broken).sos().bytes()).md.has_exif);
+}
+
+TEST(ExifDecoder, HeaderChecks) {
+  // The first directory lies where the header says, anywhere after the header.
+  for (Order order : kOrders) {
+    Tiff tiff(order);
+    tiff.first().ascii(271, "at 8");
+    const Directory& later = tiff.add_directory().ascii(271, "later");
+    EXPECT_STREQ(decode(tiff.first_offset(tiff.offset_of(later)).first()).camera_make, "later");
+  }
+  for (uint32_t offset : {0u, 7u, 0x08000000u}) {
+    EXPECT_FALSE(Decode(Tiff().first_offset(offset).first().ascii(271, "x").tiff()).ok);
+  }
+  EXPECT_FALSE(Decode(Tiff().mark("IM").first().tiff()).ok);
+  EXPECT_FALSE(Decode(Tiff().magic(43).first().tiff()).ok);
+}
+
+TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
+  const std::pair<uint16_t, int64_t> integers[] = {{1, 0xFE}, {3, 0xFFFE}, {4, 0x7FFFFFFF},
+                                                   {6, 0xFE}, {8, 0xFFFE}, {9, -70000},
+                                                   {0, 9},    {2, '7'},    {7, 5}};
+  const int32_t expected[] = {254, 65534, kMax, -2, -2, -70000, 0, 0, 0};  // no number: 0
+  for (Order order : kOrders) {
+    for (size_t i = 0; i < std::size(integers); ++i) {
+      const auto [format, raw] = integers[i];
+      EXPECT_EQ(decode(Tiff(order).first().integer(274, format, raw)).orientation, expected[i])
+          << format;
+    }
+    Tiff tiff(order);  // 0xFFFFFFF6 / 4 is signed: -10 / 4
+    tiff.first().rationals(37386, {{7, 2}}).rationals(282, {{1, 0}});
+    tiff.first().rationals(283, {{0xFFFFFFF6u, 4}}).srationals(37380, {{-1, 3}});
+    tiff.first().floats(37382, {-2.75f}).doubles(37379, {0.1});
+    const ImageMetadata md = decode(tiff.first().rationals(274, {{0x80000000u, 1}}));
+    const float reals[] = {md.focal_length,  md.x_resolution,     md.y_resolution,
+                           md.exposure_bias, md.subject_distance, md.brightness};
+    EXPECT_EQ(std::vector<float>(reals, reals + 6),
+              (std::vector<float>{3.5f, 0, -2.5f, static_cast<float>(-1.0 / 3.0), -2.75f, 0.1f}));
+    EXPECT_EQ(md.orientation, kMin);
+  }
+}
+
+TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
+  for (Order order : kOrders) {
+    Tiff tiff(order);
+    Directory& gps = tiff.add_directory().ascii(1, "North").ascii(3, "W");
+    gps.rationals(2, {{43, 1}, {28, 1}, {284, 100}}).srationals(4, {{-11, 1}, {53, 1}, {1, 0}});
+    tiff.first().pointer(kGpsPointer, gps.integer(5, kByte, 1).srationals(6, {{-63959, 100}}));
+    EXPECT_EQ(gps_of(decode(tiff.first())), "No 43 28 2.84, W -11 53 0, 1 -639");
+
+    // Elements at value offsets 0, 8 and 16 whatever the format and count: they read the next
+    // value's bytes, and zeros past the block's end.
+    Tiff other(order);
+    other.first().pointer(kGpsPointer,
+                          other.add_directory().longs(4, {7, 8, 9}).rationals(2, {{40, 1}}));
+    EXPECT_EQ(gps_of(decode(other.first())), " 40 0 0,  7 9 1, 0 0");  // 1: the next value's
+  }
+}
+
+TEST(ExifDecoder, TagTablesBelongToTheirDirectories) {
+  Tiff tiff;
+  auto& exif = tiff.add_directory();
+  auto& gps = tiff.add_directory();
+  auto& after_gps = tiff.add_directory().ascii(271, "linked to gps").ascii(3, "W");
+  tiff.first().pointer(kExifPointer, exif).pointer(kGpsPointer, gps);
+  exif.ascii(1, "S").rationals(2, {{1, 1}});
+  exif.pointer(kInteropPointer, tiff.add_directory().ascii(272, "from interop"));
+  gps.ascii(271, "from gps").ascii(1, "N").link(after_gps);  // a linked directory has kind 0
+  ImageMetadata md = decode(tiff.first());
+  EXPECT_STREQ(md.camera_make, "linked to gps");
+  EXPECT_STREQ(md.camera_model, "from interop");
+  EXPECT_EQ(gps_of(md), "N -,  -, 0 0");
+
+  // Bounded texts; one that runs to the block's end without a NUL stops there.
+  Tiff texts(Order::kMotorola);
+  texts.first().ascii(36867, "2024:01:02 03:04:05 and more");
+  md = decode(texts.first().entry(272, kAscii, 9, bytes_of("no-nul-at-end")));
+  EXPECT_STREQ(md.date_time_original, "2024:01:02 03:04:05");
+  EXPECT_STREQ(md.camera_model, "no-nul-at-end");
+}
+
+// An entry that cannot be used is passed over and the rest of its directory is read: a format
+// code above 12, a value or a sub-directory outside the block. Only a directory whose entry table
+// does not fit fails, and a link outside the block ends the chain.
+TEST(ExifDecoder, BrokenEntriesArePassedOver) {
+  for (Order order : kOrders) {
+    Tiff tiff(order);
+    auto& gps = tiff.add_directory().ascii(1, "S").entry(9, 13, 1, {});
+    gps.raw(2, kRational, 3, block_end(16)).ascii(3, "E");
+    tiff.first().ascii(271, "in").entry(1, 13, 1, {}).raw(272, kAscii, 8, block_end(7));
+    tiff.first().raw(kExifPointer, kLong, 1, Field{1, true}).pointer(kGpsPointer, gps);
+    tiff.first().shorts(274, {6}).link_raw(Field{1, true});
+    Decode d(tiff);
+    EXPECT_TRUE(d.ok);
+    EXPECT_STREQ(d.md.camera_make, "in");
+    EXPECT_EQ(d.md.camera_model[0], 0);
+    EXPECT_EQ(d.md.orientation, 6);
+    EXPECT_EQ(gps_of(d.md), "S -, E -, 0 0");
+
+    // A sub-directory whose table does not fit fails alone.
+    Tiff sub(order);
+    sub.first().raw(kGpsPointer, kLong, 1, block_end(1)).ascii(272, "after");
+    EXPECT_STREQ(decode(sub.first()).camera_model, "after");
+  }
+  Tiff cut;
+  cut.first().ascii(271, std::string(40, 'x'));
+  const auto size = static_cast<uint32_t>(cut.block().size());
+  EXPECT_FALSE(Decode(cut.first_offset(size - 1)).ok);
+  EXPECT_FALSE(Decode(cut.first_offset(size)).ok);
+}
+
+TEST(ExifDecoder, CyclesAndFanOutEndQuickly) {
+  for (Order order : kOrders) {
+    Tiff self(order);
+    self.first().ascii(271, "self").pointer(kExifPointer, self.first()).link(self.first());
+    EXPECT_TRUE(Decode(self).ok);
+
+    Tiff parent(order);
+    auto& exif = parent.add_directory();
+    parent.first().pointer(kExifPointer, exif).ascii(271, "parent");
+    exif.link(exif).pointer(
+        kGpsPointer, parent.add_directory().ascii(1, "N").pointer(kExifPointer, parent.first()));
+    Decode p(parent);
+    EXPECT_TRUE(p.ok);
+    EXPECT_STREQ(p.md.camera_make, "parent");
+    EXPECT_STREQ(p.md.gps_latitude_ref, "N");
+
+    // A directory on the walk path is refused at once, so a branching self-cycle does not eat
+    // the budget that later directories need.
+    Tiff branching(order);
+    auto& loop = branching.add_directory();
+    loop.pointer(kExifPointer, loop).pointer(kExifPointer, loop).link(loop);
+    Directory& south = branching.add_directory().ascii(1, "S");
+    branching.first().pointer(kExifPointer, loop).pointer(kGpsPointer, south);
+    EXPECT_STREQ(decode(branching.first()).gps_latitude_ref, "S");
+  }
+  // A long chain: nesting stops after 16 directories on one path.
+  Tiff chain;
+  Directory* last = &chain.first().shorts(274, {0});
+  for (uint16_t i = 1; i < 40; ++i) {
+    auto& next = chain.add_directory().shorts(274, {i});
+    last->link(next);
+    last = &next;
+  }
+  EXPECT_EQ(decode(chain.first()).orientation, ExifReader::kMaxDirectoryDepth - 1);
+
+  // Fan-out: each directory points four times at the next; the walk budget ends it.
+  Tiff fan;
+  last = &fan.first();
+  for (int i = 1; i < 16; ++i) {
+    auto& next = fan.add_directory();
+    for (int k = 0; k < 4; ++k) last->pointer(kExifPointer, next);
+    last = &next;
+  }
+  Decode d(fan);
+  EXPECT_TRUE(d.ok);
+  // The budget belongs to one block: the next block walks again, up to the budget.
+  Tiff flat;
+  for (uint16_t i = 1; i < 200; ++i) {
+    flat.first().pointer(kExifPointer, flat.add_directory().shorts(274, {i}));
+  }
+  d.payload = flat.payload();
+  EXPECT_TRUE(d.again());
+  EXPECT_EQ(d.md.orientation, ExifReader::kMaxDirectoryWalks - 1);
+}
+
+TEST(ExifDecoder, ThumbnailLocation) {
+  for (Order order : kOrders) {
+    for (uint32_t length : {10u, 11u}) {
+      Tiff tiff(order);
+      Directory& thumb = tiff.add_directory().raw(513, kLong, 1, block_end(10));
+      tiff.tail(Bytes(10, 0xAB)).first().link(thumb.longs(514, {length}));
+      Decode d(tiff);
+      EXPECT_EQ(d.md.thumbnail, length == 10 ? d.payload.data() + d.payload.size() - 10 : nullptr);
+      EXPECT_EQ(d.md.thumbnail_length, length == 10 ? 10 : 0);
+    }
+  }
+  // Offset and length must come from one directory.
+  Tiff split;
+  split.first().longs(513, {8}).link(split.add_directory().longs(514, {4}));
+  EXPECT_EQ(decode(split.first()).thumbnail, nullptr);
+  EXPECT_EQ(decode(Tiff().first().longs(513, {0xFFFFFFF0u}).longs(514, {0x20})).thumbnail, nullptr);
+}
+
+// Every container in both byte orders, as encoders and cameras lay it out; what the content is
+// named whatever the name. A bare JPEG XL codestream is one, without a position; a video's ftyp
+// brand is none.
+TEST(Containers, EveryContainerInBothByteOrders) {
+  for (Order order : kOrders) {
+    const Bytes block = london(order), item = london(order, "item"), jpeg = london(order, "jpeg");
+    const Bytes prefixed = join({bytes_of("Exif\0\0"s), block});
+    HeifOptions avif;
+    avif.brand = "avif";
+    avif.meta_last = true;
+    Tiff gps(order);  // CR3's GPS block is its own first directory
+    london_entries(gps.first());
+    const std::pair<Bytes, PhotoFormat> photos[] = {
+        {jpeg, PhotoFormat::kJpeg},
+        {block, PhotoFormat::kTiff},
+        {fixture::heif(item), PhotoFormat::kHeif},
+        {fixture::heif(item, avif), PhotoFormat::kHeif},
+        {fixture::cr3(gps.block(), 64, 40000), PhotoFormat::kCr3},
+        {fixture::raf(jpeg, 1 << 20), PhotoFormat::kRaf},
+        {fixture::png(block), PhotoFormat::kPng},
+        {fixture::png(block, true), PhotoFormat::kPng},
+        {fixture::png(prefixed), PhotoFormat::kPng},
+        {fixture::webp(block), PhotoFormat::kWebp},
+        {fixture::webp(prefixed, 333), PhotoFormat::kWebp},
+        {fixture::jxl(item), PhotoFormat::kJxl},
+        {fixture::jxl(item, true), PhotoFormat::kJxl}};
+    for (const auto& [bytes, format] : photos) {
+      const Read r = read(bytes);
+      EXPECT_EQ(r.csv, kLondon) << static_cast<int>(format);
+      EXPECT_EQ(r.format, format);
+    }
+  }
+  const Read bare = read({0xFF, 0x0A, 0x12, 0x34});
+  EXPECT_EQ(bare.format, PhotoFormat::kJxl);
+  EXPECT_EQ(bare.csv, "");
+  for (const Bytes& other : {Bytes{}, Bytes{0xFF}, bytes_of("GIF89a"), bytes_of("II+\0"s),
+                             bytes_of("RIFF\x04\0\0\0WAVE"s), bytes_of("FUJIFILM"),
+                             box("ftyp", bytes_of("isom\0\0\0\0mp41"s))}) {
+    EXPECT_EQ(read(other).format, PhotoFormat::kNone);
+  }
+}
+
+// The extension decides whether a file is read.
+TEST(Containers, PhotoExtensions) {
+  for (const char* name :
+       {"a.jpg",  "a.JPEG", "a.heic", "a.HEIF", "a.hif", "a.avif", "a.Cr3", "a.tif",
+        "a.TIFF", "a.dng",  "a.cr2",  "a.nef",  "a.nrw", "a.arw",  "a.sr2", "a.srw",
+        "a.pef",  "a.orf",  "a.RW2",  "a.raf",  "a.png", "a.webp", "a.jxl"}) {
+    EXPECT_TRUE(has_photo_extension(name)) << name;
+  }
+  for (const char* name : {"a.gif", "a.heic.txt", "heic", "a.cr", "a.tiff2", "a.mp4", "a.", ""}) {
+    EXPECT_FALSE(has_photo_extension(name)) << name;
+  }
+}
+
+TEST(Heif, ExifItemWhereverTheItemLocationsSayItLies) {
+  // iloc versions 0 to 2, 8-byte fields, base offsets, indices, pieces, idat; infe version 3.
+  HeifOptions o;
+  o.tiles = 48;  // a grid's tiles listed before the Exif item
+  for (uint8_t version = 0; version <= 2; ++version) {
+    o.iloc_version = version;
+    o.infe_version = version == 2 ? 3 : 2;
+    EXPECT_EQ(csv(fixture::heif(london(Order::kIntel, "item"), o)), kLondon) << int{version};
+  }
+  o.offset_size = o.length_size = o.base_offset_size = o.index_size = 8;
+  o.pieces = 3;
+  EXPECT_EQ(csv(fixture::heif(london(Order::kMotorola, "item"), o)), kLondon);
+  o.offset_size = o.base_offset_size = 4;
+  o.index_size = 0;
+  o.in_idat = true;
+  EXPECT_EQ(csv(fixture::heif(london(Order::kIntel, "item"), o)), kLondon);
+
+  // A TIFF header right after an offset of 0, and "Exif\0\0" after an offset of 0 too.
+  EXPECT_EQ(csv(fixture::heif(join({be(0, 4), london()}))), kLondon);
+  EXPECT_EQ(csv(fixture::heif(join({be(0, 4), bytes_of("Exif\0\0"s), london()}))), kLondon);
+  // The large-size form of a box, and size 0 for the last box.
+  HeifOptions last;
+  last.meta_last = true;
+  const Bytes normal = fixture::heif(london(Order::kIntel, "item"), last);
+  const auto meta = static_cast<long>(find(normal, "meta") - 4);
+  EXPECT_EQ(csv(join({Bytes(normal.begin(), normal.begin() + meta),
+                      box("meta", Bytes(normal.begin() + meta + 8, normal.end()), true)})),
+            kLondon);
+  EXPECT_EQ(csv(patched(normal, static_cast<size_t>(meta), be(0, 4))), kLondon);
+}
+
+// Sizes that point outside their parent or the file, counts far beyond the data, protected or
+// missing items: nothing read outside, no position, and the container still named.
+TEST(Heif, HostileSizesAndCountsReadNothingOutside) {
+  const Bytes good = fixture::heif(london(Order::kIntel, "item"));
+  const size_t meta = find(good, "meta") - 4, iinf = find(good, "iinf") - 4;
+  const size_t iloc = find(good, "iloc") - 4, mdat = find(good, "mdat") - 4;
+  // iloc: header 12, field sizes 2, item count 2, then items of 16 bytes: ID, construction
+  // method, data reference, extent count, offset, length.
+  const size_t item = iloc + 32, extent = item + 8;
+  const std::pair<size_t, Bytes> patches[] = {
+      {meta, be(good.size(), 4)},           // meta past the file
+      {meta, be(4, 4)},                     // meta shorter than its header
+      {iinf, be(good.size() - iinf, 4)},    // iinf past meta
+      {find(good, "Exif") - 2, be(1, 2)},   // infe protected
+      {iloc + 8, Bytes{3}},                 // iloc version 3
+      {iloc + 12, Bytes{0x24}},             // iloc field size 2
+      {extent, be(good.size() - 10, 4)},    // extent past the file
+      {extent + 4, be(0xFFFFFFF0u, 4)},     // extent longer than the file
+      {item, be(9, 2)},                     // Exif item not located
+      {item + 2, be(2, 2)},                 // by reference to another item
+      {mdat + 8 + 64, be(0xFFFFFFF0u, 4)},  // offset to the TIFF header past the item
+      {item + 4, be(1, 2)}};                // data in another file
+  for (const auto& [at, value] : patches) {
+    const Read r = read(patched(good, at, value));
+    EXPECT_EQ(r.csv, "") << at;
+    EXPECT_EQ(r.format, PhotoFormat::kHeif) << at;
+  }
+  // Items and extents counted far beyond the box, extents of no bytes, boxes of eight bytes by the
+  // hundred thousand: bounded work, nothing found.
+  EXPECT_EQ(csv(patched(patched(good, iloc + 14, be(0xFFFF, 2)), item, be(9, 2))), "");
+  Bytes empty_extents = patched(good, iloc + 12, Bytes{0, 0});
+  empty_extents = patched(empty_extents, iloc + 22, be(0, 2));  // item 2 follows item 1 at once
+  EXPECT_EQ(csv(patched(empty_extents, iloc + 24, join({be(2, 2), be(0, 4), be(0xFFFF, 2)}))), "");
+  Bytes tiny_boxes = box("ftyp", bytes_of("heic\0\0\0\0"s));
+  for (int i = 0; i < 200000; ++i)
+    tiny_boxes.insert(tiny_boxes.end(), {0, 0, 0, 8, 'f', 'r', 'e', 'e'});
+  EXPECT_EQ(csv(join({tiny_boxes, good})), "");
+  // Cut anywhere, the file gives no position.
+  for (size_t keep = 0; keep < good.size(); keep += 7) {
+    EXPECT_EQ(csv(Bytes(good.begin(), good.begin() + static_cast<long>(keep))), "") << keep;
+  }
+  // A block larger than the cap is cut: the position at its start still counts.
+  Tiff big;
+  london(big).first().pointer(
+      kExifPointer,
+      big.add_directory().undefined(37500, std::string(ExifReader::kMaxExifBlock, 'n')));
+  EXPECT_EQ(csv(fixture::heif(exif_item(big))), kLondon);
+}
+
+// A TIFF-based file is its own block: TIFF, the raws built on it, Olympus's and Panasonic's magics.
+TEST(TiffFile, PositionsInEveryMagicAndByteOrder) {
+  for (Order order : kOrders) {
+    Tiff tiff(order);
+    london(tiff).tail(Bytes(5000, 0));
+    EXPECT_EQ(csv(tiff.magic(0x4F52).block()), kLondon);  // "IIRO" / "MMOR"
+    // Panasonic's "IIU\0" and Olympus's "IIRS"; their big-endian forms are none.
+    for (const uint16_t magic : {uint16_t{0x55}, uint16_t{0x5352}}) {
+      EXPECT_EQ(csv(tiff.magic(magic).block()), order == Order::kIntel ? kLondon : "");
+    }
+  }
+  // The same magics in an EXIF segment are refused.
+  Tiff orf;
+  london(orf).magic(0x4F52);
+  EXPECT_EQ(csv(Jpeg().soi().app1_exif(orf).sos().bytes()), "");
+}
+
+// Directories far from the start are read from windows loaded where they lie; the image data
+// and whatever else the file holds are never fetched.
+TEST(TiffFile, FarDirectoriesAndBytesRead) {
+  constexpr size_t kImage = 8 << 20;
+  // The GPS directory after a 100 KB maker note; the first directory after the image data.
+  Tiff far, last(Order::kMotorola);
+  far.first().pointer(kExifPointer, far.add_directory().undefined(37500, std::string(100000, 'm')));
+  london(far).tail(Bytes(kImage, 0));
+  last.first().undefined(700, std::string(kImage, 'i'));
+  Directory &first = last.add_directory(), &gps = last.add_directory();
+  london_entries(gps);
+  first.ascii(271, "Camera").pointer(kGpsPointer, gps);
+  Read r{};
+  for (const Bytes& block : {far.block(), last.first_offset(last.offset_of(first)).block()}) {
+    r = read(block);
+    EXPECT_EQ(r.csv, kLondon);
+    EXPECT_LE(r.fetched, 3u * ExifReader::kWindowSize);
+  }
+  // A GPS directory whose values would straddle the first window's end gets its own window.
+  Tiff straddle;
+  straddle.first().undefined(700, std::string(ExifReader::kWindowSize - 100, 's'));
+  EXPECT_EQ(csv(london(straddle).tail(Bytes(kImage, 0)).block()), kLondon);
+  // Pointers past the end or at the very end give nothing and read nothing more.
+  for (uint32_t offset : {0xFFFFFFF0u, static_cast<uint32_t>(kImage)}) {
+    Tiff past;
+    past.first().raw(kGpsPointer, kLong, 1, at(offset));
+    r = read(past.tail(Bytes(kImage / 2, 0)).block());
+    EXPECT_EQ(r.csv, "");
+    EXPECT_LE(r.fetched, 2u * ExifReader::kWindowSize);
+  }
+}
+
+// Chunks and boxes whose sizes point past their parent or the file, offsets that wrap, a box not
+// Canon's: no position, and the container still named.
+TEST(Containers, HostileSizesInChunksAndBoxes) {
+  Tiff gps;
+  london_entries(gps.first());
+  const Bytes cr3 = fixture::cr3(gps.block());
+  const Bytes raf = fixture::raf(london(Order::kIntel, "jpeg"));
+  const Bytes png = fixture::png(london()), after = fixture::png(london(), true);
+  const Bytes webp = fixture::webp(london(), 101);  // an odd chunk and its pad byte
+  const Bytes jxl = fixture::jxl(london(Order::kIntel, "item"));
+  const size_t idat = find(after, "IDAT") - 4, iend = find(after, "IEND") - 4;
+  const Bytes jxl_to_end = patched(jxl, find(jxl, "Exif") - 4, be(0, 4));  // to the file's end
+  const std::pair<Bytes, std::string> photos[] = {
+      {patched(cr3, find(cr3, "uuid") + 4, Bytes{0x84}), ""},  // another uuid
+      {patched(cr3, find(cr3, "CMT4"), bytes_of("CMT9")), ""},
+      {patched(cr3, find(cr3, "CMT4") - 4, be(0xFFFF, 4)), ""},
+      {patched(raf, 84, be(raf.size() - 10, 4)), ""},
+      {patched(raf, 84, be(~0ull, 8)), ""},  // offset and length wrap
+      {patched(raf, 88, be(20, 4)), ""},     // the JPEG ends inside its EXIF segment
+      {Bytes(raf.begin(), raf.begin() + 90), ""},
+      {patched(after, idat, be(0x7FFFFFFFu, 4)), ""},
+      {patched(after, idat, be(0x80000000u, 4)), ""},
+      {patched(png, find(png, "eXIf") - 4, be(png.size(), 4)), ""},
+      {patched(webp, 4, le(0xFFFFFFF0u, 4)), kLondon},   // the file cut, its chunks whole
+      {patched(webp, 4, le(webp.size() - 200, 4)), ""},  // EXIF past the RIFF's end
+      {patched(webp, find(webp, "VP8 ") + 4, le(0xFFFFFFF0u, 4)), ""},
+      {Bytes(webp.begin(), webp.begin() + 12), ""},
+      {patched(jxl, find(jxl, "Exif") + 4, be(0xFFFF, 4)), ""},
+      {jxl_to_end, kLondon},
+      {patched(jxl_to_end, find(jxl, "jxlc") - 4, be(1, 4)), ""}};  // a large size cut
+  for (size_t i = 0; i < std::size(photos); ++i) {
+    const Read r = read(photos[i].first);
+    EXPECT_EQ(r.csv, photos[i].second) << i;
+    EXPECT_NE(r.format, PhotoFormat::kNone) << i;
+  }
+  // Chunks after IEND are not read.
+  EXPECT_EQ(csv(join({fixture::png(Bytes{}), Bytes(after.begin() + static_cast<long>(idat),
+                                                   after.begin() + static_cast<long>(iend))})),
+            "");
+  // The image data is not read when the chunk comes first, as ExifTool writes it; after it, each
+  // image chunk is passed over by its length.
+  const Read large = read(fixture::png(london(), false, 4 << 20));
+  EXPECT_EQ(large.csv, kLondon);
+  EXPECT_LE(large.fetched, 16384u);
+  EXPECT_EQ(csv(fixture::png(london(), true, 1 << 20)), kLondon);
+}
