@@ -248,7 +248,7 @@ def growth(results):
         match = [r for r in results[hi] if r["tool"] == name]
         if match:
             total = "%.0f×" % (match[0]["us"] * hi / (row["us"] * lo))
-            grow = "%.1f B" % ((match[0]["rss_kb"] - row["rss_kb"]) * 1024 / (hi - lo))
+            grow = "%.1f B" % max(0.0, (match[0]["rss_kb"] - row["rss_kb"]) * 1024 / (hi - lo))
         else:
             total = grow = ""
         lines.append("| %s | %s | %s | %s |" % (name, " | ".join(cells), total, grow))
