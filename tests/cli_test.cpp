@@ -322,6 +322,55 @@ TEST_F(Cli, BatchListsInNameOrderSaysWhyAndGoesOnPastUnreadablePhotos) {
   EXPECT_EQ(run({"-v", "no-exif.jpg"}), outcome(0, "", "pinreel: no-exif.jpg: no EXIF block\n"));
 }
 
+// Legal files that cameras and editors write keep their position: a first directory away from
+// the header, a broken entry, a later EXIF segment that fails, many segments before the scan. A
+// reference without its value is no coordinate, and 0,0 is no position, but 0 with another
+// coordinate is one.
+TEST_F(Cli, OddButLegalPhotosKeepTheirPositionsAndEmptyOnesGiveNone) {
+  // GPS at `lat` N and `lon` E from `holder`; a negative value leaves that value out.
+  const auto gps_in = [](Tiff& tiff, Directory& holder, int lat, int lon) {
+    Directory& gps = tiff.add_directory().ascii(1, "N").ascii(3, "E");
+    if (lat >= 0) gps.rationals(2, {{uint32_t(lat), 1}, {0, 1}, {0, 1}});
+    if (lon >= 0) gps.rationals(4, {{uint32_t(lon), 1}, {0, 1}, {0, 1}});
+    holder.pointer(kGpsPointer, gps);
+  };
+  const auto jpeg = [](const Tiff& tiff) { return Jpeg().soi().app1_exif(tiff).sos().bytes(); };
+  Tiff moved, broken_entry, no_lat, no_lon, zero, zero_lat, plain, bad_mark;
+  moved.first().ascii(271, "passed over");  // the header points past this directory
+  Directory& real = moved.add_directory();
+  gps_in(moved, real, 10, 10);
+  moved.first_offset(moved.offset_of(real));
+  gps_in(broken_entry, broken_entry.first().entry(700, 99, 1, {}), 20, 20);
+  gps_in(no_lat, no_lat.first(), -1, 30);
+  gps_in(no_lon, no_lon.first(), 30, -1);
+  gps_in(zero, zero.first(), 0, 0);
+  gps_in(zero_lat, zero_lat.first(), 0, 5);
+  gps_in(plain, plain.first(), 40, 40);
+  bad_mark.mark("XX");
+  Jpeg many;
+  many.soi();
+  for (int i = 0; i < 40; ++i) many.dqt().segment(0xE2, Bytes(100, 'i'));
+  write("a-moved.jpg", jpeg(moved));
+  write("b-broken-entry.jpg", jpeg(broken_entry));
+  write("c-no-lat.jpg", jpeg(no_lat));
+  write("d-no-lon.jpg", jpeg(no_lon));
+  write("e-zero.jpg", jpeg(zero));
+  write("f-zero-lat.jpg", jpeg(zero_lat));
+  write("g-later-broken.jpg", Jpeg().soi().app1_exif(plain).app1_exif(bad_mark).sos().bytes());
+  write("h-many-segments.jpg", many.app1_exif(plain).sos().bytes());
+  const std::string placed =
+      "a-moved.jpg,10.000000,10.000000\n"
+      "b-broken-entry.jpg,20.000000,20.000000\n";
+  const std::string later =
+      "f-zero-lat.jpg,0.000000,5.000000\n"
+      "g-later-broken.jpg,40.000000,40.000000\n";
+  EXPECT_EQ(run({"*.jpg"}), outcome(0, placed + "d-no-lon.jpg,30.000000\n" + later +
+                                           "h-many-segments.jpg,40.000000,40.000000\n"));
+  EXPECT_EQ(run({"-d", "*.jpg", "map.kml"}), outcome(0, ""));
+  EXPECT_EQ(read("map.kml"), kml("map.kml", placed + later));
+  EXPECT_EQ(run({"c-no-lat.jpg"}), outcome(0, ""));
+}
+
 // A pattern's directory part names the folder to list; a name without '*' is batch mode too when
 // an output is named, and then means the entry spelled so (on Windows the case variants are one
 // file); '[' is no wildcard. The content decides how a photo is read, its name whether.
