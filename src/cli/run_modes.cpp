@@ -153,7 +153,7 @@ class ReadAhead {
       if (stopping_) return;
       Slot& slot = slots_[taken_ % kWindow];
       lock.unlock();
-      request_ahead(slot.path.c_str(), slot.type, slot.folder);
+      FileInput::request_ahead(slot.path.c_str(), slot.type, slot.folder);
       close_folder(slot.folder);
       lock.lock();
       ++taken_;

@@ -47,13 +47,6 @@ bool same_name(const std::string& a, const std::string& b) {
   return true;
 }
 
-// An absolute path as its root ("/", "C:/", "//server/share/") and its names, "." and ".."
-// resolved by the text alone.
-struct SplitPath {
-  std::string root;
-  std::vector<std::string> names;
-};
-
 // Appends the names of `path` from `start` on to `split`.
 void add_names(SplitPath& split, const std::string& path, size_t start) {
   while (start < path.size()) {
@@ -135,19 +128,16 @@ std::string working_folder() {
 #endif
 }
 
-}  // namespace
-
-std::string relative_link(const std::string& folder, const std::string& working,
-                          const std::string& path) {
+// The link to `path` from the folder `from`, both resolved against the working folder `here`;
+// with `here` null (not known), the path itself.
+std::string link_from(const SplitPath& from, const SplitPath* here, const std::string& path) {
   std::string link;
   SplitPath to;
   size_t common = 0;
-  if (working.empty()) {
+  if (here == nullptr) {
     add_names(to, path, 0);  // nothing to go by: the path as it was opened
   } else {
-    const SplitPath here = split_absolute(working, SplitPath{});
-    const SplitPath from = split_absolute(folder, here);
-    to = split_absolute(path, here);
+    to = split_absolute(path, *here);
     if (same_name(from.root, to.root)) {
       while (common < from.names.size() && common < to.names.size() &&
              same_name(from.names[common], to.names[common])) {
@@ -166,15 +156,29 @@ std::string relative_link(const std::string& folder, const std::string& working,
   return link;
 }
 
+}  // namespace
+
+std::string relative_link(const std::string& folder, const std::string& working,
+                          const std::string& path) {
+  if (working.empty()) return link_from(SplitPath{}, nullptr, path);
+  const SplitPath here = split_absolute(working, SplitPath{});
+  return link_from(split_absolute(folder, here), &here, path);
+}
+
 // The folders are worked out once, at the start of the run.
-GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times)
-    : out_(out), times_(times), working_(working_folder()) {
-  folder_ = output_path != nullptr ? output_path : "";
+GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times) : out_(out), times_(times) {
+  std::string folder = output_path != nullptr ? output_path : "";
   // The document's folder: its path up to the last separator, or the working folder.
-  size_t end = folder_.size();
-  while (end > 0 && !is_separator(folder_[end - 1])) --end;
-  folder_.erase(end);
-  if (folder_.empty() || (kWindows && folder_.size() == 2 && folder_[1] == ':')) folder_ += '.';
+  size_t end = folder.size();
+  while (end > 0 && !is_separator(folder[end - 1])) --end;
+  folder.erase(end);
+  if (folder.empty() || (kWindows && folder.size() == 2 && folder[1] == ':')) folder += '.';
+  const std::string working = working_folder();
+  linked_ = !working.empty();
+  if (linked_) {
+    working_ = split_absolute(working, SplitPath{});
+    folder_ = split_absolute(folder, working_);
+  }
 }
 
 void GpxWriter::begin(const char* document_name) {
@@ -209,7 +213,7 @@ void GpxWriter::photo(const Photo& photo) {
   append_xml_text(text_, photo.name);
   // Only unreserved characters, '%' and '/' make up the link: it needs no escaping.
   text_ += "</name>\n    <link href=\"";
-  text_ += relative_link(folder_, working_, photo.path);
+  text_ += link_from(folder_, linked_ ? &working_ : nullptr, photo.path);
   text_ += "\"/>\n  </wpt>\n";
   std::fwrite(text_.data(), 1, text_.size(), out_);
 }

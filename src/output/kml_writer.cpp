@@ -137,10 +137,6 @@ void write_kml_header(FILE* out, const char* document_name) {
   put_header(StreamSink{out}, document_name);
 }
 
-void write_placemark(FILE* out, const char* name, const char* coordinate_key) {
-  put_placemark(StreamSink{out}, name, coordinate_key, nullptr, nullptr);
-}
-
 void write_kml_footer(FILE* out) {
   std::fputs(kFooter, out);
 }
@@ -160,11 +156,8 @@ void append_kml_footer(std::string& out) {
 
 void KmlWriter::photo(const Photo& photo) {
   if (photo.position.key[0] == '\0') return;
-  if (!times_) {
-    write_placemark(out_, photo.name, photo.position.key);
-    return;
-  }
-  const CaptureTime time = capture_time(*photo.metadata);
+  CaptureTime time{};
+  if (times_) time = capture_time(*photo.metadata);
   put_placemark(StreamSink{out_}, photo.name, photo.position.key,
                 time.stated[0] != '\0' ? time.stated : nullptr, nullptr);
 }

@@ -61,7 +61,6 @@ void append_xml_text(std::string& out, const char* text);
 void append_json_string(std::string& out, const char* text);
 
 void write_kml_header(FILE* out, const char* document_name);
-void write_placemark(FILE* out, const char* name, const char* coordinate_key);
 void write_kml_footer(FILE* out);
 // The same into a string. A placemark may carry a time (`when`, null for none) and a picture
 // shown in its balloon (`image`, a path inside the archive, null for none).
@@ -161,6 +160,13 @@ class KmlWriter final : public Writer {
   bool times_;
 };
 
+// An absolute path as its root ("/", "C:/", "//server/share/") and its names, "." and ".."
+// resolved by the text alone.
+struct SplitPath {
+  std::string root;
+  std::vector<std::string> names;
+};
+
 // A GPX 1.1 document with one waypoint per photograph, linked to the photograph.
 class GpxWriter final : public Writer {
  public:
@@ -173,9 +179,10 @@ class GpxWriter final : public Writer {
  private:
   FILE* out_;
   bool times_;
-  std::string working_;  // the working folder ("" when it cannot be found)
-  std::string folder_;   // the document's folder, as the output path names it
-  std::string text_;     // one waypoint, its capacity reused
+  bool linked_ = false;  // the working folder is known: links are relative to folder_
+  SplitPath working_;    // the working folder and the document's, resolved once for the run
+  SplitPath folder_;
+  std::string text_;  // one waypoint, its capacity reused
 };
 
 // A link (a relative URI reference, percent-encoded) from `folder` to the file at `path`, both

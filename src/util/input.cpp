@@ -210,7 +210,7 @@ long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
   return _read(fd_, dest, count);
 }
 
-void request_ahead(const char*, EntryType, int) {}
+void FileInput::request_ahead(const char*, EntryType, int) {}
 int duplicate_folder(int) {
   return -1;
 }
@@ -274,18 +274,12 @@ void close_folder(int directory) {
 }
 
 // The first 64 KiB hold the header of nearly every photo.
-void request_ahead(const char* path, EntryType type, int directory) {
+void FileInput::request_ahead(const char* path, EntryType type, int directory) {
 #ifdef POSIX_FADV_WILLNEED
-  if (type == EntryType::kOther) return;
-  const int at = directory >= 0 ? directory : AT_FDCWD;
-  struct stat info;
-  if (type != EntryType::kRegular && (fstatat(at, path, &info, 0) != 0 || !S_ISREG(info.st_mode))) {
-    return;
+  FileInput file;
+  if (file.open(path, type, directory) == 0) {
+    posix_fadvise(file.fd_, 0, 64 * 1024, POSIX_FADV_WILLNEED);
   }
-  const int fd = openat(at, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return;
-  posix_fadvise(fd, 0, 64 * 1024, POSIX_FADV_WILLNEED);
-  close(fd);
 #else
   (void)path, (void)type, (void)directory;
 #endif

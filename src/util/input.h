@@ -113,6 +113,9 @@ class FileInput : public Input {
   // True when the first read found the file's data not in memory and had to wait for the disk
   // (Linux; elsewhere never).
   bool waited() const { return waited_; }
+  // Asks the system to start reading the first bytes of the file that open() would open into
+  // memory, without waiting for them. Where kCanReadAhead is false it does nothing.
+  static void request_ahead(const char* path, EntryType type, int directory);
 
  protected:
   long fetch(uint64_t offset, uint8_t* dest, size_t n) override;
@@ -124,10 +127,6 @@ class FileInput : public Input {
   bool waited_ = false;
 };
 
-// Asks the system to start reading the first bytes of the regular file at `path` (relative to
-// `directory`, as for FileInput::open) into memory, without waiting for them. Anything but a
-// regular file is left alone. Where kCanReadAhead is false it does nothing.
-void request_ahead(const char* path, EntryType type, int directory);
 #ifdef _WIN32
 constexpr bool kCanReadAhead = false;
 #else
