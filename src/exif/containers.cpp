@@ -225,10 +225,6 @@ bool locate_item(Input& input, const Box& iloc, uint64_t id, ItemLocation& where
   return false;
 }
 
-uint32_t read_be32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-}
-
 }  // namespace
 
 PhotoFormat ExifReader::read_photo(Input& input) {
@@ -272,11 +268,12 @@ PhotoFormat ExifReader::read_photo(Input& input) {
   return PhotoFormat::kNone;
 }
 
-bool ExifReader::read_block(Input& input, uint64_t offset, uint32_t size, TiffKind kind,
+bool ExifReader::read_block(Input& input, uint64_t offset, uint64_t length, TiffKind kind,
                             bool offset_first) {
+  // At most kMaxExifBlock bytes, and never more than the file holds.
+  const auto size = static_cast<uint32_t>(std::min<uint64_t>(length, kMaxExifBlock));
   const uint64_t file_size = input.size();
   if (offset > file_size || size > file_size - offset || !input.seek(offset)) return false;
-  // At most kMaxExifBlock bytes, and never more than the file holds.
   auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
   if (buffer == nullptr) return false;
   if (input.read(buffer, size) != size) {
@@ -290,8 +287,8 @@ bool ExifReader::decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bo
   uint32_t start = 0;
   bool ok = true;
   if (offset_first) {
-    ok = size >= 4 && read_be32(buffer) <= size - 4;
-    if (ok) start = 4 + read_be32(buffer);
+    ok = size >= 4 && decode_u32(buffer, true) <= size - 4;
+    if (ok) start = 4 + decode_u32(buffer, true);
   }
   if (ok && size - start >= 6 && std::memcmp(buffer + start, "Exif\0\0", 6) == 0) start += 6;
   ok = ok && process_tiff(buffer + start, size - start, kind);
@@ -304,15 +301,15 @@ bool ExifReader::read_tiff_file(Input& input) {
   window_input_ = &input;
   window_file_size_ = input.size();
   windows_left_ = kMaxWindows - 1;
-  const uint32_t size = static_cast<uint32_t>(std::min<uint64_t>(kWindowSize, window_file_size_));
-  auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
-  bool ok = buffer != nullptr && input.seek(0);
-  if (ok) {
-    BoundedBytes start(buffer, static_cast<uint32_t>(input.read(buffer, size)));
+  uint32_t size = 0, got = 0;
+  uint8_t* buffer = load_window(0, size, got);
+  bool ok = false;
+  if (buffer != nullptr) {
+    BoundedBytes start(buffer, got);
     ok = decode_tiff(start, TiffKind::kFile);
     if (ok) metadata_->has_exif = true;
+    keep_if_thumbnail(buffer, size);
   }
-  if (buffer != nullptr) keep_if_thumbnail(buffer, size);
   window_input_ = nullptr;
   return ok;
 }
@@ -322,15 +319,22 @@ bool ExifReader::read_tiff_file(Input& input) {
 bool ExifReader::walk_in_window(uint32_t offset, int kind) {
   if (windows_left_ <= 0 || offset >= window_file_size_) return false;
   --windows_left_;
-  const auto size =
-      static_cast<uint32_t>(std::min<uint64_t>(kWindowSize, window_file_size_ - offset));
-  auto* buffer = static_cast<uint8_t*>(std::malloc(size));
+  uint32_t size = 0, got = 0;
+  uint8_t* buffer = load_window(offset, size, got);
   if (buffer == nullptr) return false;
-  const size_t got = window_input_->seek(offset) ? window_input_->read(buffer, size) : 0;
-  BoundedBytes window(buffer, static_cast<uint32_t>(got), offset);
+  BoundedBytes window(buffer, got, offset);
   const bool ok = walk_directory(window, offset, kind);
   keep_if_thumbnail(buffer, size);
   return ok;
+}
+
+uint8_t* ExifReader::load_window(uint64_t offset, uint32_t& size, uint32_t& got) {
+  size = static_cast<uint32_t>(std::min<uint64_t>(kWindowSize, window_file_size_ - offset));
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+  got = buffer != nullptr && window_input_->seek(offset)
+            ? static_cast<uint32_t>(window_input_->read(buffer, size))
+            : 0;
+  return buffer;
 }
 
 PhotoFormat ExifReader::read_isobmff(Input& input) {
@@ -354,9 +358,7 @@ PhotoFormat ExifReader::read_isobmff(Input& input) {
     if (find_box(input, ftyp.end, file_end, four_cc("moov"), moov) &&
         find_canon_box(input, moov, canon) &&
         find_box(input, canon.begin + 16, canon.end, four_cc("CMT4"), gps)) {
-      read_block(input, gps.begin,
-                 static_cast<uint32_t>(std::min<uint64_t>(gps.end - gps.begin, kMaxExifBlock)),
-                 TiffKind::kGps, false);
+      read_block(input, gps.begin, gps.end - gps.begin, TiffKind::kGps, false);
     }
     return PhotoFormat::kCr3;
   }
@@ -420,9 +422,7 @@ bool ExifReader::read_jxl(Input& input) {
   // The signature box (12 bytes) has been matched; the Exif box is one of the boxes after it.
   Box exif;
   if (!find_box(input, 12, input.size(), four_cc("Exif"), exif)) return false;
-  return read_block(input, exif.begin,
-                    static_cast<uint32_t>(std::min<uint64_t>(exif.end - exif.begin, kMaxExifBlock)),
-                    TiffKind::kExif, true);
+  return read_block(input, exif.begin, exif.end - exif.begin, TiffKind::kExif, true);
 }
 
 bool ExifReader::read_raf(Input& input) {
@@ -445,9 +445,7 @@ bool ExifReader::read_png(Input& input) {
     const uint64_t type = c.field(4);
     if (!c.ok() || length > kPngMaxLength || type == four_cc("IEND")) return false;
     if (type == four_cc("eXIf")) {
-      return read_block(input, c.position(),
-                        static_cast<uint32_t>(std::min<uint64_t>(length, kMaxExifBlock)),
-                        TiffKind::kExif, false);
+      return read_block(input, c.position(), length, TiffKind::kExif, false);
     }
     // The data and the CRC, unread: the image data after IDAT headers is never fetched.
     if (length + 4 > c.remaining()) return false;
@@ -471,9 +469,7 @@ bool ExifReader::read_webp(Input& input) {
     const uint64_t size = c.field(4, true);
     if (!c.ok() || size > c.remaining()) return false;
     if (type == four_cc("EXIF")) {
-      return read_block(input, c.position(),
-                        static_cast<uint32_t>(std::min<uint64_t>(size, kMaxExifBlock)),
-                        TiffKind::kExif, false);
+      return read_block(input, c.position(), size, TiffKind::kExif, false);
     }
     at = c.position() + size + (size & 1);
   }

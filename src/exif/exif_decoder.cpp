@@ -119,8 +119,7 @@ double ExifReader::convert_value(const BoundedBytes& block, uint64_t offset,
 bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
   if (length < 2 || static_cast<uint32_t>(length - 2) < kIdentifierSize ||
       std::memcmp(payload, "Exif\0\0", kIdentifierSize) != 0) {
-    BoundedBytes none(payload, 0);
-    decode_tiff(none, TiffKind::kExif);  // clears what a block sets, and fails
+    clear_block_fields();
     return false;
   }
   return process_tiff(payload + kIdentifierSize,
@@ -132,11 +131,15 @@ bool ExifReader::process_tiff(uint8_t* data, uint32_t size, TiffKind kind) {
   return decode_tiff(block, kind);
 }
 
+void ExifReader::clear_block_fields() {
+  metadata_->flash_fired = 0;
+  metadata_->comment[0] = '\0';
+  largest_dimension_ = 0;
+}
+
 bool ExifReader::decode_tiff(BoundedBytes& block, TiffKind kind) {
   ImageMetadata& m = *metadata_;
-  m.flash_fired = 0;
-  m.comment[0] = '\0';
-  largest_dimension_ = 0;
+  clear_block_fields();
 
   if (!block.contains(0, kTiffHeaderSize)) return false;
   if (block.byte_at(0) == 'I' && block.byte_at(1) == 'I') {

@@ -7,7 +7,7 @@
 // Every byte of a TIFF block is read through BoundedBytes, which checks each offset and width
 // against the block, or through a window of it that it has checked. The few fixed-position reads
 // of a segment's own bytes (frame header, comment) check the segment's size first; container
-// fields are read through BoxCursor (photo_formats.cpp), which checks each against its box.
+// fields are read through Cursor (containers.cpp), which checks each against its box.
 #pragma once
 
 #include <cstddef>
@@ -160,14 +160,19 @@ class ExifReader {
   bool read_segments(Input& input);
   bool read_exif_segment(Input& input, int32_t length);
   bool decode_tiff(BoundedBytes& block, TiffKind kind);
-  // Reads the `size` bytes at `offset`, which must lie inside the input, and decodes them as a
-  // container's EXIF block: see decode_buffer.
-  bool read_block(Input& input, uint64_t offset, uint32_t size, TiffKind kind, bool offset_first);
+  // Reads the `length` bytes at `offset` (the first kMaxExifBlock of them), which must lie inside
+  // the input, and decodes them as a container's EXIF block: see decode_buffer.
+  bool read_block(Input& input, uint64_t offset, uint64_t length, TiffKind kind, bool offset_first);
   // Decodes `buffer` (from malloc, `size` bytes), then frees or keeps it. The TIFF header comes
   // first, or after the number of bytes that a 4-byte big-endian count first says (HEIF items,
   // JPEG XL boxes); an "Exif\0\0" identifier before it is passed over.
   bool decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first);
   bool walk_in_window(uint32_t offset, int kind);
+  // A buffer (from malloc; null when none) of `size` bytes for the window at `offset` of the file
+  // being read, of which `got` arrived.
+  uint8_t* load_window(uint64_t offset, uint32_t& size, uint32_t& got);
+  // Clears what one EXIF block sets, so that a later block does not inherit it.
+  void clear_block_fields();
   // Frees `buffer`, or keeps it in place of the previous one when the thumbnail points into it.
   void keep_if_thumbnail(uint8_t* buffer, size_t size);
   void apply_main_tag(BoundedBytes& block, uint32_t tag, uint32_t format, uint64_t value_offset,
