@@ -3,8 +3,6 @@
 // costs in I/O.
 //
 // usage: bytes_read FOLDER
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -71,11 +69,11 @@ int main(int argc, char** argv) {
       std::string extension = std::strrchr(name, '.');
       for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
       Totals& t = by_format[std::string(format_name(reader.read_photo(input))) + " | " + extension];
-      struct stat info;
+      Position position;
       ++t.photos;
-      t.positions += m.has_exif && m.has_gps_latitude ? 1 : 0;
+      t.positions += position_of(m, position) == PositionKind::kPosition ? 1 : 0;
       t.fetched += static_cast<double>(input.bytes_fetched());
-      t.size += stat(path, &info) == 0 ? static_cast<double>(info.st_size) : 0;
+      t.size += static_cast<double>(input.size());
     }
   }
   Totals all;

@@ -55,18 +55,18 @@ def parse_args():
     return p.parse_args()
 
 
-def source_digest(here):
+def source_digest(here, generator="make_corpus.cpp"):
     h = hashlib.sha1()
-    for name in ("make_corpus.cpp", "../tests/support/exif_builder.cpp",
+    for name in (generator, "../tests/support/exif_builder.cpp",
                  "../tests/support/exif_builder.h"):
         with open(os.path.join(here, name), "rb") as f:
             h.update(f.read())
     return h.hexdigest()
 
 
-def ensure_corpus(make_corpus, out, count, digest):
+def ensure_corpus(make_corpus, out, count, digest, prefix="photos"):
     """Generates the folder unless one from the same generator is already there."""
-    folder = os.path.join(out, "photos-%d" % count)
+    folder = os.path.join(out, "%s-%d" % (prefix, count))
     stamp = folder + ".stamp"
     want = "%d %s\n" % (count, digest)
     if os.path.isdir(folder) and os.path.exists(stamp) and open(stamp).read() == want:
@@ -166,6 +166,24 @@ def evict(folder):
             os.close(fd)
 
 
+def time_tools(args, tools, folder, reps, cold, after_rep=lambda rep: None):
+    """Times each tool `reps` times (the peers args.peer_reps times), taking turns."""
+    timed = os.path.join(args.bin, "bench", "timed")
+    for rep in range(reps):
+        # Rotate the order so that no tool always follows the same one.
+        order = tools[rep % len(tools):] + tools[:rep % len(tools)]
+        for t in order:
+            if t.peer and rep >= args.peer_reps:
+                continue
+            if cold:
+                evict(folder)
+            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout, t.ok_status)
+            t.walls.append(wall)
+            t.cpus.append(cpu)
+            t.rss.append(rss)
+        after_rep(rep)
+
+
 def measure(args, folder, count):
     names = sorted(n for n in os.listdir(folder) if n.lower().endswith((".jpg", ".jpeg")))
     tools = tools_for(args, folder, count, names)
@@ -178,20 +196,9 @@ def measure(args, folder, count):
     # A run over a small folder lasts a few tens of milliseconds, where one hiccup of a busy
     # machine's scheduler weighs heavily: such folders get three times the repetitions.
     reps = args.reps * 3 if count <= 2000 else args.reps
-    for rep in range(reps):
-        # Rotate the order so that no tool always follows the same one.
-        order = tools[rep % len(tools):] + tools[:rep % len(tools)]
-        for t in order:
-            if t.peer and rep >= args.peer_reps:
-                continue
-            if args.cold:
-                evict(folder)
-            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout, t.ok_status)
-            t.walls.append(wall)
-            t.cpus.append(cpu)
-            t.rss.append(rss)
-        print("  %d photos: repetition %d of %d done" % (count, rep + 1, reps),
-              file=sys.stderr, flush=True)
+    time_tools(args, tools, folder, reps, args.cold,
+               lambda rep: print("  %d photos: repetition %d of %d done" % (count, rep + 1, reps),
+                                 file=sys.stderr, flush=True))
     floor, plain = by_name["floor"], by_name["plain floor"]
     rows = []
     for t in tools:
@@ -258,22 +265,8 @@ def growth(results):
 def run_mixed(args, here):
     """pinreel against ExifTool on the mixed-format folder, and the bytes read per format."""
     count = args.mixed
-    h = hashlib.sha1()
-    for name in ("make_mixed.cpp", "../tests/support/exif_builder.cpp",
-                 "../tests/support/exif_builder.h"):
-        with open(os.path.join(here, name), "rb") as f:
-            h.update(f.read())
-    folder = os.path.join(args.out, "mixed-%d" % count)
-    stamp = folder + ".stamp"
-    want = "%d %s\n" % (count, h.hexdigest())
-    if not (os.path.isdir(folder) and os.path.exists(stamp) and open(stamp).read() == want):
-        shutil.rmtree(folder, ignore_errors=True)
-        print("generating %d photos in %s ..." % (count, folder), flush=True)
-        subprocess.run([os.path.join(args.bin, "bench", "make_mixed"), folder, str(count)],
-                       check=True)
-        with open(stamp, "w") as f:
-            f.write(want)
-
+    folder = ensure_corpus(os.path.join(args.bin, "bench", "make_mixed"), args.out, count,
+                           source_digest(here, "make_mixed.cpp"), "mixed")
     timed = os.path.join(args.bin, "bench", "timed")
     tools = [Tool("pinreel CSV", [os.path.join(args.bin, "pinreel"), "*"])]
     if not args.no_peers and shutil.which("exiftool"):
@@ -281,14 +274,7 @@ def run_mixed(args, here):
                                        "-GPSAltitude", "."], peer=True))
     for t in tools:  # warm the page cache
         run_once(timed, t.argv, folder, t.stdout, t.ok_status)
-    for rep in range(args.reps):
-        for t in tools[rep % len(tools):] + tools[:rep % len(tools)]:
-            if t.peer and rep >= args.peer_reps:
-                continue
-            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout, t.ok_status)
-            t.walls.append(wall)
-            t.cpus.append(cpu)
-            t.rss.append(rss)
+    time_tools(args, tools, folder, args.reps, False)
     lines = ["%s photos in every format" % format(count, ","), "",
              "| tool | µs per photo | CPU µs per photo | peak RSS | runs |",
              "| --- | ---: | ---: | ---: | ---: |"]

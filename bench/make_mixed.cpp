@@ -49,7 +49,7 @@ uint32_t rational_part(double value, uint32_t scale) {
 }
 
 // The GPS directory of `position`, in the seconds-with-hundredths form most cameras write.
-void add_gps(Tiff& tiff, Directory& gps, const Position& p) {
+void add_gps(Directory& gps, const Position& p) {
   const auto dms = [&gps](uint16_t tag, double value) {
     const double a = std::fabs(value);
     const auto degrees = static_cast<uint32_t>(a);
@@ -64,7 +64,6 @@ void add_gps(Tiff& tiff, Directory& gps, const Position& p) {
   gps.integer(5, kByte, p.altitude < 0 ? 1 : 0);
   gps.rationals(6, {{rational_part(std::fabs(p.altitude), 10), 10}});
   gps.ascii(29, "2024:05:01");
-  (void)tiff;
 }
 
 // A camera's block: make, model and date in the first directory, an EXIF directory with a maker
@@ -79,7 +78,7 @@ void fill_camera(Tiff& tiff, const char* make, const char* model, size_t note, c
   exif.rationals(37386, {{50, 1}}).undefined(37500, noise(note));
   if (p.present) {
     Directory& gps = tiff.add_directory();
-    add_gps(tiff, gps, p);
+    add_gps(gps, p);
     tiff.first().pointer(kGpsPointer, gps);
   }
 }
@@ -98,9 +97,9 @@ struct File {
   Bytes tail;
 };
 
-void patch32(Bytes& bytes, size_t at, uint64_t value) {
-  const Bytes b = be(value, 4);
-  std::copy(b.begin(), b.end(), bytes.begin() + static_cast<long>(at));
+// `value` (from be() or le()) written over the bytes at `at`.
+void patch(Bytes& bytes, size_t at, const Bytes& value) {
+  std::copy(value.begin(), value.end(), bytes.begin() + static_cast<long>(at));
 }
 
 size_t find(const Bytes& bytes, const char* text) {
@@ -141,17 +140,17 @@ File heic(const Position& p, bool avif) {
   // The image data follows the Exif item at the end of mdat.
   const size_t hole = avif ? megabytes(0.2, 1) : megabytes(1, 4);
   const size_t mdat = find(file, "mdat") - 4;
-  patch32(file, mdat, file.size() - mdat + hole);
+  patch(file, mdat, be(file.size() - mdat + hole, 4));
   return {file, hole, {}};
 }
 
 File cr3_file(const Position& p) {
   Tiff gps(Order::kIntel);
-  if (p.present) add_gps(gps, gps.first(), p);
+  if (p.present) add_gps(gps.first(), p);
   Bytes file = cr3(gps.block(), 0, pick(25000, 40000));
   const size_t hole = megabytes(20, 35);
   const size_t mdat = find(file, "mdat") - 4;
-  patch32(file, mdat, file.size() - mdat + hole);
+  patch(file, mdat, be(file.size() - mdat + hole, 4));
   return {file, hole, {}};
 }
 
@@ -161,7 +160,7 @@ File raf_file(const Position& p) {
   const Bytes header = jpeg_header(tiff);
   const size_t preview = header.size() + megabytes(1, 2);
   Bytes file = raf(header, 0);
-  patch32(file, 88, preview);  // the preview's scan data lies in the hole
+  patch(file, 88, be(preview, 4));  // the preview's scan data lies in the hole
   return {file, megabytes(25, 35), {}};
 }
 
@@ -186,10 +185,8 @@ File webp_file(const Position& p) {
   const size_t hole = megabytes(0.1, 1) & ~size_t{1};
   Bytes head(file.begin(), file.begin() + static_cast<long>(vp8 + 8));
   const Bytes tail(file.begin() + static_cast<long>(vp8 + 8), file.end());
-  const Bytes size = le(hole, 4);
-  std::copy(size.begin(), size.end(), head.begin() + static_cast<long>(vp8 + 4));
-  const Bytes riff = le(file.size() - 8 + hole, 4);
-  std::copy(riff.begin(), riff.end(), head.begin() + 4);
+  patch(head, vp8 + 4, le(hole, 4));
+  patch(head, 4, le(file.size() - 8 + hole, 4));
   return {head, hole, tail};
 }
 
@@ -199,7 +196,7 @@ File jxl_file(const Position& p) {
   Bytes file = jxl(exif_item(tiff), true, 0);
   const size_t hole = megabytes(0.5, 3);
   const size_t code = find(file, "jxlc") - 4;
-  patch32(file, code, file.size() - code + hole);
+  patch(file, code, be(file.size() - code + hole, 4));
   return {file, hole, {}};
 }
 

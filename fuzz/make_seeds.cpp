@@ -132,8 +132,8 @@ std::vector<Sample> samples() {
   };
 }
 
-// The container targets' seeds, keyed by target; the first of each goes into the photo set too,
-// under the name given.
+// The container targets' seeds, keyed by target; those with a name go into the photo set too,
+// under that name.
 struct ContainerSeed {
   std::string target;
   std::string name;
