@@ -27,6 +27,8 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
 // bytes (a leading dot included), '?' for one byte, ASCII letters match either case, and every
 // other byte, '[' and '\' among them, stands for itself.
 bool matches_name_pattern(const char* pattern, const char* name);
+// True when `text` holds '*' or '?'.
+bool has_wildcards(const char* text);
 
 // The length of `pattern`'s directory part, its last separator included.
 size_t directory_part_length(const char* pattern);
@@ -89,14 +91,11 @@ class TreeSearch {
   const std::string& directory() const { return directory_; }
 
   struct Entry {
-    const char* name;   // the path relative to the pattern's directory, with '/' separators
-    const char* shown;  // the path for messages: the pattern's directory part and `name`
-    // For an entry to read: the path to open it by, taken from `folder` on POSIX (a descriptor)
-    // and whole on Windows; and what the listing said of it.
-    const char* open_path;
-    int folder;
-    EntryType type;
-    // For a folder that cannot be listed (its `shown` path ends in '/'): why; else null.
+    // `name` is the path relative to the pattern's directory, with '/' separators; `path` the
+    // pattern's directory part and `name`. An entry to read is opened by `open_path`, taken from
+    // the folder's descriptor on POSIX and whole on Windows.
+    PhotoEntry photo;
+    // For a folder that cannot be listed (its path ends in '/'): why; else null.
     const char* problem;
   };
   // The next entry; the texts stay valid until the next call. False when there are no more.
@@ -111,9 +110,9 @@ class TreeSearch {
  private:
   static constexpr char kFolder = 3;  // the type byte of a sub-folder, besides EntryType's
 
+  // The top level's entries are offsets_[first, offsets_.size()).
   struct Level {
-    size_t first;  // its entries in offsets_: [first, end)
-    size_t end;
+    size_t first;
     size_t next;             // the next one to hand out
     size_t names_size;       // names_.size() before its listing
     size_t relative_length;  // relative_.size() for this folder ("" or "2019/06/")
@@ -125,11 +124,12 @@ class TreeSearch {
   int list_top();
   void add_name(const char* name, size_t length, char type);
   bool enter(uint32_t offset, Entry& entry);
+  // Hands out the top level's folder as one that cannot be listed, for `problem`, and leaves it.
+  bool fail(Entry& entry, const char* problem);
   void leave();
   void set_entry(Entry& entry, uint32_t offset);
   Level new_level() const {
-    return Level{offsets_.size(), offsets_.size(),  offsets_.size(),
-                 names_.size(),   relative_.size(), -1};
+    return Level{offsets_.size(), offsets_.size(), names_.size(), relative_.size(), -1};
   }
 
   // Platform part. Each int result is 0 or an errno value.
@@ -138,19 +138,21 @@ class TreeSearch {
   // Opens the top level's folder, named at `offset` in its parent's listing.
   int open_folder(uint32_t offset);
   void close_folder(Level& level);
-  // POSIX: makes sure the folder of levels_[level] is open, opening it again if it was closed
-  // to save descriptors.
-  int folder_handle(size_t level);
+  // POSIX: makes sure the top level's folder is open, opening it again if it was closed to save
+  // descriptors.
+  int folder_handle();
   void set_open_path(Entry& entry, const char* name);
 
   std::string directory_;
   std::string name_pattern_;
-  bool literal_ = false;     // the name pattern has no wildcards
-  std::string relative_;     // the current folder's relative path, '/' after each name
-  std::string full_;         // directory_ + relative_ + the entry's name
-  std::string open_;         // Windows: the path an entry is opened by
-  std::string root_;         // Windows: the "\\?\" path of the pattern's directory
-  std::vector<char> names_;  // per entry its type byte, then its NUL-terminated name
+  bool literal_ = false;            // the name pattern has no wildcards
+  std::string relative_;            // the current folder's relative path, '/' after each name
+  std::string full_;                // directory_ + relative_ + the entry's name
+  std::string open_;                // Windows: the path an entry is opened by
+  size_t open_folder_ = 0;          // Windows: the length of its folder's part, made for...
+  size_t open_changes_ = SIZE_MAX;  // ...this value of folder_changes_
+  std::string root_;                // Windows: the "\\?\" path of the pattern's directory
+  std::vector<char> names_;         // per entry its type byte, then its NUL-terminated name
   std::vector<uint32_t> offsets_;
   std::vector<Level> levels_;
   size_t open_folders_ = 0;  // POSIX: descriptors held in levels_
@@ -205,6 +207,10 @@ class Console {
     void end() override;
     Console* console = nullptr;
     Writer* inner = nullptr;
+
+   private:
+    template <class Call>
+    void around(Call call);
   };
 
   void tick_progress(const RunCounts& counts);
@@ -236,9 +242,6 @@ class Console {
   Wrapper wrapper_;
 };
 
-// "1,234,567": counts in messages.
-std::string with_thousands(uint64_t value);
-
 // The output file. An existing regular file is replaced only once the document is complete: it is
 // written to a temporary file beside it (beside a symbolic link's target), which is then renamed
 // over it. Outputs that are not regular files (a FIFO, a device, the standard output under another
@@ -255,7 +258,7 @@ class OutputFile {
   const char* check(const char* path);
   // The stream to write the document into, a binary one for an archive (Windows makes others
   // text streams). Null, with errno set, when it cannot be created.
-  FILE* open(bool binary = false);
+  FILE* open(bool binary);
   // Flushes and closes the stream and puts the document in place. Returns 0, or the errno value
   // with `failure` saying what failed; the temporary file is then removed.
   int finish(const char*& failure);

@@ -29,8 +29,7 @@ std::string elapsed_text(uint64_t seconds) {
   return text;
 }
 
-}  // namespace
-
+// "1,234,567": counts in messages.
 std::string with_thousands(uint64_t value) {
   const std::string digits = std::to_string(value);
   std::string out;
@@ -40,6 +39,8 @@ std::string with_thousands(uint64_t value) {
   }
   return out;
 }
+
+}  // namespace
 
 void Console::start(const RunOptions& options, bool batch) {
   detect();
@@ -60,25 +61,24 @@ Writer* Console::wrap(Writer* writer) {
 
 // A progress line erased for a line of output is drawn again below it, so that it stays in view
 // while the lines scroll past.
-void Console::Wrapper::begin(const char* document_name) {
+template <class Call>
+void Console::Wrapper::around(Call call) {
   const bool shown = console->erase(true);
-  inner->begin(document_name);
+  call();
   console->pass_on_output();
   if (shown) console->draw();
+}
+
+void Console::Wrapper::begin(const char* document_name) {
+  around([&] { inner->begin(document_name); });
 }
 
 void Console::Wrapper::photo(const Photo& photo) {
-  const bool shown = console->erase(true);
-  inner->photo(photo);
-  console->pass_on_output();
-  if (shown) console->draw();
+  around([&] { inner->photo(photo); });
 }
 
 void Console::Wrapper::end() {
-  const bool shown = console->erase(true);
-  inner->end();
-  console->pass_on_output();
-  if (shown) console->draw();
+  around([&] { inner->end(); });
 }
 
 void Console::message(const char* format, ...) {

@@ -21,6 +21,10 @@ char fold(char c) {
 
 }  // namespace
 
+bool has_wildcards(const char* text) {
+  return std::strpbrk(text, "*?") != nullptr;
+}
+
 // Each '*' need only be retried from the latest one: a later star can absorb whatever an earlier
 // one would have.
 bool matches_name_pattern(const char* pattern, const char* name) {

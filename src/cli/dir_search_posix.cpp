@@ -33,7 +33,7 @@ EntryType entry_type(const dirent* entry) {
 int DirSearch::list_entries(const char* directory, const char* name_pattern) {
   DIR* dir = opendir(directory[0] != '\0' ? directory : ".");
   if (dir == nullptr) return errno;
-  const bool literal = std::strpbrk(name_pattern, "*?") == nullptr;
+  const bool literal = !has_wildcards(name_pattern);
   int error = 0;
   for (;;) {
     errno = 0;

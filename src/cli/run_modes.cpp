@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr size_t kKmlBufferSize = 64 * 1024;
+constexpr size_t kDocumentBufferSize = 64 * 1024;
 
 // Standard output and error are the program's own: one console for the whole run.
 Console& console() {
@@ -212,12 +212,11 @@ int visit_tree(RunContext& run, TreeSearch& search) {
   TreeSearch::Entry entry;
   while (search.next(entry)) {
     if (entry.problem != nullptr) {
-      console().message("cannot list '%s': %s", entry.shown, entry.problem);
+      console().message("cannot list '%s': %s", entry.photo.path, entry.problem);
       status = kExitFailure;
       continue;
     }
-    const PhotoEntry photo{entry.open_path, entry.name, entry.shown, entry.type, entry.folder};
-    if (visit(run, ahead, photo) != kExitOk) status = kExitFailure;
+    if (visit(run, ahead, entry.photo) != kExitOk) status = kExitFailure;
     ahead.request(search);
   }
   return status;
@@ -266,9 +265,9 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
     return kExitRefused;
   }
   // The same mistake with a raw file or a sidecar, or any other file named by mistake.
-  OutputFile kml_file;
+  OutputFile document_file;
   if (output != nullptr) {
-    if (const char* refused = kml_file.check(output)) {
+    if (const char* refused = document_file.check(output)) {
       console().message(
           "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is "
           "overwritten; quote the pattern or name a new output file",
@@ -281,43 +280,36 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   // reaches them.
   DirSearch search;
   TreeSearch tree;
-  bool matched;
-  if (options.recursive) {
-    matched = tree.start(tree_pattern(pattern).c_str());
-    if (tree.list_error() != 0) {
-      report("cannot list", tree.directory().empty() ? "." : tree.directory().c_str(),
-             tree.list_error());
-      return kExitFailure;
-    }
-  } else {
-    matched = search.start(pattern);
-    if (search.list_error() != 0) {
-      report("cannot list", search.directory().empty() ? "." : search.directory().c_str(),
-             search.list_error());
-      return kExitFailure;
-    }
+  const bool matched =
+      options.recursive ? tree.start(tree_pattern(pattern).c_str()) : search.start(pattern);
+  const int list_error = options.recursive ? tree.list_error() : search.list_error();
+  if (list_error != 0) {
+    const std::string& directory = options.recursive ? tree.directory() : search.directory();
+    report("cannot list", directory.empty() ? "." : directory.c_str(), list_error);
+    return kExitFailure;
   }
 
   int status = kExitOk;
-  FILE* kml = nullptr;
+  FILE* document = nullptr;
   if (output != nullptr) {
-    kml = kml_file.open(output_format(output) == OutputFormat::kKmz);
-    if (kml == nullptr) {
+    document = document_file.open(output_format(output) == OutputFormat::kKmz);
+    if (document == nullptr) {
       report("cannot open", output, errno);
       console().message("writing CSV to standard output instead");
       status = kExitFailure;
     } else {
       // A placemark is about 250 bytes: the default buffer of one disk block would mean a
       // write call every 16 photographs. (glibc ignores the size unless given the buffer.)
-      static char kml_buffer[kKmlBufferSize];
-      std::setvbuf(kml, kml_buffer, _IOFBF, sizeof kml_buffer);
+      static char document_buffer[kDocumentBufferSize];
+      std::setvbuf(document, document_buffer, _IOFBF, sizeof document_buffer);
     }
   }
-  const std::unique_ptr<Writer> writer = make_writer(
-      kml != nullptr ? output : nullptr, kml != nullptr ? kml : console().output(), options.times);
+  const std::unique_ptr<Writer> writer =
+      make_writer(document != nullptr ? output : nullptr,
+                  document != nullptr ? document : console().output(), options.times);
   RunContext run;
   run.options = options;
-  run.writer = kml != nullptr ? writer.get() : console().wrap(writer.get());
+  run.writer = document != nullptr ? writer.get() : console().wrap(writer.get());
   if (options.dedup) run.duplicates = string_table_create(16);
   run.writer->begin(output);
 
@@ -330,9 +322,9 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   run.writer->end();
 
   // Photos that could not be read leave a complete document, which replaces the old one.
-  if (kml != nullptr) {
+  if (document != nullptr) {
     const char* failure;
-    const int error = kml_file.finish(failure);
+    const int error = document_file.finish(failure);
     if (error != 0) {
       report(failure, output, error);
       status = kExitFailure;

@@ -24,7 +24,7 @@ bool path_order(const char* a, bool a_folder, const char* b, bool b_folder) {
 // '/' on Windows too, like the rest of the paths in messages.
 std::string tree_pattern(const char* argument) {
   std::string pattern = argument;
-  if (std::strpbrk(argument, "*?") == nullptr && is_folder(argument)) {
+  if (!has_wildcards(argument) && is_folder(argument)) {
     if (directory_part_length(argument) != pattern.size()) pattern += '/';
     pattern += '*';
   }
@@ -40,7 +40,7 @@ bool TreeSearch::start(const char* pattern) {
   const size_t split = directory_part_length(pattern);
   directory_.assign(pattern, split);
   name_pattern_ = pattern + split;
-  literal_ = std::strpbrk(name_pattern_.c_str(), "*?") == nullptr;
+  literal_ = !has_wildcards(name_pattern_.c_str());
   relative_.clear();
   levels_.push_back(new_level());
   list_error_ = 0;
@@ -57,17 +57,12 @@ void TreeSearch::add_name(const char* name, size_t length, char type) {
   names_.insert(names_.end(), name, name + length + 1);
 }
 
+// On failure the caller leaves the level, which drops what was listed.
 int TreeSearch::list_top() {
   Level& level = levels_.back();
-  level.names_size = names_.size();
-  level.first = level.next = level.end = offsets_.size();
   int error = list_folder(level);
   if (error == 0 && names_.size() > UINT32_MAX) error = ENOMEM;
-  if (error != 0) {
-    names_.resize(level.names_size);
-    offsets_.resize(level.first);
-    return error;
-  }
+  if (error != 0) return error;
   const auto first = offsets_.begin() + static_cast<ptrdiff_t>(level.first);
   auto end = offsets_.end();
   const char* names = names_.data();
@@ -84,28 +79,19 @@ int TreeSearch::list_top() {
   std::sort(first, end, [names, &is_file](uint32_t a, uint32_t b) {
     return path_order(names + a, !is_file(a), names + b, !is_file(b));
   });
-  level.end = offsets_.size();
   return 0;
 }
 
 bool TreeSearch::next(Entry& entry) {
   while (!levels_.empty()) {
     Level& level = levels_.back();
-    if (level.next == level.end) {
+    if (level.next == offsets_.size()) {
       leave();
       continue;
     }
-    if (const int error = folder_handle(levels_.size() - 1)) {
+    if (const int error = folder_handle()) {
       // Closed to save descriptors, and not to be opened again: the rest of it is lost.
-      full_.assign(directory_).append(relative_);
-      entry = Entry{full_.c_str() + directory_.size(),
-                    full_.c_str(),
-                    "",
-                    -1,
-                    EntryType::kUnknown,
-                    std::strerror(error)};
-      leave();
-      return true;
+      return fail(entry, std::strerror(error));
     }
     const uint32_t offset = offsets_[level.next++];
     if (names_[offset - 1] == kFolder) {
@@ -133,10 +119,12 @@ bool TreeSearch::enter(uint32_t offset, Entry& entry) {
     if (error == 0) error = list_top();
     if (error != 0) problem = std::strerror(error);
   }
-  if (problem == nullptr) return false;
+  return problem != nullptr && fail(entry, problem);
+}
+
+bool TreeSearch::fail(Entry& entry, const char* problem) {
   full_.assign(directory_).append(relative_);
-  entry =
-      Entry{full_.c_str() + directory_.size(), full_.c_str(), "", -1, EntryType::kUnknown, problem};
+  entry = Entry{{"", full_.c_str() + directory_.size(), full_.c_str()}, problem};
   leave();
   return true;
 }
@@ -144,7 +132,7 @@ bool TreeSearch::enter(uint32_t offset, Entry& entry) {
 bool TreeSearch::peek(size_t ahead, const char*& name, int& folder, EntryType& type) const {
   if (levels_.empty()) return false;
   const Level& level = levels_.back();
-  if (ahead >= level.end - level.next) return false;
+  if (ahead >= offsets_.size() - level.next) return false;
   name = names_.data() + offsets_[level.next + ahead];
   folder = level.fd;
   type = name[-1] == kFolder ? EntryType::kOther : static_cast<EntryType>(name[-1]);
@@ -164,9 +152,9 @@ void TreeSearch::leave() {
 void TreeSearch::set_entry(Entry& entry, uint32_t offset) {
   const char* name = names_.data() + offset;
   full_.assign(directory_).append(relative_).append(name);
-  entry.name = full_.c_str() + directory_.size();
-  entry.shown = full_.c_str();
-  entry.type = static_cast<EntryType>(name[-1]);
+  entry.photo.name = full_.c_str() + directory_.size();
+  entry.photo.path = full_.c_str();
+  entry.photo.type = static_cast<EntryType>(name[-1]);
   entry.problem = nullptr;
   set_open_path(entry, name);
 }

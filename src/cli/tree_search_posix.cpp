@@ -59,7 +59,8 @@ void TreeSearch::close_folder(Level& level) {
   --open_folders_;
 }
 
-int TreeSearch::folder_handle(size_t level) {
+int TreeSearch::folder_handle() {
+  const size_t level = levels_.size() - 1;
   if (levels_[level].fd >= 0) return 0;
   size_t open = level;
   while (levels_[open].fd < 0) --open;
@@ -76,7 +77,7 @@ int TreeSearch::folder_handle(size_t level) {
 // Sub-folders are kept whatever their names; files, and links that may lead to one, only when
 // they match. Links are never entered, and what is neither file, folder nor link is passed over.
 int TreeSearch::list_folder(Level& level) {
-  const int copy = fcntl(level.fd, F_DUPFD_CLOEXEC, 0);
+  const int copy = duplicate_folder(level.fd);
   if (copy < 0) return errno;
   DIR* dir = fdopendir(copy);
   if (dir == nullptr) {
@@ -119,8 +120,8 @@ int TreeSearch::list_folder(Level& level) {
 }
 
 void TreeSearch::set_open_path(Entry& entry, const char* name) {
-  entry.open_path = name;
-  entry.folder = levels_.back().fd;
+  entry.photo.open_path = name;
+  entry.photo.directory = levels_.back().fd;
 }
 
 #endif

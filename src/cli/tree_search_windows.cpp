@@ -52,7 +52,7 @@ int TreeSearch::open_folder(uint32_t) {
 
 void TreeSearch::close_folder(Level&) {}
 
-int TreeSearch::folder_handle(size_t) {
+int TreeSearch::folder_handle() {
   return 0;
 }
 
@@ -90,10 +90,17 @@ int TreeSearch::list_folder(Level&) {
   return error == ERROR_NO_MORE_FILES ? 0 : errno_from_windows_error(error);
 }
 
+// The folder's part is made once for each folder the walk comes to.
 void TreeSearch::set_open_path(Entry& entry, const char* name) {
-  open_.assign(root_).append(long_form(relative_)).append(name);
-  entry.open_path = open_.c_str();
-  entry.folder = -1;
+  if (open_changes_ != folder_changes_) {
+    open_.assign(root_).append(long_form(relative_));
+    open_folder_ = open_.size();
+    open_changes_ = folder_changes_;
+  }
+  open_.resize(open_folder_);
+  open_.append(name);
+  entry.photo.open_path = open_.c_str();
+  entry.photo.directory = FileInput::kWorkingDirectory;
 }
 
 #endif
