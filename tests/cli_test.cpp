@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -1072,6 +1073,35 @@ TEST_F(Formats, ManyEntriesGetZip64EndRecords) {
                 "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
                 " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",
                 "None 65536 images/65535 b'i'\n");
+}
+
+// Reads that end in any order come back in the order they were handed out, each exactly once,
+// however the window and the number of workers compare.
+TEST(OrderedPool, HandsBackEverySlotInSubmissionOrder) {
+  for (const auto& shape : {std::pair<unsigned, size_t>{1, 1}, {4, 3}, {3, 64}}) {
+    std::vector<size_t> value(shape.second), order;
+    std::vector<int> seen(2000);
+    {
+      OrderedPool pool(shape.first, shape.second, [&](size_t slot) {
+        if (value[slot] % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ++seen[value[slot]];
+      });
+      size_t next = 0;
+      while (next < seen.size() || pool.in_flight() > 0) {
+        size_t batch = 0;
+        for (; pool.free_slots() > batch && next < seen.size(); ++batch) {
+          value[(pool.next_slot() + batch) % value.size()] = next++;
+        }
+        pool.submit(batch);
+        order.push_back(value[pool.wait_head()]);
+        pool.pop();
+      }
+    }
+    for (size_t i = 0; i < seen.size(); ++i) {
+      ASSERT_EQ(order[i], i) << shape.first << " workers, window " << shape.second;
+      ASSERT_EQ(seen[i], 1);
+    }
+  }
 }
 
 }  // namespace

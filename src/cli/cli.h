@@ -1,10 +1,14 @@
 // The command line: argument parsing, the usage text, single-file and batch runs.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/output.h"
@@ -240,6 +244,45 @@ class Console {
   size_t width_ = 0;
   FILE* scratch_ = nullptr;  // Windows: output() on a console
   Wrapper wrapper_;
+};
+
+// Reader threads working ahead of one writer. The writer fills slot next_slot() of a ring of
+// `window` slots and submits it; a worker runs `work` on it; the writer takes the slots back with
+// wait_head() and pop() in the order it submitted them, so that the output keeps the visit order
+// whatever order the reads end in. A slot belongs to the writer from pop() to submit() and to one
+// worker from then until wait_head() returns it; the pool's lock orders the two.
+class OrderedPool {
+ public:
+  OrderedPool(unsigned threads, size_t window, std::function<void(size_t slot)> work);
+  ~OrderedPool();  // finishes the slots submitted, then joins the workers
+  OrderedPool(const OrderedPool&) = delete;
+  OrderedPool& operator=(const OrderedPool&) = delete;
+
+  size_t in_flight() const { return submitted_ - taken_; }
+  size_t free_slots() const { return done_.size() - in_flight(); }
+  // The slot the next submission hands over; valid while free_slots() > 0.
+  size_t next_slot() const { return submitted_ % done_.size(); }
+  // Hands the next `count` slots, filled in order, to the workers.
+  void submit(size_t count = 1);
+  // Waits until the oldest slot submitted and not popped is done, and returns it.
+  size_t wait_head();
+  void pop();
+
+ private:
+  void serve();
+
+  std::function<void(size_t)> work_;
+  std::vector<char> done_;  // per slot, under mutex_
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable work_ready_;
+  std::condition_variable head_ready_;
+  // Counts of slots ever submitted (by the writer), claimed (by workers) and taken back.
+  size_t submitted_ = 0;
+  size_t claimed_ = 0;
+  size_t taken_ = 0;
+  bool head_waiting_ = false;
+  bool stopping_ = false;
 };
 
 // The output file. An existing regular file is replaced only once the document is complete: it is
