@@ -7,11 +7,10 @@ OutputFormat output_format(const char* path) {
   static const struct {
     const char* extension;
     OutputFormat format;
-  } kFormats[] = {{"csv", OutputFormat::kCsv},
-                  {"kmz", OutputFormat::kKmz},
-                  {"gpx", OutputFormat::kGpx},
-                  {"geojson", OutputFormat::kGeoJson},
-                  {"json", OutputFormat::kGeoJson}};
+  } kFormats[] = {{"csv", OutputFormat::kCsv},      {"kmz", OutputFormat::kKmz},
+                  {"gpx", OutputFormat::kGpx},      {"geojson", OutputFormat::kGeoJson},
+                  {"json", OutputFormat::kGeoJson}, {"html", OutputFormat::kHtml},
+                  {"htm", OutputFormat::kHtml}};
   for (const auto& known : kFormats) {
     if (has_extension(path, known.extension)) return known.format;
   }
@@ -33,6 +32,8 @@ std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool tim
       return std::make_unique<GpxWriter>(out, output_path, times);
     case OutputFormat::kGeoJson:
       return std::make_unique<GeoJsonWriter>(out, times);
+    case OutputFormat::kHtml:
+      return std::make_unique<HtmlWriter>(out, output_path, times);
     default:
       return std::make_unique<KmlWriter>(out, times);
   }
