@@ -130,6 +130,9 @@ def check_page(page, screenshot):
             result["points"], result["clustered"], result["single"]))
     if result["clustered"] != 2:
         problems.append("the photos at one place are not one cluster")
+    if result["times"] != ["First 2021-07-14 09:30:00", "Last 2021-07-14 09:30:09"] or \
+            result["timeline"] != 1:
+        problems.append("times %s, %d time lines" % (result["times"], result["timeline"]))
     if result["injected"]:
         problems.append("a name became markup")
     # The direction of each photo that has one, turned as far.

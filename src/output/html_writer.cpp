@@ -1,7 +1,7 @@
 // The HTML page: a map that any browser opens from the file. Its layout:
 //   the head: pinreel's mark, the title, the style sheets, Leaflet and its cluster plugin;
 //   a text block with each thumbnail in base64 on a line of its own, written as photos come;
-//   the script data: one array per point, written at the end; the page's own script.
+//   the data: one array per point, written at the end; the page's own script.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -126,13 +126,15 @@ void HtmlWriter::photo(const Photo& photo) {
 }
 
 void HtmlWriter::end() {
-  std::fputs("</script>\n<script>\nvar pinreel = {\"times\":", out_);
+  // JSON that the page parses: a browser reads it several times faster than a script literal.
+  std::fputs("</script>\n<script type=\"application/json\" id=\"pinreel-data\">\n{\"times\":",
+             out_);
   std::fputs(times_ ? "true" : "false", out_);
   std::fprintf(out_, ",\"thumbnailBudget\":%llu,\"thumbnailsLeftOut\":%llu,\"points\":[\n",
                static_cast<unsigned long long>(kPageThumbnailBudget),
                static_cast<unsigned long long>(left_out_));
   std::fwrite(points_.data(), 1, points_.size(), out_);
-  std::fputs("]};\n</script>\n<script>\n", out_);
+  std::fputs("]}\n</script>\n<script>\n", out_);
   std::fputs(page_assets().page, out_);
   std::fputs("</script>\n</body>\n</html>\n", out_);
 }

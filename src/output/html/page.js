@@ -1,4 +1,4 @@
-// pinreel's map page. pinreel writes the points as script data (`var pinreel`) and each
+// pinreel's map page. pinreel writes the points as JSON data (#pinreel-data) and each
 // thumbnail as a line of base64 text in the block #pinreel-thumbnails. Markers are made only for
 // the photos near the view: where many are, this script groups them on a grid of the zoom level's
 // cells; where few are, Leaflet.markercluster clusters them (and spreads out those taken at one
@@ -12,6 +12,8 @@
     THUMB = 9;
   var CELL = 80;   // pixels: a grid cell, as the plugin's cluster radius
   var FEW = 1000;  // photos near the view that the plugin clusters itself
+  var started = performance.now();
+  var pinreel = JSON.parse(document.getElementById("pinreel-data").textContent);
   var points = pinreel.points;
   var count = points.length;
   // "#pinreel-test" and "#pinreel-bench" run the harnesses below, without map tiles.
@@ -205,22 +207,10 @@
   summary.onAdd = function () {
     var box = L.DomUtil.create("div", "pinreel-summary");
     L.DomEvent.disableClickPropagation(box);
-    add(box, "div", "pinreel-count", count === 1 ? "1 photo" : count + " photos");
-    var timed = points.map(function (p, i) { return i; }).filter(function (i) {
-      return points[i][TIME] && !isNaN(Date.parse(points[i][TIME]));
-    });
-    if (pinreel.times && timed.length) {
-      timed.sort(function (a, b) { return Date.parse(points[a][TIME]) - Date.parse(points[b][TIME]); });
-      add(box, "div", "pinreel-first", "First " + points[timed[0]][TIME].replace("T", " "));
-      add(box, "div", "pinreel-last", "Last " + points[timed[timed.length - 1]][TIME].replace("T", " "));
-      var line = L.polyline(timed.map(function (i) { return [points[i][LAT], points[i][LON]]; }),
-        { color: "#c0392b", weight: 2, opacity: 0.8, interactive: false });
-      var label = add(box, "label", "pinreel-timeline");
-      var toggle = add(label, "input", "");
-      toggle.type = "checkbox";
-      label.appendChild(document.createTextNode(" Time line"));
-      toggle.onchange = function () { toggle.checked ? line.addTo(map) : line.remove(); };
-    }
+    add(box, "div", "pinreel-count",
+      count === 1 ? "1 photo" : count.toLocaleString("en-US") + " photos");
+    // The times are read once the first markers show.
+    if (pinreel.times) setTimeout(function () { addTimes(box); }, 0);
     if (pinreel.thumbnailsLeftOut) {
       add(box, "div", "pinreel-left-out", "No thumbnail for " + pinreel.thumbnailsLeftOut +
         " photos: the page holds " + pinreel.thumbnailBudget / 1048576 + " MiB of them");
@@ -228,6 +218,31 @@
     return box;
   };
   summary.addTo(map);
+
+  // The first and last time, and the time line behind a check box, made when first shown.
+  function addTimes(box) {
+    var timed = [], when = new Float64Array(count);
+    points.forEach(function (p, i) {
+      when[i] = p[TIME] ? Date.parse(p[TIME]) : NaN;
+      if (!isNaN(when[i])) timed.push(i);
+    });
+    if (!timed.length) return;
+    timed.sort(function (a, b) { return when[a] - when[b]; });
+    var times = document.createElement("div");
+    box.insertBefore(times, box.firstChild.nextSibling);
+    add(times, "div", "pinreel-first", "First " + points[timed[0]][TIME].replace("T", " "));
+    add(times, "div", "pinreel-last", "Last " + points[timed[timed.length - 1]][TIME].replace("T", " "));
+    var label = add(times, "label", "pinreel-timeline");
+    var toggle = add(label, "input");
+    toggle.type = "checkbox";
+    label.appendChild(document.createTextNode(" Time line"));
+    var line = null;
+    toggle.onchange = function () {
+      line = line || L.polyline(timed.map(function (i) { return [points[i][LAT], points[i][LON]]; }),
+        { color: "#c0392b", weight: 2, opacity: 0.8, interactive: false });
+      toggle.checked ? line.addTo(map) : line.remove();
+    };
+  }
 
   map.on("moveend", update);
   if (count) {
@@ -237,7 +252,9 @@
   }
   update();
 
-  if (harness === "pinreel-bench") report({ firstClusters: performance.now() });
+  if (harness === "pinreel-bench") {
+    report({ start: started, firstClusters: performance.now() });
+  }
   if (harness === "pinreel-test") setTimeout(test, 0);
 
   function report(result) {
@@ -254,6 +271,12 @@
     result.single = photos.length;
     result.directions = Array.from(document.querySelectorAll(".pinreel-direction"))
       .map(function (element) { return element.style.transform; });
+    var first = document.querySelector(".pinreel-first"), last = document.querySelector(".pinreel-last");
+    result.times = [first && first.textContent, last && last.textContent];
+    var toggle = document.querySelector(".pinreel-timeline input");
+    if (toggle) toggle.click();
+    result.timeline = document.querySelectorAll(".leaflet-overlay-pane path").length;
+    if (toggle) toggle.click();
     var opened = null, shown = 0;  // shown: a photo whose popup has the most to show
     map.on("popupopen", function (e) { opened = e.popup; });
     (function click(k) {
