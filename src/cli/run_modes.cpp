@@ -269,8 +269,8 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   if (output != nullptr) {
     if (const char* refused = document_file.check(output)) {
       console().message(
-          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is "
-          "overwritten; quote the pattern or name a new output file",
+          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json, .csv, .html or "
+          ".htm file is overwritten; quote the pattern or name a new output file",
           refused);
       return kExitRefused;
     }

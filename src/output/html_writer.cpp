@@ -103,7 +103,7 @@ void HtmlWriter::photo(const Photo& photo) {
   if (has_jpeg_thumbnail(m)) {
     const auto size = static_cast<uint64_t>(m.thumbnail_length);
     const uint64_t encoded = (size + 2) / 3 * 4;
-    if (thumbnail_bytes_ + encoded <= kPageThumbnailBudget) {
+    if (thumbnail_bytes_ + encoded <= budget_) {
       thumbnail_bytes_ += encoded + 1;
       std::string line;
       line.reserve(encoded + 1);
@@ -131,7 +131,7 @@ void HtmlWriter::end() {
              out_);
   std::fputs(times_ ? "true" : "false", out_);
   std::fprintf(out_, ",\"thumbnailBudget\":%llu,\"thumbnailsLeftOut\":%llu,\"points\":[\n",
-               static_cast<unsigned long long>(kPageThumbnailBudget),
+               static_cast<unsigned long long>(budget_),
                static_cast<unsigned long long>(left_out_));
   std::fwrite(points_.data(), 1, points_.size(), out_);
   std::fputs("]}\n</script>\n<script>\n", out_);

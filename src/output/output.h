@@ -315,10 +315,15 @@ class KmzWriter final : public Writer {
 // EXIF thumbnail as base64 text that the page turns into an image only when its popup opens.
 // The thumbnails are written as they come, inside a text block, up to kPageThumbnailBudget bytes
 // of that text; the points are kept (about 100 bytes each) and written at the end.
+// The base64 text of the thumbnails in one page: 64 MiB (about 6,000 thumbnails of 8 KiB) keeps
+// a page that a browser opens in a moment.
+constexpr uint64_t kPageThumbnailBudget = uint64_t{64} << 20;
+
 class HtmlWriter final : public Writer {
  public:
-  HtmlWriter(FILE* out, const char* output_path, bool times)
-      : out_(out), times_(times), links_(output_path) {}
+  HtmlWriter(FILE* out, const char* output_path, bool times,
+             uint64_t thumbnail_budget = kPageThumbnailBudget)
+      : out_(out), times_(times), links_(output_path), budget_(thumbnail_budget) {}
   void begin(const char* document_name) override;
   void photo(const Photo& photo) override;
   void end() override;
@@ -328,16 +333,13 @@ class HtmlWriter final : public Writer {
   FILE* out_;
   bool times_;
   PhotoLinks links_;
-  std::string points_;  // the points' script data
+  uint64_t budget_;
+  std::string points_;  // the points' data
   uint64_t count_ = 0;
   uint64_t thumbnail_bytes_ = 0;
   uint64_t left_out_ = 0;
   std::string text_;
 };
-
-// The base64 text of the thumbnails in one page: 64 MiB (about 6,000 thumbnails of 8 KiB) keeps
-// a page that a browser opens in a moment.
-constexpr uint64_t kPageThumbnailBudget = uint64_t{64} << 20;
 
 // The pieces of the page built into pinreel from Debian's libjs-leaflet and
 // libjs-leaflet.markercluster and from src/output/html: each NUL-terminated, with its licence
