@@ -235,7 +235,7 @@ const std::string kUsage =
     "  -t  Adds the time each photo was taken.\n"
     "  -v  Prints a summary, and why each photo without a position has none.\n"
     "  -q  Prints neither a progress line nor a summary.\n"
-    "  --help     Prints this text.\n"
+    "  --help     Prints every option and format.\n"
     "  --version  Prints the version of pinreel.\n\n";
 
 std::string cannot(const char* what, const std::string& name, const std::string& why) {
@@ -244,9 +244,16 @@ std::string cannot(const char* what, const std::string& name, const std::string&
 
 TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
   write("london.jpg", photo(&kLondon));
-  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}, Names{"--help"},
-                            Names{"london.jpg", "--help", "map.kml"}}) {
+  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}}) {
     EXPECT_EQ(run(args), outcome(0, kUsage)) << args.size();
+  }
+  // --help tells the whole story (tests/help_agrees.py compares it with the man page), and
+  // comes before anything else.
+  const Outcome help = run({"london.jpg", "--help", "map.kml"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"\n  --version   Print the version", "\n  .html .htm  ", ".jxl\n",
+                           "Exit status: 0", "man pinreel"}) {
+    EXPECT_NE(help.out.find(text_stream(part)), std::string::npos) << part;
   }
   EXPECT_EQ(run({"--version"}), outcome(0, "pinreel " PINREEL_VERSION "\n"));
   // Bundles, near misses and unknown options are ignored; -d is case-sensitive.

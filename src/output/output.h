@@ -18,8 +18,14 @@ constexpr size_t kCoordinateKeyMax = 31;
 bool has_jpeg_extension(const char* name);
 // True when the text after the last '.' of `name` is `lower_extension`, ASCII letter case ignored.
 bool has_extension(const char* name, const char* lower_extension);
-// True for the names of photos that pinreel reads: JPEG, HEIF, AVIF, TIFF and the raw formats,
-// PNG, WebP and JPEG XL extensions, in any ASCII letter case. The content decides how.
+// The extensions of the photos that pinreel reads (the content decides how), each with the
+// format that --help lists it under; the list ends with nulls.
+struct PhotoExtension {
+  const char* extension;  // lower case, without the dot
+  const char* format;
+};
+extern const PhotoExtension kPhotoExtensions[];
+// True for a name with one of those extensions, in any ASCII letter case.
 bool has_photo_extension(const char* name);
 
 // Degrees, minutes and seconds to signed decimal degrees, in single precision.
@@ -354,6 +360,13 @@ const PageAssets& page_assets();
 // What an output path's extension (any ASCII letter case) asks for: .csv, .kmz, .gpx, .geojson
 // or .json, .html or .htm; KML for .kml and any other name.
 enum class OutputFormat : uint8_t { kCsv, kKml, kKmz, kGpx, kGeoJson, kHtml };
+// The documents' extensions, with what --help says of each format; the list ends with nulls.
+struct DocumentExtension {
+  const char* extension;  // lower case, without the dot
+  OutputFormat format;
+  const char* description;  // on the format's first extension
+};
+extern const DocumentExtension kDocumentExtensions[];
 OutputFormat output_format(const char* output_path);
 // True for the names of the documents pinreel writes (.kml, .kmz, .gpx, .geojson, .json, .csv,
 // .html, .htm): an existing file of another name is most likely a photo or its sidecar named by
