@@ -253,7 +253,7 @@ TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
   EXPECT_EQ(help.status, 0);
   for (const char* part : {"\n  --version   Print the version", "\n  .html .htm  ", ".jxl\n",
                            "Exit status: 0", "man pinreel"}) {
-    EXPECT_NE(help.out.find(text_stream(part)), std::string::npos) << part;
+    EXPECT_NE(help.out.find(platform::text_stream(part)), std::string::npos) << part;
   }
   EXPECT_EQ(run({"--version"}), outcome(0, "pinreel " PINREEL_VERSION "\n"));
   // Bundles, near misses and unknown options are ignored; -d is case-sensitive.
