@@ -118,7 +118,7 @@ void HtmlWriter::photo(const Photo& photo) {
   // Trailing nulls say nothing.
   size_t end = text_.size();
   while (end > known && (text_[end - 1] == ',' || text_.compare(end - 5, 5, ",null") == 0)) {
-    end -= text_[end - 1] == ',' ? 1 : 5;
+    end -= text_[end - 1] == ',' ? size_t{1} : size_t{5};
   }
   text_.resize(end);
   text_ += ']';

@@ -4,8 +4,7 @@
 #include "output/output.h"
 
 const DocumentExtension kDocumentExtensions[] = {
-    {"kml", OutputFormat::kKml,
-     "KML 2.2, for Google Earth and map viewers; also any other name"},
+    {"kml", OutputFormat::kKml, "KML 2.2, for Google Earth and map viewers; also any other name"},
     {"kmz", OutputFormat::kKmz, "KML zipped with each photo's thumbnail in its balloon"},
     {"gpx", OutputFormat::kGpx, "GPX 1.1 waypoints, linked to the photos"},
     {"geojson", OutputFormat::kGeoJson, "a GeoJSON FeatureCollection, for web maps and GIS tools"},
