@@ -277,14 +277,14 @@
     if (toggle) toggle.click();
     result.timeline = document.querySelectorAll(".leaflet-overlay-pane path").length;
     if (toggle) toggle.click();
-    var opened = null, shown = 0;  // shown: a photo whose popup has the most to show
+    var opened = null, richest = 0;  // the photo whose popup has the most to show
     map.on("popupopen", function (e) { opened = e.popup; });
     (function click(k) {
       if (k === photos.length) {
         result.injected = document.querySelectorAll("img[src='x'], script[src]").length +
           (window.pinreelInjected ? 1 : 0);
         report(result);
-        if (photos.length) photos[shown].dispatchEvent(new MouseEvent("click", { bubbles: true }));
+        if (photos.length) photos[richest].dispatchEvent(new MouseEvent("click", { bubbles: true }));
         return;
       }
       opened = null;
@@ -298,7 +298,7 @@
           thumbnail: image ? image.naturalWidth : 0,
           text: box ? box.textContent : null
         });
-        if (image && box.querySelector(".pinreel-direction-text")) shown = k;
+        if (image && box.querySelector(".pinreel-direction-text")) richest = k;
         map.closePopup();
         setTimeout(function () { click(k + 1); }, 0);
       };
