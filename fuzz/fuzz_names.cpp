@@ -112,14 +112,21 @@ int hex_value(char c) {
   return -1;
 }
 
+bool markup(uint32_t code_point) {
+  return code_point == '<' || code_point == '>' || code_point == '&' || code_point == 0x2028 ||
+         code_point == 0x2029;
+}
+
 // The value of a JSON string (RFC 8259), the quotes included; anything else fails the check.
-std::string read_json_string(const std::string& json) {
+// For a script element's data, no markup character may stand as it is.
+std::string read_json_string(const std::string& json, bool script = false) {
   FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
   std::string value;
   for (size_t i = 1; i + 1 < json.size();) {
     uint32_t code_point = 0;
     const size_t length = decode_utf8(json, i, code_point);
     FUZZ_CHECK(length != 0 && code_point >= 0x20 && code_point != '"');
+    FUZZ_CHECK(!script || !markup(code_point));
     if (code_point != '\\') {
       value.append(json, i, length);
       i += length;
@@ -141,8 +148,14 @@ std::string read_json_string(const std::string& json) {
       FUZZ_CHECK(digit >= 0);
       unit = unit * 16 + static_cast<uint32_t>(digit);
     }
-    FUZZ_CHECK(unit < 0x20);  // the writer escapes nothing else this way
-    value += static_cast<char>(unit);
+    // The writer escapes nothing else this way.
+    FUZZ_CHECK(unit < 0x20 || (script && markup(unit)));
+    if (unit < 0x80) {
+      value += static_cast<char>(unit);
+    } else {  // U+2028 or U+2029
+      value += "\xE2\x80";
+      value += static_cast<char>(0x80 | (unit & 0x3F));
+    }
     i += 6;
   }
   return value;
@@ -214,6 +227,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string json;
   append_json_string(json, name.c_str());
   FUZZ_CHECK(read_json_string(json) == expected_json_value(name));
+  json.clear();
+  append_script_string(json, name.c_str());
+  FUZZ_CHECK(read_json_string(json, true) == expected_json_value(name));
 
   // A bare name (no separator, not "." or ".."): the link is the name itself.
   if (name.find_first_of("/\\") == std::string::npos && name != "." && name != ".." &&

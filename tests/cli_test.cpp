@@ -235,7 +235,7 @@ const std::string kUsage =
     "  -t  Adds the time each photo was taken.\n"
     "  -v  Prints a summary, and why each photo without a position has none.\n"
     "  -q  Prints neither a progress line nor a summary.\n"
-    "  --help     Prints this text.\n"
+    "  --help     Prints every option and format.\n"
     "  --version  Prints the version of pinreel.\n\n";
 
 std::string cannot(const char* what, const std::string& name, const std::string& why) {
@@ -244,9 +244,16 @@ std::string cannot(const char* what, const std::string& name, const std::string&
 
 TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
   write("london.jpg", photo(&kLondon));
-  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}, Names{"--help"},
-                            Names{"london.jpg", "--help", "map.kml"}}) {
+  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}}) {
     EXPECT_EQ(run(args), outcome(0, kUsage)) << args.size();
+  }
+  // --help tells the whole story (tests/help_agrees.py compares it with the man page), and
+  // comes before anything else.
+  const Outcome help = run({"london.jpg", "--help", "map.kml"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"\n  --version   Print the version", "\n  .html .htm  ", ".jxl\n",
+                           "Exit status: 0", "man pinreel"}) {
+    EXPECT_NE(help.out.find(platform::text_stream(part)), std::string::npos) << part;
   }
   EXPECT_EQ(run({"--version"}), outcome(0, "pinreel " PINREEL_VERSION "\n"));
   // Bundles, near misses and unknown options are ignored; -d is case-sensitive.
@@ -578,8 +585,8 @@ std::string refusal(const std::string& name, bool photo_name = true) {
            "output.kml\n";
   }
   return "pinreel: refusing to replace '" + name +
-         "': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is overwritten; quote the "
-         "pattern or name a new output file\n";
+         "': only a .kml, .kmz, .gpx, .geojson, .json, .csv, .html or .htm file is overwritten; "
+         "quote the pattern or name a new output file\n";
 }
 
 // An expanded pattern ('*.jpg', 'IMG_0001*') names a photo, the raw file or a sidecar as the
@@ -591,7 +598,8 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   write("sydney.jpeg", photo(&kSydney));
   const Names others = {"IMG_0001.HEIC", "IMG_0001.NEF", "IMG_0001.jpe",
                         "IMG_0001.png",  "IMG_0001.xmp", "map.kml.bak"};
-  const Names documents = {"OLD.KML", "old.kmz", "OLD.GPX", "old.Json", "old.geojson", "old.CSV"};
+  const Names documents = {"OLD.KML",     "old.kmz", "OLD.GPX",  "old.Json",
+                           "old.geojson", "old.CSV", "old.HTML", "old.htm"};
   for (const std::string& name : others) write(name, bytes_of("raw"));
   for (const std::string& name : documents) write(name, bytes_of("old"));
   EXPECT_EQ(run({"IMG_0001.JPG", "sydney.jpeg", "x.jpg"}), outcome(2, "", refusal("sydney.jpeg")));
@@ -816,11 +824,7 @@ TEST_F(Cli, NamesInEveryScript) {
 using platform::text_stream;
 using Files = std::vector<std::pair<std::string, Bytes>>;
 
-size_t count_of(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
+using platform::count_of;
 
 // What one fixture photo holds; empty texts and zero values are left out.
 struct Shot {
@@ -934,9 +938,11 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
                              "lat-only.jpg,0.100000,,,\n" +
                              (platform::kWindows ? "" : "\"say \"\"hi\"\".jpg\"" + quoted) +
                              "\"x,y.jpg\",31.200001,35.370125,-430,2021-11-02T15:03:27\n"));
-  for (const char* format : {"kml", "kmz", "gpx", "geojson", "csv"}) {
+  for (const char* format : {"kml", "kmz", "gpx", "geojson", "csv", "html"}) {
     EXPECT_EQ(run_ok({"album/*.jpg", "-t", std::string("maps/out.") + format}), "") << format;
   }
+  // The page (which tests/map_page.py opens in a browser) has a point for each placemark.
+  EXPECT_EQ(count_of(read_file(path("maps/out.html")), "\"../album/"), names.size());
   EXPECT_EQ(read_file(path("maps/out.csv")), csv);  // the same bytes as standard output
   // The archive: the JPEG thumbnails of the photos with a placemark, stored as they are, and the
   // KML document with those pictures in the balloons; its lines end in LF on Windows too.
@@ -951,7 +957,8 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
       "[\"features\"]; z = zipfile.ZipFile(sys.argv[2]); print(len(d), d[0][\"properties\"],"
       " z.testzip(), z.namelist())' maps/out.geojson maps/out.kmz",
       std::to_string(names.size()) +
-          " {'name': 'a&b.jpg', 'altitude': 35, 'time': '2019-06-01T14:03:22+02:00'} None "
+          " {'name': 'a&b.jpg', 'altitude': 35, 'time': '2019-06-01T14:03:22+02:00', 'direction': "
+          "None, 'direction_ref': None, 'accuracy': None} None "
           "['images/0001.jpg', " +
           (platform::kWindows ? "" : "'images/0002.jpg', ") + "'doc.kml']\n");
 

@@ -288,6 +288,25 @@ TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
     other.first().pointer(kGpsPointer,
                           other.add_directory().longs(4, {7, 8, 9}).rationals(2, {{40, 1}}));
     EXPECT_EQ(gps_of(decode(other.first())), " 40 0 0,  7 9 1, 0 0");  // 1: the next value's
+
+    // Direction, its reference and accuracy: one RATIONAL each, where a zero denominator or
+    // another format is no value.
+    for (const bool known : {true, false}) {
+      Tiff view(order);
+      Directory& directions = view.add_directory();
+      if (known) {
+        directions.ascii(16, "Magnetic").rationals(17, {{12345, 100}}).rationals(31, {{7, 2}});
+      } else {
+        directions.rationals(17, {{5, 0}}).srationals(31, {{7, 2}});
+      }
+      view.first().pointer(kGpsPointer, directions);
+      const ImageMetadata md = decode(view.first());
+      char text[64];
+      std::snprintf(text, sizeof text, "%s %d %g %d %g", md.gps_img_direction_ref,
+                    md.has_gps_img_direction, double{md.gps_img_direction},
+                    md.has_gps_h_positioning_error, double{md.gps_h_positioning_error});
+      EXPECT_STREQ(text, known ? "M 1 123.45 1 3.5" : " 0 0 0 0");
+    }
   }
 }
 

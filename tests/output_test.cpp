@@ -19,6 +19,7 @@
 namespace {
 
 using platform::capture;
+using platform::count_of;
 
 ImageMetadata position(const char* lat_ref, float lat, const char* lon_ref, float lon,
                        float lat_min = 0, float lat_sec = 0, float lon_min = 0, float lon_sec = 0) {
@@ -297,7 +298,8 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
             "{\"type\":\"FeatureCollection\",\"features\":[\n"
             "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[-0.127667,"
             "51.507332,35]},\"properties\":{\"name\":\"IMG_0001.jpg\",\"altitude\":35,"
-            "\"time\":\"2019-06-01T14:03:22+02:00\"}}\n]}\n");
+            "\"time\":\"2019-06-01T14:03:22+02:00\",\"direction\":null,\"direction_ref\":null,"
+            "\"accuracy\":null}}\n]}\n");
 
   // Below sea level, a local time, and names that need escaping: E9 is no UTF-8.
   m.gps_altitude_ref = 1;
@@ -309,13 +311,35 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
       << gpx_text;
   EXPECT_NE(geojson(m, "a\\b \"\x01\t\xE9\".jpg")
                 .find("51.507332,-35]},\"properties\":{\"name\":\"a\\\\b \\\"\\u0001\\t\xEF\xBF\xBD"
-                      "\\\".jpg\",\"altitude\":-35,\"time\":\"2019-06-01T14:03:22\"}}"),
+                      "\\\".jpg\",\"altitude\":-35,\"time\":\"2019-06-01T14:03:22\","),
             std::string::npos);
   m.gps_altitude_ref = m.gps_altitude = 0;
   m.date_time_original[0] = '\0';
+  m.has_gps_img_direction = m.has_gps_h_positioning_error = true;
+  m.gps_img_direction = 359.5f;
+  m.gps_img_direction_ref[0] = 'T';
   EXPECT_NE(geojson(m).find("[-0.127667,51.507332]},\"properties\":{\"name\":\"IMG_0001.jpg\","
-                            "\"altitude\":null,\"time\":null}}"),
+                            "\"altitude\":null,\"time\":null,\"direction\":359.5,"
+                            "\"direction_ref\":\"T\",\"accuracy\":0}}"),
             std::string::npos);
+
+  // Direction and accuracy to the hundredth, and none out of range.
+  const struct {
+    float direction;
+    char reference;
+    float accuracy;
+    const char* texts;
+  } views[] = {{0.0f, 'M', 3.456f, "0 M 3.46"}, {360.0f, 'x', 1e6f, "360  1000000"},
+               {360.01f, 'T', -0.5f, "  "},     {-1.0f, 'T', INFINITY, "  "},
+               {NAN, 'T', NAN, "  "},           {123.456f, 'T', 0.1f, "123.46 T 0.1"}};
+  for (const auto& view : views) {
+    m.gps_img_direction = view.direction;
+    m.gps_img_direction_ref[0] = view.reference;
+    m.gps_h_positioning_error = view.accuracy;
+    const ViewTexts texts = view_texts(m);
+    EXPECT_EQ(std::string(texts.direction) + " " + texts.direction_ref + " " + texts.accuracy,
+              view.texts);
+  }
 
   // Only a position with two numbers; KML writes whatever the key holds.
   ImageMetadata infinite = london();
@@ -323,6 +347,51 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
   EXPECT_EQ(gpx(infinite).find("<wpt"), std::string::npos);
   EXPECT_EQ(geojson(infinite), "{\"type\":\"FeatureCollection\",\"features\":[\n]}\n");
   EXPECT_NE(document("x.kml", infinite).find("-0.127667,inf,0"), std::string::npos);
+}
+
+TEST(MapFormats, HtmlPageMarkDataAndThumbnailBudget) {
+  ImageMetadata m = london();
+  m.gps_altitude = 35;
+  std::strcpy(m.date_time_original, "2019:06:01 14:03:22");
+  m.has_gps_img_direction = m.has_gps_h_positioning_error = true;
+  m.gps_img_direction = 90.5f;
+  m.gps_img_direction_ref[0] = 'M';
+  m.gps_h_positioning_error = 5;
+  const uint8_t thumbnail[] = {0xFF, 0xD8, 0xFF, 0xD9, 0x00};
+  m.thumbnail = thumbnail;
+  m.thumbnail_length = sizeof thumbnail;
+  uint64_t left_out = 0;
+  const std::string page = capture([&](FILE* f) {
+    HtmlWriter writer(f, "maps/trip.html", true, 16);  // room for one thumbnail's 8 characters
+    RunContext run{{}, &writer, nullptr, {}};
+    writer.begin("maps/<trip>.html");
+    deliver_photo(run, m, "<!--<script>\xE2\x80\xA8\"\\.jpg", "a/</script>.jpg");
+    m.has_gps_img_direction = m.has_gps_h_positioning_error = false;
+    m.gps_altitude = 0;
+    deliver_photo(run, m, "b.jpg", "b.jpg");
+    writer.end();
+    left_out = writer.thumbnails_left_out();
+  });
+  const std::string head =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<meta "
+      "name=\"generator\" content=\"pinreel " PINREEL_VERSION
+      "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>maps/&lt;trip&gt;.html</title>\n<style>\n/* ";
+  EXPECT_EQ(page.substr(0, head.size()), head);
+  // Nothing a name holds can end an element or begin a comment: the page's own script elements
+  // are all there is.
+  EXPECT_EQ(count_of(page, "<script"), 4u);
+  EXPECT_EQ(count_of(page, "</script"), 4u);
+  EXPECT_EQ(count_of(page, "<!--"), 0u);
+  EXPECT_NE(
+      page.find("\"thumbnailBudget\":16,\"thumbnailsLeftOut\":1,\"points\":[\n"
+                "[51.507332,-0.127667,35,\"\\u003C!--\\u003Cscript\\u003E\\u2028\\\"\\\\.jpg\","
+                "\"../a/%3C/script%3E.jpg\",\"2019-06-01T14:03:22\",90.5,\"M\",5,8],\n"
+                "[51.507332,-0.127667,null,\"b.jpg\",\"../b.jpg\",\"2019-06-01T14:03:22\"]]}\n"),
+      std::string::npos)
+      << page.substr(page.find("pinreel-data"), 600);
+  EXPECT_NE(page.find("id=\"pinreel-thumbnails\">\n/9j/2QA=\n</script>"), std::string::npos);
+  EXPECT_EQ(left_out, 1u);
 }
 
 struct TimeCase {

@@ -18,7 +18,22 @@ constexpr int kExitFailure = 1;  // an input or output could not be read or writ
 constexpr int kExitRefused = 2;  // the output path names a photo or another file not to replace
 
 int pinreel_main(int argc, char** argv);
+
+// An option: the flag it sets (null for --help and --version), its line in the usage text that
+// pinreel prints without arguments, and its line in --help.
+struct OptionInfo {
+  const char* name;
+  bool RunOptions::*flag;
+  const char* usage;
+  const char* help;
+};
+// Every option, in the order the texts list them; the list ends with nulls.
+extern const OptionInfo kOptionList[];
+
+// The short usage text (no arguments), and the whole story (--help): every option, the formats
+// written and read, the exit statuses and where to read more.
 void print_usage();
+void print_help();
 // Lists the photos that match `pattern` (CSV, or KML into `output` when given). Returns the
 // exit status.
 int run_batch(const char* pattern, const char* output, const RunOptions& options);

@@ -235,25 +235,6 @@ int finish_standard_output(int status) {
 
 }  // namespace
 
-void print_usage() {
-  std::fputs(
-      "Description:\n"
-      "  Bulk extracts GPS co-ordinates from EXIF jpeg images as either CSV, or KML data.\n\n"
-      "Usage:\n"
-      "  pinreel input.jpg\n"
-      "  pinreel [options] *.jpg > output.csv\n"
-      "  pinreel [options] *.jpg output.kml\n\n"
-      "Options:\n"
-      "  -d  Removes duplicate GPS co-ordinates from the output.\n"
-      "  -r  Also searches every folder below the pattern's folder.\n"
-      "  -t  Adds the time each photo was taken.\n"
-      "  -v  Prints a summary, and why each photo without a position has none.\n"
-      "  -q  Prints neither a progress line nor a summary.\n"
-      "  --help     Prints this text.\n"
-      "  --version  Prints the version of pinreel.\n\n",
-      stdout);
-}
-
 int run_batch(const char* pattern, const char* output, const RunOptions& options) {
   console().start(options, true);
   // A shell that expanded the pattern hands us a photo as the output path: never overwrite it.
@@ -269,8 +250,8 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   if (output != nullptr) {
     if (const char* refused = document_file.check(output)) {
       console().message(
-          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is "
-          "overwritten; quote the pattern or name a new output file",
+          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json, .csv, .html or "
+          ".htm file is overwritten; quote the pattern or name a new output file",
           refused);
       return kExitRefused;
     }
@@ -320,6 +301,7 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
 
   string_table_destroy(run.duplicates, release_value);
   run.writer->end();
+  run.counts.thumbnails_left_out = writer->thumbnails_left_out();
 
   // Photos that could not be read leave a complete document, which replaces the old one.
   if (document != nullptr) {
@@ -341,19 +323,13 @@ int pinreel_main(int argc, char** argv) {
   bool help = false;
   bool version = false;
   // Each option is matched whole (never bundled); unknown ones, "-" alone included, are ignored.
-  static const struct {
-    const char* name;
-    bool RunOptions::*flag;
-  } kOptions[] = {{"-d", &RunOptions::dedup},
-                  {"-r", &RunOptions::recursive},
-                  {"-t", &RunOptions::times},
-                  {"-v", &RunOptions::verbose},
-                  {"-q", &RunOptions::quiet}};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
-      for (const auto& option : kOptions) {
-        if (std::strcmp(argument, option.name) == 0) options.*option.flag = true;
+      for (const OptionInfo* option = kOptionList; option->name != nullptr; ++option) {
+        if (option->flag != nullptr && std::strcmp(argument, option->name) == 0) {
+          options.*option->flag = true;
+        }
       }
       help = help || std::strcmp(argument, "--help") == 0;
       version = version || std::strcmp(argument, "--version") == 0;
@@ -366,7 +342,7 @@ int pinreel_main(int argc, char** argv) {
 
   int status = kExitOk;
   if (help) {
-    print_usage();
+    print_help();
   } else if (version) {
     std::fputs("pinreel " PINREEL_VERSION "\n", stdout);
   } else if (input == nullptr) {

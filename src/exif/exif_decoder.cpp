@@ -408,6 +408,18 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
       for (unsigned i = 0; m.has_gps_time_stamp && i < 6; ++i)
         m.gps_time_stamp[i] = read_u32(block, value_offset + 4 * i);
       break;
+    case 16:
+      block.copy_text(m.gps_img_direction_ref, 0, value_offset, 1);
+      break;
+    case 17:
+    case 31: {
+      // One RATIONAL; a zero denominator is no value rather than 0 degrees or metres.
+      const bool known = format == 5 && byte_count >= 8 && read_u32(block, value_offset + 4) != 0;
+      const float value = known ? to_single(convert_value(block, value_offset, format)) : 0.0f;
+      (tag == 17 ? m.has_gps_img_direction : m.has_gps_h_positioning_error) = known;
+      (tag == 17 ? m.gps_img_direction : m.gps_h_positioning_error) = value;
+      break;
+    }
     case 29:
       block.copy_text(m.gps_date_stamp, 0, value_offset, 10);
       break;

@@ -61,6 +61,13 @@ struct ImageMetadata {
   char gps_date_stamp[11];       // "YYYY:MM:DD", UTC
   uint32_t gps_time_stamp[6];    // UTC hours, minutes, seconds: numerator, denominator each
   bool has_gps_time_stamp;       // three RATIONAL values were read
+  // Where the camera looked and how far the position may be off, each with its flag: zero
+  // degrees (north) and zero metres are values too. Ranges are checked where they are used.
+  char gps_img_direction_ref[2];  // "T" true north, "M" magnetic north
+  float gps_img_direction;        // degrees clockwise from that north
+  float gps_h_positioning_error;  // metres
+  bool has_gps_img_direction;
+  bool has_gps_h_positioning_error;
 };
 
 static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");

@@ -114,14 +114,36 @@ bool has_jpeg_extension(const char* name) {
   return has_extension(name, "jpg") || has_extension(name, "jpeg");
 }
 
+const PhotoExtension kPhotoExtensions[] = {{"jpg", "JPEG"},
+                                           {"jpeg", "JPEG"},
+                                           {"heic", "HEIF, HEIC, AVIF"},
+                                           {"heif", "HEIF, HEIC, AVIF"},
+                                           {"hif", "HEIF, HEIC, AVIF"},
+                                           {"avif", "HEIF, HEIC, AVIF"},
+                                           {"cr3", "Canon CR3"},
+                                           {"tif", "TIFF and the raws built on it"},
+                                           {"tiff", "TIFF and the raws built on it"},
+                                           {"dng", "TIFF and the raws built on it"},
+                                           {"cr2", "TIFF and the raws built on it"},
+                                           {"nef", "TIFF and the raws built on it"},
+                                           {"nrw", "TIFF and the raws built on it"},
+                                           {"arw", "TIFF and the raws built on it"},
+                                           {"sr2", "TIFF and the raws built on it"},
+                                           {"srw", "TIFF and the raws built on it"},
+                                           {"pef", "TIFF and the raws built on it"},
+                                           {"orf", "TIFF and the raws built on it"},
+                                           {"rw2", "TIFF and the raws built on it"},
+                                           {"raf", "Fujifilm RAF"},
+                                           {"png", "PNG"},
+                                           {"webp", "WebP"},
+                                           {"jxl", "JPEG XL"},
+                                           {nullptr, nullptr}};
+
 bool has_photo_extension(const char* name) {
-  static const char* const kExtensions[] = {
-      "jpg", "jpeg", "heic", "heif", "hif", "avif", "cr3", "tif", "tiff", "dng",  "cr2", "nef",
-      "nrw", "arw",  "sr2",  "srw",  "pef", "orf",  "rw2", "raf", "png",  "webp", "jxl"};
   const char* extension = extension_of(name);
   if (extension == nullptr) return false;
-  for (const char* known : kExtensions) {
-    if (equals_folded(extension, known)) return true;
+  for (const PhotoExtension* known = kPhotoExtensions; known->extension != nullptr; ++known) {
+    if (equals_folded(extension, known->extension)) return true;
   }
   return false;
 }

@@ -28,17 +28,22 @@ void GeoJsonWriter::photo(const Photo& photo) {
   append_json_string(text_, photo.name);
   text_ += ",\"altitude\":";
   text_ += altitude;
-  if (times_) {
-    const CaptureTime time = capture_time(*photo.metadata);
-    text_ += ",\"time\":";
-    if (time.stated[0] != '\0') {
-      text_ += '"';
-      text_ += time.stated;
-      text_ += '"';
-    } else {
+  // A property that is not known is null, so that every feature has the same columns.
+  const auto append_value = [this](const char* name, const char* value, bool quoted) {
+    text_ += name;
+    if (value[0] == '\0') {
       text_ += "null";
+    } else {
+      if (quoted) text_ += '"';
+      text_ += value;
+      if (quoted) text_ += '"';
     }
-  }
+  };
+  if (times_) append_value(",\"time\":", capture_time(*photo.metadata).stated, true);
+  const ViewTexts view = view_texts(*photo.metadata);
+  append_value(",\"direction\":", view.direction, false);
+  append_value(",\"direction_ref\":", view.direction_ref, true);
+  append_value(",\"accuracy\":", view.accuracy, false);
   text_ += "}}";
   std::fwrite(text_.data(), 1, text_.size(), out_);
 }

@@ -1,5 +1,5 @@
 // The GPX 1.1 document: one waypoint per photograph, linked to the photograph by a path
-// relative to the document's folder.
+// relative to the document's folder; and those links, which the HTML page shares.
 #include <string>
 #include <vector>
 
@@ -166,7 +166,7 @@ std::string relative_link(const std::string& folder, const std::string& working,
 }
 
 // The folders are worked out once, at the start of the run.
-GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times) : out_(out), times_(times) {
+PhotoLinks::PhotoLinks(const char* output_path) {
   std::string folder = output_path != nullptr ? output_path : "";
   // The document's folder: its path up to the last separator, or the working folder.
   size_t end = folder.size();
@@ -179,6 +179,10 @@ GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times) : out_(out)
     working_ = split_absolute(working, SplitPath{});
     folder_ = split_absolute(folder, working_);
   }
+}
+
+std::string PhotoLinks::link(const char* path) const {
+  return link_from(folder_, linked_ ? &working_ : nullptr, path);
 }
 
 void GpxWriter::begin(const char* document_name) {
@@ -213,7 +217,7 @@ void GpxWriter::photo(const Photo& photo) {
   append_xml_text(text_, photo.name);
   // Only unreserved characters, '%' and '/' make up the link: it needs no escaping.
   text_ += "</name>\n    <link href=\"";
-  text_ += link_from(folder_, linked_ ? &working_ : nullptr, photo.path);
+  text_ += links_.link(photo.path);
   text_ += "\"/>\n  </wpt>\n";
   std::fwrite(text_.data(), 1, text_.size(), out_);
 }

@@ -5,15 +5,10 @@
 
 #include "output/output.h"
 
-namespace {
-
-// The EXIF thumbnail when it is a JPEG image (the only kind a balloon can show as it is).
 bool has_jpeg_thumbnail(const ImageMetadata& m) {
   return m.thumbnail != nullptr && m.thumbnail_length >= 2 && m.thumbnail[0] == 0xFF &&
          m.thumbnail[1] == 0xD8;
 }
-
-}  // namespace
 
 void KmzWriter::begin(const char* document_name) {
   text_.clear();

@@ -18,8 +18,14 @@ constexpr size_t kCoordinateKeyMax = 31;
 bool has_jpeg_extension(const char* name);
 // True when the text after the last '.' of `name` is `lower_extension`, ASCII letter case ignored.
 bool has_extension(const char* name, const char* lower_extension);
-// True for the names of photos that pinreel reads: JPEG, HEIF, AVIF, TIFF and the raw formats,
-// PNG, WebP and JPEG XL extensions, in any ASCII letter case. The content decides how.
+// The extensions of the photos that pinreel reads (the content decides how), each with the
+// format that --help lists it under; the list ends with nulls.
+struct PhotoExtension {
+  const char* extension;  // lower case, without the dot
+  const char* format;
+};
+extern const PhotoExtension kPhotoExtensions[];
+// True for a name with one of those extensions, in any ASCII letter case.
 bool has_photo_extension(const char* name);
 
 // Degrees, minutes and seconds to signed decimal degrees, in single precision.
@@ -59,6 +65,9 @@ void append_xml_text(std::string& out, const char* text);
 // Text as a quoted JSON string: quotes, backslashes and control characters escaped, bytes that
 // are not well-formed UTF-8 written as U+FFFD.
 void append_json_string(std::string& out, const char* text);
+// The same, safe inside an HTML script element too: '<', '>', '&', U+2028 and U+2029 escaped as
+// well, so that no text can end the element or start a comment in it.
+void append_script_string(std::string& out, const char* text);
 
 void write_kml_header(FILE* out, const char* document_name);
 void write_kml_footer(FILE* out);
@@ -101,6 +110,17 @@ bool is_map_position(const Position& position);
 // terminator. Needs 12 characters.
 char* format_altitude(char* out, const Position& position);
 
+// Where the camera looked and how far the position may be off, as GeoJSON and the HTML page
+// write them ("123.45", "T", "5"): each empty when the photograph records none or a value out of
+// range (a direction outside 0 to 360 degrees, a negative accuracy).
+struct ViewTexts {
+  char direction[16];     // degrees clockwise from north, to the hundredth
+  char direction_ref[2];  // "T" true north, "M" magnetic north
+  char accuracy[16];      // metres, to the hundredth
+};
+
+ViewTexts view_texts(const ImageMetadata& metadata);
+
 // What a photograph's record says of its position.
 enum class PositionKind : uint8_t {
   kPosition,      // a latitude at least
@@ -131,6 +151,8 @@ class Writer {
   virtual void begin(const char* document_name) = 0;
   virtual void photo(const Photo& photo) = 0;
   virtual void end() = 0;
+  // Photographs whose thumbnail a document had to leave out (the HTML page's budget).
+  virtual uint64_t thumbnails_left_out() const { return 0; }
 };
 
 // One line per photograph with a latitude: name, latitude, longitude, altitude. With the capture
@@ -167,11 +189,26 @@ struct SplitPath {
   std::vector<std::string> names;
 };
 
+// Links from a document to the photographs, relative to the document's folder. The working
+// folder and the document's are resolved once, when it is made.
+class PhotoLinks {
+ public:
+  explicit PhotoLinks(const char* output_path);
+  // The link to the photograph opened by `path` (relative_link below).
+  std::string link(const char* path) const;
+
+ private:
+  bool linked_ = false;  // the working folder is known: links are relative to folder_
+  SplitPath working_;
+  SplitPath folder_;
+};
+
 // A GPX 1.1 document with one waypoint per photograph, linked to the photograph.
 class GpxWriter final : public Writer {
  public:
   // `output_path` names the document: links to the photographs are relative to its folder.
-  GpxWriter(FILE* out, const char* output_path, bool times);
+  GpxWriter(FILE* out, const char* output_path, bool times)
+      : out_(out), times_(times), links_(output_path) {}
   void begin(const char* document_name) override;
   void photo(const Photo& photo) override;
   void end() override;
@@ -179,9 +216,7 @@ class GpxWriter final : public Writer {
  private:
   FILE* out_;
   bool times_;
-  bool linked_ = false;  // the working folder is known: links are relative to folder_
-  SplitPath working_;    // the working folder and the document's, resolved once for the run
-  SplitPath folder_;
+  PhotoLinks links_;
   std::string text_;  // one waypoint, its capacity reused
 };
 
@@ -259,6 +294,10 @@ class Deflater {
   uint64_t size_ = 0;
 };
 
+// True when the photograph's EXIF thumbnail is a JPEG image, the only kind that a KML balloon or
+// a web page shows as it is.
+bool has_jpeg_thumbnail(const ImageMetadata& metadata);
+
 // A KMZ archive: the KML document as doc.kml, and each placemark's EXIF thumbnail, shown in its
 // balloon, as images/0001.jpg and on. A thumbnail is written as its photograph is read; the
 // document, compressed in memory meanwhile, comes last.
@@ -277,12 +316,61 @@ class KmzWriter final : public Writer {
   std::string text_;
 };
 
+// A web page that shows the photographs on a map in any browser, offline too: Leaflet and
+// Leaflet.markercluster (built into pinreel), the points as script data, and each photograph's
+// EXIF thumbnail as base64 text that the page turns into an image only when its popup opens.
+// The thumbnails are written as they come, inside a text block, up to kPageThumbnailBudget bytes
+// of that text; the points are kept (about 100 bytes each) and written at the end.
+// The base64 text of the thumbnails in one page: 64 MiB (about 6,000 thumbnails of 8 KiB) keeps
+// a page that a browser opens in a moment.
+constexpr uint64_t kPageThumbnailBudget = uint64_t{64} << 20;
+
+class HtmlWriter final : public Writer {
+ public:
+  HtmlWriter(FILE* out, const char* output_path, bool times,
+             uint64_t thumbnail_budget = kPageThumbnailBudget)
+      : out_(out), times_(times), links_(output_path), budget_(thumbnail_budget) {}
+  void begin(const char* document_name) override;
+  void photo(const Photo& photo) override;
+  void end() override;
+  uint64_t thumbnails_left_out() const override { return left_out_; }
+
+ private:
+  FILE* out_;
+  bool times_;
+  PhotoLinks links_;
+  uint64_t budget_;
+  std::string points_;  // the points' data
+  uint64_t count_ = 0;
+  uint64_t thumbnail_bytes_ = 0;
+  uint64_t left_out_ = 0;
+  std::string text_;
+};
+
+// The pieces of the page built into pinreel from Debian's libjs-leaflet and
+// libjs-leaflet.markercluster and from src/output/html: each NUL-terminated, with its licence
+// notice.
+struct PageAssets {
+  const char* style;    // Leaflet's, the cluster plugin's and the page's style sheets
+  const char* scripts;  // Leaflet and the cluster plugin, each after its licence notice
+  const char* page;     // the page's own script
+};
+const PageAssets& page_assets();
+
 // What an output path's extension (any ASCII letter case) asks for: .csv, .kmz, .gpx, .geojson
-// or .json; KML for .kml and any other name.
-enum class OutputFormat : uint8_t { kCsv, kKml, kKmz, kGpx, kGeoJson };
+// or .json, .html or .htm; KML for .kml and any other name.
+enum class OutputFormat : uint8_t { kCsv, kKml, kKmz, kGpx, kGeoJson, kHtml };
+// The documents' extensions, with what --help says of each format; the list ends with nulls.
+struct DocumentExtension {
+  const char* extension;  // lower case, without the dot
+  OutputFormat format;
+  const char* description;  // on the format's first extension
+};
+extern const DocumentExtension kDocumentExtensions[];
 OutputFormat output_format(const char* output_path);
-// True for the names of the documents pinreel writes (.kml, .kmz, .gpx, .geojson, .json, .csv):
-// an existing file of another name is most likely a photo or its sidecar named by mistake.
+// True for the names of the documents pinreel writes (.kml, .kmz, .gpx, .geojson, .json, .csv,
+// .html, .htm): an existing file of another name is most likely a photo or its sidecar named by
+// mistake.
 bool is_document_name(const char* name);
 
 // The writer for `output_path` on `out`; with a null path, CSV (standard output). `times` adds

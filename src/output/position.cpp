@@ -1,5 +1,7 @@
 // A photograph's position from its record, and the CSV line.
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "output/output.h"
@@ -10,7 +12,31 @@ bool is_zero(const DegreesText& degrees) {
   return std::strcmp(degrees.text + (degrees.text[0] == '-'), "0.000000") == 0;
 }
 
+// A measure to the hundredth, without trailing zeros: "123.45", "3.5", "5".
+void format_hundredths(char (&text)[16], float value) {
+  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
+  char* end = text + std::strlen(text);
+  while (end[-1] == '0') *--end = '\0';
+  if (end[-1] == '.') end[-1] = '\0';
+}
+
 }  // namespace
+
+ViewTexts view_texts(const ImageMetadata& m) {
+  ViewTexts texts{};
+  // Finite values only, and no direction past a full turn (360 is north too).
+  if (m.has_gps_img_direction && m.gps_img_direction >= 0.0f && m.gps_img_direction <= 360.0f) {
+    format_hundredths(texts.direction, m.gps_img_direction);
+    if (m.gps_img_direction_ref[0] == 'T' || m.gps_img_direction_ref[0] == 'M') {
+      texts.direction_ref[0] = m.gps_img_direction_ref[0];
+    }
+  }
+  if (m.has_gps_h_positioning_error && m.gps_h_positioning_error >= 0.0f &&
+      std::isfinite(m.gps_h_positioning_error)) {
+    format_hundredths(texts.accuracy, m.gps_h_positioning_error);
+  }
+  return texts;
+}
 
 PositionKind position_of(const ImageMetadata& m, Position& position) {
   if (!m.has_exif) return PositionKind::kNoExif;

@@ -3,23 +3,35 @@
 
 #include "output/output.h"
 
-OutputFormat output_format(const char* path) {
-  static const struct {
-    const char* extension;
-    OutputFormat format;
-  } kFormats[] = {{"csv", OutputFormat::kCsv},
-                  {"kmz", OutputFormat::kKmz},
-                  {"gpx", OutputFormat::kGpx},
-                  {"geojson", OutputFormat::kGeoJson},
-                  {"json", OutputFormat::kGeoJson}};
-  for (const auto& known : kFormats) {
-    if (has_extension(path, known.extension)) return known.format;
+const DocumentExtension kDocumentExtensions[] = {
+    {"kml", OutputFormat::kKml, "KML 2.2, for Google Earth and map viewers; also any other name"},
+    {"kmz", OutputFormat::kKmz, "KML zipped with each photo's thumbnail in its balloon"},
+    {"gpx", OutputFormat::kGpx, "GPX 1.1 waypoints, linked to the photos"},
+    {"geojson", OutputFormat::kGeoJson, "a GeoJSON FeatureCollection, for web maps and GIS tools"},
+    {"json", OutputFormat::kGeoJson, nullptr},
+    {"csv", OutputFormat::kCsv, "the CSV lines that standard output would get"},
+    {"html", OutputFormat::kHtml, "a web page with a map of the photos, for any browser"},
+    {"htm", OutputFormat::kHtml, nullptr},
+    {nullptr, OutputFormat::kKml, nullptr}};
+
+namespace {
+
+const DocumentExtension* document_extension(const char* name) {
+  for (const DocumentExtension* known = kDocumentExtensions; known->extension != nullptr; ++known) {
+    if (has_extension(name, known->extension)) return known;
   }
-  return OutputFormat::kKml;
+  return nullptr;
+}
+
+}  // namespace
+
+OutputFormat output_format(const char* path) {
+  const DocumentExtension* known = document_extension(path);
+  return known != nullptr ? known->format : OutputFormat::kKml;
 }
 
 bool is_document_name(const char* name) {
-  return has_extension(name, "kml") || output_format(name) != OutputFormat::kKml;
+  return document_extension(name) != nullptr;
 }
 
 std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times) {
@@ -33,6 +45,8 @@ std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool tim
       return std::make_unique<GpxWriter>(out, output_path, times);
     case OutputFormat::kGeoJson:
       return std::make_unique<GeoJsonWriter>(out, times);
+    case OutputFormat::kHtml:
+      return std::make_unique<HtmlWriter>(out, output_path, times);
     default:
       return std::make_unique<KmlWriter>(out, times);
   }

@@ -20,11 +20,12 @@ struct RunOptions {
 
 // What became of the photographs of a run.
 struct RunCounts {
-  uint64_t read = 0;              // opened and read
-  uint64_t listed = 0;            // with a position, written
-  uint64_t duplicates = 0;        // with a position already written
-  uint64_t without_position = 0;  // read, but no position
-  uint64_t unreadable = 0;        // could not be opened or read
+  uint64_t read = 0;                 // opened and read
+  uint64_t listed = 0;               // with a position, written
+  uint64_t duplicates = 0;           // with a position already written
+  uint64_t without_position = 0;     // read, but no position
+  uint64_t unreadable = 0;           // could not be opened or read
+  uint64_t thumbnails_left_out = 0;  // the HTML page's thumbnails past its budget
 };
 
 // One run: its options, its writer, the duplicate table behind -d, and the counts.
