@@ -701,9 +701,8 @@ std::string packet(const std::string& attributes, const std::string& elements = 
          " <rdf:Description rdf:about=''\n"
          "  xmlns:exif='http://ns.adobe.com/exif/1.0/'\n"
          "  xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/'\n" +
-         attributes + ">\n" + elements +
-         " </rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n" + std::string(200, ' ') +
-         "\n<?xpacket end='w'?>";
+         attributes + ">\n" + elements + " </rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n" +
+         std::string(200, ' ') + "\n<?xpacket end='w'?>";
 }
 
 std::string takeout(const std::string& json) {
@@ -723,26 +722,27 @@ TEST(Iso6709, EveryFormAndWhatIsNoPosition) {
       {"+37.3349-122.0090+013.575/", "37.3349 -122.009 13.575"},
       {"-33.8568+151.2153-012.5CRSWGS_84/", "-33.8568 151.2153 -12.5"},
       {"+40-075/", "40 -75 -"},
-      {"+4012.2166-07500.2502/", degrees(40 + 12.2166 / 60) + " " + degrees(-(75 + 0.2502 / 60)) + " -"},
-      {"+401213.1-0750015.12CRSEPSG:4326/",
-       degrees(40 + 12 / 60.0 + 13.1 / 3600) + " " + degrees(-(75 + 0 / 60.0 + 15.12 / 3600)) + " -"},
+      {"+4012.2166-07500.2502/",
+       degrees(40 + 12.2166 / 60) + " " + degrees(-(75 + 0.2502 / 60)) + " -"},
+      {"+401213.1-0750015.12CRSEPSG:4326/", degrees(40 + 12 / 60.0 + 13.1 / 3600) + " " +
+                                                degrees(-(75 + 0 / 60.0 + 15.12 / 3600)) + " -"},
       {"+90.0000-180.0000/", "90 -180 -"},
-      {"-00.0000+000.0000/", "0 0 -"},  // no negative zero
+      {"-00.0000+000.0000/", "0 0 -"},      // no negative zero
       {"+12.5+001.5/\0\0"s, "12.5 1.5 -"},  // padding from a fixed-size field
       // Not positions.
-      {"+37.3349-122.0090", "none"},         // no closing '/'
-      {"37.3349-122.0090/", "none"},          // no sign
-      {"+037.33-122.00/", "none"},            // three latitude degree digits
-      {"+37.33-22.00/", "none"},              // two longitude degree digits
-      {"+40121-07500/", "none"},              // an odd count of digits
-      {"+4060.00-07500.00/", "none"},         // 60 minutes
-      {"+401260-0750000/", "none"},           // 60 seconds
-      {"+90.0001+000.0000/", "none"},         // beyond the pole
-      {"+00.0000+180.0001/", "none"},         // beyond the date line
-      {"+37.-122.0/", "none"},                // a point without digits
-      {"+37.3-122.0+/", "none"},              // an altitude without digits
-      {"+37.3-122.0CR/", "none"},             // not "CRS"
-      {"+37.3-122.0CRS/x/", "none"},          // bytes after the '/'
+      {"+37.3349-122.0090", "none"},   // no closing '/'
+      {"37.3349-122.0090/", "none"},   // no sign
+      {"+037.33-122.00/", "none"},     // three latitude degree digits
+      {"+37.33-22.00/", "none"},       // two longitude degree digits
+      {"+40121-07500/", "none"},       // an odd count of digits
+      {"+4060.00-07500.00/", "none"},  // 60 minutes
+      {"+401260-0750000/", "none"},    // 60 seconds
+      {"+90.0001+000.0000/", "none"},  // beyond the pole
+      {"+00.0000+180.0001/", "none"},  // beyond the date line
+      {"+37.-122.0/", "none"},         // a point without digits
+      {"+37.3-122.0+/", "none"},       // an altitude without digits
+      {"+37.3-122.0CR/", "none"},      // not "CRS"
+      {"+37.3-122.0CRS/x/", "none"},   // bytes after the '/'
       {"+37.3-122.0/ ", "none"},
       {"+37.3 -122.0/", "none"},
       {"/", "none"},
@@ -777,8 +777,9 @@ TEST(Xmp, FieldsInAttributeAndElementFormByNamespace) {
               "<GPSLatitude xmlns='http://ns.adobe.com/exif/1.0/'>1,0S</GPSLatitude>"),
        "-1 - - - - | 22.54431 113.95 -12.5 -90.1"},
       // The first valid value counts; a date without seconds or zone.
-      {packet("exif:GPSLatitude='91,0N' exif:DateTimeOriginal='2019-06-01T14:03:22'",
-              "<exif:GPSLatitude>10,0N</exif:GPSLatitude><exif:GPSLatitude>20,0N</exif:GPSLatitude>"),
+      {packet(
+           "exif:GPSLatitude='91,0N' exif:DateTimeOriginal='2019-06-01T14:03:22'",
+           "<exif:GPSLatitude>10,0N</exif:GPSLatitude><exif:GPSLatitude>20,0N</exif:GPSLatitude>"),
        "10 - - 2019:06:01 14:03:22 - | - - - -"},
       // Deeper down (IPTC's LocationShown) the same names describe something else.
       {packet("xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'",
@@ -793,8 +794,9 @@ TEST(Xmp, FieldsInAttributeAndElementFormByNamespace) {
               "<exif:GPSLongitude><rdf:Seq><rdf:li>1,0E</rdf:li></rdf:Seq></exif:GPSLongitude>"),
        kNoXmp},
       // A prefix rebound inside an element and restored after it.
-      {packet("", "<exif:x xmlns:exif='urn:other'><exif:GPSLatitude>1,0N</exif:GPSLatitude>"
-                  "</exif:x><exif:GPSLongitude>2,0E</exif:GPSLongitude>"),
+      {packet("",
+              "<exif:x xmlns:exif='urn:other'><exif:GPSLatitude>1,0N</exif:GPSLatitude>"
+              "</exif:x><exif:GPSLongitude>2,0E</exif:GPSLongitude>"),
        "- 2 - - - | - - - -"},
   };
   for (const auto& c : cases) EXPECT_EQ(xmp(c.packet), c.expected) << c.packet;
@@ -802,16 +804,18 @@ TEST(Xmp, FieldsInAttributeAndElementFormByNamespace) {
 
 TEST(Xmp, BadValuesAndBrokenPacketsGiveWhatIsSound) {
   const char* bad_values[] = {
-      "51,60N", "91,0N",   "51,30.4E", "51.5",       "51,30",     "51,30,1.5,2N", "51,30.4,10N",
-      "1234,0N", "51,,0N", "51,30.4n", " ,30N",      "51,30.4N x", "51,3&bogus;N",
+      "51,60N",  "91,0N",  "51,30.4E", "51.5",  "51,30",      "51,30,1.5,2N", "51,30.4,10N",
+      "1234,0N", "51,,0N", "51,30.4n", " ,30N", "51,30.4N x", "51,3&bogus;N",
   };
   for (const char* value : bad_values) {
     EXPECT_EQ(xmp(packet("exif:GPSLatitude='"s + value + "'")), kNoXmp) << value;
   }
   // Character references stand for their characters.
-  EXPECT_EQ(xmp(packet("exif:GPSLatitude='1,30&#x2E;5&#78;'")), "1.50833333333333 - - - - | - - - -");
-  const char* bad_dates[] = {"2019-06-01", "2019-13-01T10:00", "2019-06-01 10:00:00",
-                             "2019-06-01T10:00:00+2:00", "2019-06-01T24:00", "2019-06-01T10:00:00."};
+  EXPECT_EQ(xmp(packet("exif:GPSLatitude='1,30&#x2E;5&#78;'")),
+            "1.50833333333333 - - - - | - - - -");
+  const char* bad_dates[] = {"2019-06-01",          "2019-13-01T10:00",
+                             "2019-06-01 10:00:00", "2019-06-01T10:00:00+2:00",
+                             "2019-06-01T24:00",    "2019-06-01T10:00:00."};
   for (const char* value : bad_dates) {
     EXPECT_EQ(xmp(packet("exif:DateTimeOriginal='"s + value + "'")), kNoXmp) << value;
   }
@@ -848,7 +852,8 @@ TEST(Xmp, SidecarsAsExifToolWritesAndReadsThem) {
   const char* writes[] = {
       "-XMP:GPSLatitude=51.50734 -XMP:GPSLongitude=-0.1276 -XMP:GPSAltitude=35.5 "
       "'-XMP:DateTimeOriginal=2019:06:01 14:03:22.25+02:00'",
-      "-XMP:GPSLatitude=-33.85678 -XMP:GPSLongitude=151.215297 -XMP:GPSAltitude=12.3 -XMP:GPSAltitudeRef#=1 "
+      "-XMP:GPSLatitude=-33.85678 -XMP:GPSLongitude=151.215297 -XMP:GPSAltitude=12.3 "
+      "-XMP:GPSAltitudeRef#=1 "
       "'-XMP:DateTimeOriginal=2020:02:29 23:59:59Z'",
       "-XMP:GPSLatitude=0.000001 -XMP:GPSLongitude=179.999999 -XMP-drone-dji:GpsLatitude=22.5 "
       "'-XMP:DateTimeOriginal=2021:01:01 00:00:00' "
@@ -870,11 +875,13 @@ TEST(Xmp, SidecarsAsExifToolWritesAndReadsThem) {
   const std::string format =
       "$FileName $XMP-exif:GPSLatitude $XMP-exif:GPSLongitude "
       "${XMP-exif:GPSAltitude;$_ = -$_ if $self->GetValue(\"GPSAltitudeRef\",\"ValueConv\")} "
-      "${XMP-exif:DateTimeOriginal;s/[.]\\d+//;s/Z$/+00:00/;s/([+-]\\d\\d:\\d\\d)$/ $1/ or $_ .= \" -\"} | "
+      "${XMP-exif:DateTimeOriginal;s/[.]\\d+//;s/Z$/+00:00/;s/([+-]\\d\\d:\\d\\d)$/ $1/ or $_ .= "
+      "\" -\"} | "
       "$XMP-drone-dji:GpsLatitude $XMP-drone-dji:GpsLongitude $XMP-drone-dji:AbsoluteAltitude "
       "$XMP-drone-dji:GimbalYawDegree";
   ASSERT_EQ(std::system(("cd " + dir + " && exiftool -q -m -n -f -p '" + format +
-                         "' 0.xmp 1.xmp 2.xmp >exiftool.txt").c_str()),
+                         "' 0.xmp 1.xmp 2.xmp >exiftool.txt")
+                            .c_str()),
             0);
   std::ifstream in(dir + "/exiftool.txt");
   std::string theirs{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -32,7 +32,8 @@ bool read_coordinate(const char*& p, const char* end, size_t degree_digits, doub
   const char* const digits = p + 1;
   double whole = 0;
   size_t integer_digits = 0;
-  const size_t length = read_decimal(digits, static_cast<size_t>(end - digits), whole, integer_digits);
+  const size_t length =
+      read_decimal(digits, static_cast<size_t>(end - digits), whole, integer_digits);
   if (length == 0 || integer_digits < degree_digits || (integer_digits - degree_digits) % 2 != 0) {
     return false;
   }
@@ -83,8 +84,8 @@ bool parse_iso6709(const char* text, size_t size, DecimalPosition& position) {
   }
   if (p != end && (*p == '+' || *p == '-')) {
     size_t ignored = 0;
-    const size_t length = read_decimal(p + 1, static_cast<size_t>(end - p - 1), result.altitude,
-                                       ignored);
+    const size_t length =
+        read_decimal(p + 1, static_cast<size_t>(end - p - 1), result.altitude, ignored);
     if (length == 0) return false;
     if (*p == '-' && result.altitude != 0) result.altitude = -result.altitude;
     result.has_altitude = true;

@@ -65,9 +65,7 @@ class TakeoutHandler {
     member_ = depth_ == 2 ? member_of(section_, name) : Member::kNone;
     return true;
   }
-  bool parse_error(size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
-  }
+  bool parse_error(size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
 
  private:
   enum class Section : uint8_t { kNone, kGeoData, kTakenTime };
@@ -141,7 +139,7 @@ class TakeoutHandler {
 
   TakeoutFields& fields_;
   int depth_ = 0;
-  bool is_object_ = false;  // the document is an object, not an array or a bare value
+  bool is_object_ = false;            // the document is an object, not an array or a bare value
   Section section_ = Section::kNone;  // the section whose members depth 2 holds
   Member member_ = Member::kNone;     // the member whose value comes next
   Section named_ = Section::kNone;    // what the last top-level key names

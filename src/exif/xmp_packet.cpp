@@ -133,7 +133,8 @@ bool parse_signed(Text text, double limit, double& out) {
 // "N/D" (an XMP rational) or "N", in whole digits; D not 0.
 bool parse_rational(Text text, double& out) {
   const char* slash = static_cast<const char*>(std::memchr(text.data, '/', text.size));
-  const size_t numerator_size = slash != nullptr ? static_cast<size_t>(slash - text.data) : text.size;
+  const size_t numerator_size =
+      slash != nullptr ? static_cast<size_t>(slash - text.data) : text.size;
   double numerator = 0;
   double denominator = 1;
   size_t digits = 0;
@@ -389,7 +390,8 @@ int Scanner::next_attribute(Text& name, Text& value) {
   skip_spaces();
   if (p_ == end_ || (*p_ != '"' && *p_ != '\'')) return -1;
   const char quote = *p_++;
-  const char* close = static_cast<const char*>(std::memchr(p_, quote, static_cast<size_t>(end_ - p_)));
+  const char* close =
+      static_cast<const char*>(std::memchr(p_, quote, static_cast<size_t>(end_ - p_)));
   if (close == nullptr) return -1;
   value = {p_, static_cast<size_t>(close - p_)};
   p_ = close + 1;
@@ -400,7 +402,8 @@ int Scanner::next_attribute(Text& name, Text& value) {
 bool Scanner::run() {
   // A byte order mark may precede the packet; it is character data like any other here.
   while (p_ != end_) {
-    const char* open = static_cast<const char*>(std::memchr(p_, '<', static_cast<size_t>(end_ - p_)));
+    const char* open =
+        static_cast<const char*>(std::memchr(p_, '<', static_cast<size_t>(end_ - p_)));
     const char* const text_end = open != nullptr ? open : end_;
     if (collecting_ != Field::kNone) value_.add_text(p_, text_end);
     if (open == nullptr) break;
@@ -564,7 +567,8 @@ void Scanner::store(Field field, const Value& value) {
       break;
     case Field::kDateTimeOriginal: {
       bool has_date = f.date_time_original[0] != '\0';
-      first(has_date, [&] { return parse_date(text, f.date_time_original, f.offset_time_original); });
+      first(has_date,
+            [&] { return parse_date(text, f.date_time_original, f.offset_time_original); });
       break;
     }
     case Field::kDroneLatitude:
@@ -588,7 +592,8 @@ void Scanner::store(Field field, const Value& value) {
 void Scanner::finish() {
   if (!has_altitude_ || altitude_ref_ == AltitudeRef::kBad) return;
   fields_.has_altitude = true;
-  fields_.altitude = altitude_ref_ == AltitudeRef::kBelow && altitude_ != 0 ? -altitude_ : altitude_;
+  fields_.altitude =
+      altitude_ref_ == AltitudeRef::kBelow && altitude_ != 0 ? -altitude_ : altitude_;
   stored_ = true;
 }
 

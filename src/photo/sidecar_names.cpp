@@ -109,7 +109,8 @@ void for_each_candidate(const char* photo, size_t length, Visit&& visit) {
     const Piece base{photo, moved ? stem - counter : stem};
     const Piece moved_counter = moved ? Piece{photo + stem - counter, counter} : Piece{"", 0};
     const Piece extension{photo + stem, length - stem};
-    const size_t title_characters = characters(base.data, base.size) + characters(extension.data, extension.size);
+    const size_t title_characters =
+        characters(base.data, base.size) + characters(extension.data, extension.size);
     for (const Piece suffix : {Piece{kSupplemental, sizeof kSupplemental - 1}, Piece{"", 0}}) {
       // A title of 46 characters or more is cut to the same name with either suffix.
       if (suffix.size == 0 && title_characters >= kJsonKept) break;
