@@ -123,7 +123,7 @@ void for_each_candidate(const char* photo, size_t length, Visit&& visit) {
       const size_t first_cut = size;
       append(moved_counter);
       if (finish(SidecarKind::kGoogleJson, {".json", 5})) return;
-      if (moved_counter.size == 0) continue;
+      if (moved_counter.size == 0 || moved_counter.size >= kJsonKept) continue;
       // The cut that keeps the whole name, counter included, at 51 characters.
       size = cut_at(name, whole, kJsonKept - moved_counter.size);
       if (size == first_cut) continue;
