@@ -83,18 +83,18 @@ PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const 
 //
 // For the photo NAME.EXT the names accepted are, in order of precedence:
 //   XMP   NAME.EXT.xmp (darktable, digiKam), then NAME.xmp (Adobe's tools).
-//   JSON  TITLE.supplemental-metadata.json (exports since 2024), then TITLE.json, where TITLE is
-//         NAME.EXT, and then the same with the duplicate counter moved: when NAME ends in a
-//         counter "(n)", Google titles the photo BASE.EXT without it and puts the counter after
-//         the rest of the JSON name: IMG_4081(1).jpg has IMG_4081.jpg(1).json, or
+//   JSON  TITLE.supplemental-metadata.json (newer exports), then TITLE.json, where TITLE is
+//         NAME.EXT; then the same with the duplicate counter moved: when NAME ends in a counter
+//         "(n)", Google titles the photo BASE.EXT without it and puts the counter after the rest
+//         of the JSON name, so IMG_4081(1).jpg has IMG_4081.jpg(1).json or
 //         IMG_4081.jpg.supplemental-metadata(1).json.
-// Google limits a JSON file's whole name to 51 characters: a longer one keeps the first 46
-// characters of TITLE.supplemental-metadata (or of TITLE) and ".json", so a JSON name can end in
-// ".supplemental-metad.json", ".suppl.json", ".s.json", ".json" right after a cut TITLE, and so
-// on. Those 46-character cuts are accepted, and only those: a shorter name must be whole.
-// Characters are counted as Unicode code points of the UTF-8 name. With a counter, exports are
-// not consistent about whether the counter counts towards the 51, so both the cut at 46
-// characters before the counter and the cut that makes the whole name 51 are accepted.
+// Google limits a JSON file's whole name to 51 characters: a longer name keeps the first 46
+// characters of TITLE.supplemental-metadata (or of TITLE) and then ".json", so that it ends in
+// ".supplemental-metad.json", ".suppl.json", ".s.json", "..json" or ".json" right after a cut
+// TITLE. Only cuts at 46 characters are accepted; a name cut shorter is no export's. Characters
+// are Unicode code points of the UTF-8 name. With a counter, both the cut at 46 characters before
+// the counter and the cut that keeps the whole name, counter included, at 51 are accepted: the
+// exports known do not settle which one Google makes.
 
 enum class SidecarKind : uint8_t { kXmp, kGoogleJson };
 
