@@ -242,7 +242,7 @@ class Value {
       p = semicolon + 1;
     }
   }
-  // The value, or null when it is none.
+  // The trimmed value; false when there is none.
   bool get(Text& text) const {
     if (bad_) return false;
     size_t first = 0;
