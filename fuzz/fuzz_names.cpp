@@ -4,7 +4,8 @@
 // U+FFFD. The JSON string must be well-formed UTF-8 with only the escapes JSON knows, and read
 // back as the name with every bad byte turned into U+FFFD. The GPX link must hold only
 // unreserved characters and percent escapes that decode to the name. The CSV field must parse
-// back (RFC 4180) to the name exactly, and be quoted only when it must.
+// back (RFC 4180) to the name exactly, and be quoted only when it must. Every sidecar name made
+// for the name as a photo's is a sidecar's, and, listed, is found for it.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "fuzz_support.h"
 #include "output/output.h"
+#include "photo/photo.h"
 
 namespace {
 
@@ -245,5 +247,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   line += ",1.000000\n";
   const std::vector<std::string> fields = read_csv_record(line);
   FUZZ_CHECK(fields.size() == 2 && fields[0] == name && fields[1] == "1.000000");
+
+  SidecarIndex index;
+  index.add(name.data(), name.size());
+  FUZZ_CHECK(index.empty() != is_sidecar_name(name.c_str()));
+  for (const SidecarCandidate& candidate : sidecar_candidates(name.c_str())) {
+    FUZZ_CHECK(is_sidecar_name(candidate.name.c_str()));
+    index.clear();
+    index.add(candidate.name.data(), candidate.name.size());
+    const SidecarIndex::Match match = index.find(name.c_str());
+    FUZZ_CHECK((candidate.kind == SidecarKind::kXmp ? match.xmp : match.json) != nullptr);
+  }
   return 0;
 }

@@ -1,7 +1,7 @@
 // Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
 // fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names,
-// isobmff, tiff_file, png, webp, raf (one per target) and photos (JPEG files under the names the
-// command line meets, and one photo of each other container).
+// isobmff, tiff_file, png, webp, raf, xmp, takeout (one per target) and photos (JPEG files under
+// the names the command line meets, and one photo of each other container).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -240,6 +240,47 @@ int main(int argc, char** argv) {
     name_seeds.emplace_back("name_" + std::to_string(name_seeds.size()), bytes_of(name));
   }
   write_all(root / "names", name_seeds);
+
+  // XMP as Lightroom (attributes), ExifTool (elements) and DJI drones write it, and ISO 6709.
+  const std::string rdf =
+      "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+      "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+      "xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+      "xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/'";
+  const std::string end = "</rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+  write_all(root / "xmp",
+            {{"attributes", bytes_of(rdf +
+                                     " exif:GPSLatitude='51,30.4404N' "
+                                     "exif:GPSLongitude=\"0,7.656W\" exif:GPSAltitude='71/2' "
+                                     "exif:GPSAltitudeRef='1' "
+                                     "exif:DateTimeOriginal='2019-06-01T14:03:22.25+02:00'>" +
+                                     end)},
+             {"elements", bytes_of(rdf +
+                                   "><exif:GPSLatitude>51,30,26.4N</exif:GPSLatitude>"
+                                   "<exif:GPSLongitude><![CDATA[0,7,39W]]></exif:GPSLongitude>"
+                                   "<!-- c --><exif:GPSAltitude>35&#47;1</exif:GPSAltitude>"
+                                   "<exif:DateTimeOriginal>2019-06-01T14:03Z"
+                                   "</exif:DateTimeOriginal>" +
+                                   end)},
+             {"drone", bytes_of(rdf +
+                                " drone-dji:GpsLatitude='+22.54' drone-dji:GpsLongtitude='+113.9' "
+                                "drone-dji:AbsoluteAltitude='-1.5' "
+                                "drone-dji:GimbalYawDegree='-90.1'/>" +
+                                end.substr(18))},
+             {"iso6709", bytes_of("+37.3349-122.0090+013.575/")},
+             {"iso6709_dms", bytes_of("+401213.1-0750015.12CRSWGS_84/")}});
+  write_all(root / "takeout",
+            {{"export", bytes_of(R"({"title": "IMG_4081.JPG", "description": "", "imageViews": "1",
+  "creationTime": {"timestamp": "1560100000", "formatted": "9 Jun 2019, 17:06:40 UTC"},
+  "photoTakenTime": {"timestamp": "1560074400", "formatted": "9 Jun 2019, 10:00:00 UTC"},
+  "geoData": {"latitude": 48.85837, "longitude": 2.29448, "altitude": 35.2,
+              "latitudeSpan": 0.0, "longitudeSpan": 0.0},
+  "geoDataExif": {"latitude": 0.0, "longitude": 0.0, "altitude": 0.0},
+  "people": [{"name": "A"}], "url": "https://photos.google.com/photo/x",
+  "googlePhotosOrigin": {"mobileUpload": {"deviceType": "IOS_PHONE"}}})")},
+             {"zero", bytes_of(R"({"geoData": {"latitude": 0.0, "longitude": 0.0, "altitude": 0.0},
+  "photoTakenTime": {"timestamp": -86400}})")}});
 
   // Operations: 5n insert, 5n+1 insert a null value, 5n+2 look up, 5n+3 insert n keys, 5n+4
   // check the layout; the first byte is the capacity.

@@ -576,6 +576,87 @@ TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
 }
 #endif
 
+// Sidecars matched by name in a folder listing, as Adobe's tools, darktable and Google's
+// exports name them, with the JSON names Google cuts to 51 characters.
+TEST(Sidecars, NamesMatchedInAListing) {
+  // A title of `length` characters: `letter`s and ".jpg".
+  const auto title = [](size_t length, char letter) {
+    return std::string(length - 4, letter) + ".jpg";
+  };
+  const std::string cafe = "Caf\xC3\xA9" + std::string(36, 'h') + ".jpg";  // 44 characters
+  const Names listing = {"IMG_0001.CR2.xmp",
+                         "IMG_0001.xmp",
+                         "IMG_0002.XMP",
+                         "IMG_0002.jpg",
+                         "IMG_4081.JPG.json",
+                         "IMG_4081.JPG(1).json",
+                         "IMG_5000.jpg.supplemental-metadata.json",
+                         "IMG_5000.jpg.supplemental-metadata(2).json",
+                         "Scan(3).tif.json",
+                         title(30, 'b') + ".supplemental-me.json",
+                         title(40, 'c') + ".suppl.json",
+                         title(44, 'd') + ".s.json",
+                         title(45, 'e') + "..json",
+                         title(50, 'f').substr(0, 46) + ".json",
+                         title(40, 'g') + ".su(1).json",
+                         "IMG_0003.jpg.supplemental-meta.json",
+                         cafe + ".s.json"};
+  SidecarIndex index;
+  for (int round = 0; round < 2; ++round) {
+    index.clear();  // the second round reuses the memory of the first
+    for (const std::string& name : listing) index.add(name.data(), name.size());
+  }
+  const struct {
+    std::string photo;
+    std::string expected;  // "xmp json", "-" for none
+  } cases[] = {
+      {"IMG_0001.CR2", "IMG_0001.CR2.xmp -"},  // NAME.EXT.xmp before NAME.xmp
+      {"IMG_0001.JPG", "IMG_0001.xmp -"},
+      {"img_0002.jpg", "IMG_0002.XMP -"},
+      {"IMG_4081.jpg", "- IMG_4081.JPG.json"},
+      {"IMG_4081(1).jpg", "- IMG_4081.JPG(1).json"},
+      {"IMG_5000.jpg", "- IMG_5000.jpg.supplemental-metadata.json"},
+      {"IMG_5000(2).jpg", "- IMG_5000.jpg.supplemental-metadata(2).json"},
+      {"Scan(3).tif", "- Scan(3).tif.json"},
+      {title(30, 'b'), "- " + title(30, 'b') + ".supplemental-me.json"},
+      {title(40, 'c'), "- " + title(40, 'c') + ".suppl.json"},
+      {title(44, 'd'), "- " + title(44, 'd') + ".s.json"},
+      {title(45, 'e'), "- " + title(45, 'e') + "..json"},
+      {title(50, 'f'), "- " + title(50, 'f').substr(0, 46) + ".json"},
+      {std::string(36, 'g') + "(1).jpg", "- " + title(40, 'g') + ".su(1).json"},
+      {cafe, "- " + cafe + ".s.json"},
+      {"IMG_0003.jpg", "- -"},  // a cut short of 46 characters is no export's
+      {"IMG_0002.jpg.jpg", "- -"},
+      {"IMG_9999.jpg", "- -"},
+  };
+  for (const auto& c : cases) {
+    const SidecarIndex::Match match = index.find(c.photo.c_str());
+    EXPECT_EQ(std::string(match.xmp ? match.xmp : "-") + " " + (match.json ? match.json : "-"),
+              c.expected)
+        << c.photo;
+    EXPECT_EQ(index.has_sidecar(c.photo.c_str()), c.expected != "- -") << c.photo;
+  }
+  index.clear();
+  EXPECT_TRUE(index.empty());
+  EXPECT_FALSE(index.has_sidecar("IMG_0001.CR2"));
+
+  for (const char* name : {"a.xmp", "A.XMP", ".xmp", "a.jpg.json", "b.JSON"}) {
+    EXPECT_TRUE(is_sidecar_name(name)) << name;
+  }
+  for (const char* name : {"a.jpg", "xmp", "a.xmp.jpg", "a.jsonl", ""}) {
+    EXPECT_FALSE(is_sidecar_name(name)) << name;
+  }
+  // Single-file mode tries the names themselves, in order.
+  std::string candidates;
+  for (const SidecarCandidate& c : sidecar_candidates("IMG_4081(1).jpg")) {
+    candidates += (c.kind == SidecarKind::kXmp ? "x " : "j ") + c.name + "\n";
+  }
+  EXPECT_EQ(candidates,
+            "x IMG_4081(1).jpg.xmp\nx IMG_4081(1).jpg.XMP\nx IMG_4081(1).xmp\nx IMG_4081(1).XMP\n"
+            "j IMG_4081(1).jpg.supplemental-metadata.json\nj IMG_4081(1).jpg.json\n"
+            "j IMG_4081.jpg.supplemental-metadata(1).json\nj IMG_4081.jpg(1).json\n");
+}
+
 // What a run says that will not write over `name`: an output named as a photo, or an existing
 // other file.
 std::string refusal(const std::string& name, bool photo_name = true) {

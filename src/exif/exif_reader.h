@@ -226,3 +226,95 @@ inline uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset)
 
 // Truncates toward zero into the signed 32-bit range, saturating at its ends; NaN gives 0.
 int32_t saturate_to_int32(double value);
+
+// ---------------------------------------------------------------------------------------------
+// Positions outside the EXIF block: the text parsers for QuickTime's location, XMP packets and
+// Google Photos' JSON. Each takes untrusted bytes with their size, reads nothing outside them,
+// allocates nothing per call except the JSON reader's strings, and fills a zeroed record only
+// with values that passed every check.
+
+// A position given as decimal numbers rather than EXIF rationals.
+struct DecimalPosition {
+  double latitude;   // degrees, south negative
+  double longitude;  // degrees, west negative
+  double altitude;   // metres, below sea level negative; 0 without has_altitude
+  bool has_altitude;
+};
+
+// An ISO 6709 location text as QuickTime's ©xyz and Apple's
+// com.apple.quicktime.location.ISO6709 hold it: latitude and longitude, each a sign and 2/3
+// (degrees), 4/5 (degrees, minutes) or 6/7 (degrees, minutes, seconds) integer digits with an
+// optional fraction, an optional signed altitude in metres, an optional "CRS..." part and a
+// closing '/', which only NUL padding may follow. False, leaving `position` alone, for
+// anything else: a missing sign, minutes or seconds of 60 or more, a latitude beyond 90 or a
+// longitude beyond 180 degrees, other bytes.
+bool parse_iso6709(const char* text, size_t size, DecimalPosition& position);
+
+// The length of the decimal number "D+[.D+]" (no sign, no exponent) at the start of
+// [text, text + size), with its value (the nearest double) and the count of digits before the
+// point; 0 when none starts there.
+size_t read_decimal(const char* text, size_t size, double& value, size_t& integer_digits);
+
+// What an XMP packet says of a photo's position and time. Zeroed by its owner; a field that the
+// packet lacks, or holds in a form that fails its checks, stays zero with its flag false. When a
+// property appears more than once, its first valid value counts.
+struct XmpFields {
+  // exif:GPSLatitude and exif:GPSLongitude ("DDD,MM,SSk" or "DDD,MM.mmk"), exif:GPSAltitude (a
+  // rational) signed by exif:GPSAltitudeRef ("1": below sea level).
+  bool has_latitude;
+  bool has_longitude;
+  bool has_altitude;
+  double latitude;
+  double longitude;
+  double altitude;
+  // exif:DateTimeOriginal ("2019-06-01T14:03:22.5+02:00"; seconds, fraction and zone optional)
+  // as EXIF writes it, "YYYY:MM:DD HH:MM:SS" (fraction dropped), and its zone as "+HH:MM" ("Z"
+  // gives "+00:00"; "" when the date has none).
+  char date_time_original[20];
+  char offset_time_original[7];
+  // The drone fields of http://www.dji.com/drone-dji/1.0/, plain decimals: GpsLatitude,
+  // GpsLongitude (or GpsLongtitude, as some models spell it), AbsoluteAltitude (metres) and
+  // GimbalYawDegree (-180 to 180, as written).
+  bool has_drone_latitude;
+  bool has_drone_longitude;
+  bool has_drone_altitude;
+  bool has_gimbal_yaw;
+  double drone_latitude;
+  double drone_longitude;
+  double drone_altitude;
+  double gimbal_yaw_degree;
+};
+
+// Scans an XMP packet or sidecar (UTF-8 XML, any bytes accepted) for the fields of XmpFields.
+// Properties are matched by namespace URI and local name, as attributes of an rdf:Description
+// directly inside rdf:RDF or as elements directly inside such a description; the same names
+// deeper down (structures such as IPTC's LocationShown) describe something else. Entities and
+// CDATA sections in values are decoded. The scan stops, keeping what it found, at the first
+// markup it cannot follow or at elements nested deeper than kMaxXmpDepth. Returns true when it
+// stored a field.
+constexpr int kMaxXmpDepth = 64;
+bool read_xmp(const uint8_t* data, size_t size, XmpFields& fields);
+
+// The position of `fields`: exif:GPSLatitude and exif:GPSLongitude with exif:GPSAltitude when
+// both are there, else the drone fields. False when neither pair is whole.
+bool xmp_position(const XmpFields& fields, DecimalPosition& position);
+
+// What a Google Photos Takeout JSON file says of its photo.
+struct TakeoutFields {
+  // geoData's latitude, longitude and altitude; Google writes all three as 0.0 for a photo
+  // without a position, and an altitude of 0.0 for one without an altitude.
+  bool has_position;
+  DecimalPosition position;
+  // photoTakenTime.timestamp: seconds since 1970-01-01 UTC (a string in real exports; a number
+  // is accepted too).
+  bool has_taken_time;
+  int64_t taken_time;
+};
+
+// A Takeout JSON file is read whole; a larger file is no Takeout sidecar.
+constexpr size_t kMaxTakeoutJson = 1024 * 1024;
+// Reads a Takeout JSON file. False, with `fields` zeroed, when the bytes are not one JSON
+// object within kMaxTakeoutJson bytes and kMaxTakeoutDepth levels of nesting; true otherwise,
+// whether or not it held the fields.
+constexpr int kMaxTakeoutDepth = 64;
+bool read_takeout_json(const uint8_t* data, size_t size, TakeoutFields& fields);
