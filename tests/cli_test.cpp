@@ -966,10 +966,10 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
       {"/vsizip/maps/out.kmz/doc.kml",
        "description (String) = <img src=\"images/0001.jpg\" width=\"160\"/>|" + kml},
       {"maps/out.gpx waypoints",
-       "POINT (35.370125 31.200001)|time (DateTime) = 2019/06/01 12:03:22+00|ele (Real) = -430|"
+       "POINT (35.370125 31.2)|time (DateTime) = 2019/06/01 12:03:22+00|ele (Real) = -430|"
        "link1_href (String) = ../album/a%26b.jpg|name (String) = "},
       {"maps/out.geojson",
-       "POINT Z (35.370125 31.200001 -430)|POINT (151.2155 33.860001)|time (DateTime) = "
+       "POINT Z (35.370125 31.2 -430)|POINT (151.2155 33.86)|time (DateTime) = "
        "2023/03/18 21:42:10+00|name (String) = "},
       {"-oo HEADERS=NO maps/out.csv",
        "field_4 (String) = -430|field_5 (String) = 2019-06-01T14:03:22+02:00|field_1 (String) = "}};
@@ -999,7 +999,7 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
   if (client("gpsbabel", "-i gpx -f maps/out.gpx -o unicsv -F -", out) || !out.empty()) {
     EXPECT_EQ(count_of(out, "\n"), names.size() + 1) << out;
     EXPECT_EQ(count_of(out,
-                       "51.406666,11.610000,\"a&b.jpg\",35.0,2019/06/01,12:03:22,"
+                       "51.406667,11.610000,\"a&b.jpg\",35.0,2019/06/01,12:03:22,"
                        "\"../album/a%26b.jpg\""),
               1u)
         << out;

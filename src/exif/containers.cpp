@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "exif/exif_reader.h"
 
 namespace {
@@ -19,6 +21,8 @@ constexpr int kMaxEntries = 8192;
 constexpr int kMaxExtents = 64;
 // Brands of an ftyp box that are looked at.
 constexpr int kMaxBrands = 64;
+// Exif items of a HEIF file that are looked at.
+constexpr int kMaxExifItems = 16;
 // PNG chunks: image data often comes in chunks of 8 KiB, so a large image has thousands.
 constexpr int kMaxChunks = 1 << 17;
 
@@ -148,15 +152,19 @@ bool find_canon_box(Input& input, const Box& moov, Box& canon) {
   return seen;
 }
 
-// The item ID of the first unprotected item of type 'Exif' in an iinf box (infe versions 2 and 3;
-// earlier ones have no item type).
-bool find_exif_item(Input& input, const Box& iinf, uint64_t& id) {
+// The IDs of the unprotected items of type 'Exif' in an iinf box, in order (infe versions 2 and
+// 3; earlier ones have no item type). A file with several images may have one for each.
+struct ExifItems {
+  uint64_t ids[kMaxExifItems];
+  int count = 0;
+};
+
+void find_exif_items(Input& input, const Box& iinf, ExifItems& items) {
   Cursor c(input, iinf.begin, iinf.end);
   const uint64_t version = c.field(1);
   c.skip(3);
   c.skip(version == 0 ? 2 : 4);  // the entry count: the boxes themselves are walked
-  if (!c.ok()) return false;
-  bool found = false;
+  if (!c.ok()) return;
   for_each_box(input, c.position(), iinf.end, [&](const Box& infe) {
     if (infe.type != four_cc("infe")) return true;
     Cursor e(input, infe.begin, infe.end);
@@ -165,8 +173,41 @@ bool find_exif_item(Input& input, const Box& iinf, uint64_t& id) {
     if (infe_version < 2 || infe_version > 3) return true;
     const uint64_t item = e.field(infe_version == 2 ? 2 : 4);
     const uint64_t protection = e.field(2);
-    found = e.field(4) == four_cc("Exif") && protection == 0 && e.ok();
-    if (found) id = item;
+    if (e.field(4) == four_cc("Exif") && protection == 0 && e.ok()) items.ids[items.count++] = item;
+    return items.count < kMaxExifItems;
+  });
+}
+
+// The ID in a pitm box (a full box): 16 bits in version 0, else 32.
+bool read_primary_item(Input& input, const Box& pitm, uint64_t& id) {
+  Cursor c(input, pitm.begin, pitm.end);
+  const uint64_t version = c.field(1);
+  c.skip(3);
+  id = c.field(version == 0 ? 2 : 4);
+  return c.ok();
+}
+
+// The Exif item that a cdsc reference of an iref box links to the primary item. iref (a full
+// box) holds one box per reference type: from-item ID, a 16-bit count, the to-item IDs; IDs are
+// 16 bits in version 0, else 32.
+bool find_primary_exif(Input& input, const Box& iref, uint64_t primary, const ExifItems& items,
+                       uint64_t& id) {
+  Cursor c(input, iref.begin, iref.end);
+  const unsigned id_size = c.field(1) == 0 ? 2 : 4;
+  c.skip(3);
+  if (!c.ok()) return false;
+  bool found = false;
+  for_each_box(input, c.position(), iref.end, [&](const Box& reference) {
+    if (reference.type != four_cc("cdsc")) return true;
+    Cursor r(input, reference.begin, reference.end);
+    const uint64_t from = r.field(id_size);
+    const uint64_t count = r.field(2);
+    bool exif = false;
+    for (int i = 0; i < items.count; ++i) exif = exif || items.ids[i] == from;
+    for (uint64_t i = 0; exif && i < count && r.ok() && !found; ++i) {
+      found = r.field(id_size) == primary && r.ok();
+    }
+    if (found) id = from;
     return !found;
   });
   return found;
@@ -223,6 +264,131 @@ bool locate_item(Input& input, const Box& iloc, uint64_t id, ItemLocation& where
     return c.ok() && where.count > 0;
   }
   return false;
+}
+
+// ImageMagick's EXIF text chunk: tEXt, zTXt or iTXt with the keyword "Raw profile type exif"
+// (or "APP1"); then (zTXt) a compression method, or (iTXt) a compression flag and method, a
+// language tag and a translated keyword, each ended by NUL; then the text, zlib-compressed in
+// zTXt and in an iTXt whose flag is set: a line with the profile's name, its length in decimal,
+// and its bytes in hexadecimal, on lines of their own.
+constexpr size_t kProfileKeywordSize = 22;  // the keyword and its NUL
+// The text of a block of kMaxExifBlock bytes: two digits a byte, line ends, the head.
+constexpr uint32_t kMaxProfileText = 3 * ExifReader::kMaxExifBlock;
+// A language tag or translated keyword longer than this is taken for damage.
+constexpr int kMaxTextField = 1024;
+
+bool is_hex_digit(uint8_t c, uint8_t& value) {
+  if (c >= '0' && c <= '9') {
+    value = static_cast<uint8_t>(c - '0');
+  } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+    value = static_cast<uint8_t>((c | 0x20) - 'a' + 10);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool is_space(uint8_t c) {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// The bytes that a profile's text spells, at most kMaxExifBlock of them, into a buffer from
+// malloc; null when the text is not of that form or holds fewer bytes than it says.
+uint8_t* decode_profile_text(const uint8_t* text, size_t size, uint32_t& length) {
+  size_t i = 0;
+  const auto skip = [&](bool space) {
+    while (i < size && is_space(text[i]) == space) ++i;
+  };
+  skip(true);
+  skip(false);  // the profile's name
+  skip(true);
+  uint64_t declared = 0;
+  const size_t digits = i;
+  for (; i < size && text[i] >= '0' && text[i] <= '9' && declared <= UINT32_MAX; ++i) {
+    declared = declared * 10 + (text[i] - '0');
+  }
+  if (i == digits || declared == 0) return nullptr;
+  length = static_cast<uint32_t>(std::min<uint64_t>(declared, ExifReader::kMaxExifBlock));
+  auto* bytes = static_cast<uint8_t*>(std::malloc(length));
+  if (bytes == nullptr) return nullptr;
+  uint32_t got = 0;
+  for (uint8_t high = 0, low = 0; got < length; i += 2) {
+    skip(true);
+    if (i + 1 >= size || !is_hex_digit(text[i], high) || !is_hex_digit(text[i + 1], low)) break;
+    bytes[got++] = static_cast<uint8_t>(high << 4 | low);
+  }
+  if (got < length) {
+    std::free(bytes);
+    return nullptr;
+  }
+  return bytes;
+}
+
+// Where an EXIF text chunk's text lies; end 0 while none is found.
+struct TextProfile {
+  uint64_t begin = 0;  // the text's first byte
+  uint64_t end = 0;    // the chunk data's end
+  bool compressed = false;
+};
+
+// Fills `profile` when the chunk of `type` whose data is [begin, end) is an EXIF text chunk.
+void find_text_profile(Input& input, uint64_t type, uint64_t begin, uint64_t end,
+                       TextProfile& profile) {
+  const bool ztxt = type == four_cc("zTXt"), itxt = type == four_cc("iTXt");
+  if (type != four_cc("tEXt") && !ztxt && !itxt) return;
+  Cursor c(input, begin, end);
+  uint8_t keyword[kProfileKeywordSize];
+  if (!c.take(keyword, sizeof keyword) ||
+      (std::memcmp(keyword, "Raw profile type exif", sizeof keyword) != 0 &&
+       std::memcmp(keyword, "Raw profile type APP1", sizeof keyword) != 0)) {
+    return;
+  }
+  bool compressed = ztxt;
+  if (ztxt && c.field(1) != 0) return;  // method 0: zlib
+  if (itxt) {
+    compressed = c.field(1) != 0;
+    if (c.field(1) != 0) return;
+    for (int field = 0; field < 2; ++field) {  // the language tag and the translated keyword
+      for (int n = 0; c.field(1) != 0; ++n) {
+        if (n == kMaxTextField) return;
+      }
+    }
+  }
+  if (c.ok()) profile = {c.position(), end, compressed};
+}
+
+// The block that an EXIF text chunk spells, in a buffer from malloc of `size` bytes; null when
+// there is none.
+uint8_t* read_text_profile(Input& input, const TextProfile& profile, uint32_t& size) {
+  Cursor c(input, profile.begin, profile.end);
+  auto* text = static_cast<uint8_t*>(std::malloc(kMaxProfileText));
+  if (text == nullptr) return nullptr;
+  size_t length = 0;
+  if (!profile.compressed) {
+    length = static_cast<size_t>(std::min<uint64_t>(c.remaining(), kMaxProfileText));
+    if (!c.take(text, length)) length = 0;
+  } else {
+    // Inflated piece by piece, up to the cap whatever the chunk holds.
+    z_stream z{};
+    if (inflateInit(&z) == Z_OK) {
+      uint8_t piece[4096];
+      z.next_out = text;
+      z.avail_out = kMaxProfileText;
+      int status = Z_OK;
+      while (status == Z_OK && z.avail_out > 0 && c.remaining() > 0) {
+        const auto n = static_cast<uInt>(std::min<uint64_t>(sizeof piece, c.remaining()));
+        if (!c.take(piece, n)) break;
+        z.next_in = piece;
+        z.avail_in = n;
+        status = inflate(&z, Z_NO_FLUSH);
+      }
+      length = kMaxProfileText - z.avail_out;
+      inflateEnd(&z);
+    }
+  }
+  uint8_t* block = decode_profile_text(text, length, size);
+  std::free(text);
+  return block;
 }
 
 }  // namespace
@@ -306,12 +472,34 @@ bool ExifReader::read_tiff_file(Input& input) {
   bool ok = false;
   if (buffer != nullptr) {
     BoundedBytes start(buffer, got);
+    start_window_ = &start;
     ok = decode_tiff(start, TiffKind::kFile);
     if (ok) metadata_->has_exif = true;
     keep_if_thumbnail(buffer, size);
   }
   window_input_ = nullptr;
+  start_window_ = nullptr;
+  std::free(value_buffer_);
+  value_buffer_ = nullptr;
+  value_window_ = BoundedBytes(nullptr, 0);
   return ok;
+}
+
+BoundedBytes* ExifReader::far_value(uint64_t offset, uint64_t size) {
+  if (start_window_->contains(offset, size)) return start_window_;
+  if (value_window_.contains(offset, size)) return &value_window_;
+  if (size > kWindowSize || offset > window_file_size_ || size > window_file_size_ - offset ||
+      windows_left_ <= 0) {
+    return nullptr;
+  }
+  --windows_left_;
+  uint32_t capacity = 0, got = 0;
+  uint8_t* buffer = load_window(offset, capacity, got);
+  if (buffer == nullptr) return nullptr;
+  std::free(value_buffer_);
+  value_buffer_ = buffer;
+  value_window_ = BoundedBytes(buffer, got, offset);
+  return value_window_.contains(offset, size) ? &value_window_ : nullptr;
 }
 
 // Walks the directory at `offset` of a TIFF-based file in a window loaded there; its values
@@ -353,40 +541,57 @@ PhotoFormat ExifReader::read_isobmff(Input& input) {
   if (!brands.ok()) return PhotoFormat::kNone;
 
   if (major == four_cc("crx ")) {
-    // moov, Canon's uuid box, and in it CMT4: a TIFF block whose first directory is the GPS one.
-    Box moov, canon, gps;
+    // moov, Canon's uuid box, and in it TIFF blocks: CMT2 the EXIF directory (the capture time),
+    // CMT4 one whose first directory is the GPS one.
+    Box moov, canon, block;
     if (find_box(input, ftyp.end, file_end, four_cc("moov"), moov) &&
-        find_canon_box(input, moov, canon) &&
-        find_box(input, canon.begin + 16, canon.end, four_cc("CMT4"), gps)) {
-      read_block(input, gps.begin, gps.end - gps.begin, TiffKind::kGps, false);
+        find_canon_box(input, moov, canon)) {
+      if (find_box(input, canon.begin + 16, canon.end, four_cc("CMT2"), block)) {
+        read_block(input, block.begin, block.end - block.begin, TiffKind::kExif, false);
+      }
+      if (find_box(input, canon.begin + 16, canon.end, four_cc("CMT4"), block)) {
+        read_block(input, block.begin, block.end - block.begin, TiffKind::kGps, false);
+      }
     }
     return PhotoFormat::kCr3;
   }
   if (!heif) return PhotoFormat::kNone;
 
-  // meta (a full box): iinf names the Exif item, iloc says where it lies, perhaps in idat.
-  Box meta, iinf, iloc, idat;
-  bool has_iinf = false, has_iloc = false, has_idat = false;
+  // meta (a full box): iinf names the Exif items, iref links one to the primary item that pitm
+  // names, iloc says where it lies, perhaps in idat.
+  Box meta, iinf, iloc, idat, pitm, iref;
+  bool has_iinf = false, has_iloc = false, has_idat = false, has_pitm = false, has_iref = false;
   if (!find_box(input, ftyp.end, file_end, four_cc("meta"), meta) || meta.end - meta.begin < 4) {
     return PhotoFormat::kHeif;
   }
+  const struct {
+    uint32_t type;
+    Box* box;
+    bool* seen;
+  } wanted[] = {{four_cc("iinf"), &iinf, &has_iinf},
+                {four_cc("iloc"), &iloc, &has_iloc},
+                {four_cc("idat"), &idat, &has_idat},
+                {four_cc("pitm"), &pitm, &has_pitm},
+                {four_cc("iref"), &iref, &has_iref}};
   for_each_box(input, meta.begin + 4, meta.end, [&](const Box& box) {
-    if (box.type == four_cc("iinf") && !has_iinf) {
-      iinf = box;
-      has_iinf = true;
-    } else if (box.type == four_cc("iloc") && !has_iloc) {
-      iloc = box;
-      has_iloc = true;
-    } else if (box.type == four_cc("idat") && !has_idat) {
-      idat = box;
-      has_idat = true;
+    for (const auto& w : wanted) {
+      if (box.type == w.type && !*w.seen) {
+        *w.box = box;
+        *w.seen = true;
+      }
     }
     return true;
   });
-  uint64_t id = 0;
+  ExifItems items;
+  if (has_iinf) find_exif_items(input, iinf, items);
+  if (!has_iloc || items.count == 0) return PhotoFormat::kHeif;
+  // The primary image's block; the first one when no reference names the primary item.
+  uint64_t id = items.ids[0], primary = 0;
+  if (has_pitm && has_iref && read_primary_item(input, pitm, primary)) {
+    find_primary_exif(input, iref, primary, items, id);
+  }
   ItemLocation where;
-  if (!has_iinf || !has_iloc || !find_exif_item(input, iinf, id) ||
-      !locate_item(input, iloc, id, where) || (where.method == 1 && !has_idat)) {
+  if (!locate_item(input, iloc, id, where) || (where.method == 1 && !has_idat)) {
     return PhotoFormat::kHeif;
   }
 
@@ -439,19 +644,24 @@ bool ExifReader::read_raf(Input& input) {
 bool ExifReader::read_png(Input& input) {
   const uint64_t file_size = input.size();
   uint64_t at = kPngSignatureSize;
+  TextProfile text;  // the first EXIF text chunk, read when there is no eXIf chunk
   for (int i = 0; i < kMaxChunks; ++i) {
     Cursor c(input, at, file_size);
     const uint64_t length = c.field(4);
     const uint64_t type = c.field(4);
-    if (!c.ok() || length > kPngMaxLength || type == four_cc("IEND")) return false;
+    if (!c.ok() || length > kPngMaxLength || type == four_cc("IEND")) break;
     if (type == four_cc("eXIf")) {
       return read_block(input, c.position(), length, TiffKind::kExif, false);
     }
+    if (text.end == 0) find_text_profile(input, type, c.position(), c.position() + length, text);
     // The data and the CRC, unread: the image data after IDAT headers is never fetched.
-    if (length + 4 > c.remaining()) return false;
+    if (length + 4 > c.remaining()) break;
     at = c.position() + length + 4;
   }
-  return false;
+  if (text.end == 0) return false;
+  uint32_t size = 0;
+  uint8_t* block = read_text_profile(input, text, size);
+  return block != nullptr && decode_buffer(block, size, TiffKind::kExif, false);
 }
 
 bool ExifReader::read_webp(Input& input) {

@@ -74,6 +74,14 @@ class BoundedBytes {
   uint64_t base_;
 };
 
+// True when the text after the last '.' of `name` is `lower_extension`, ASCII letter case ignored.
+bool has_extension(const char* name, const char* lower_extension);
+// True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
+bool has_jpeg_extension(const char* name);
+// True for the names of photos that pinreel reads: JPEG, HEIF, AVIF, TIFF and the raw formats,
+// PNG, WebP and JPEG XL extensions, in any ASCII letter case. The content decides how.
+bool has_photo_extension(const char* name);
+
 // The containers read_photo recognises. kNone: not a photo pinreel reads.
 enum class PhotoFormat : uint8_t { kNone, kJpeg, kTiff, kHeif, kCr3, kRaf, kPng, kWebp, kJxl };
 
@@ -91,8 +99,9 @@ class ExifReader {
   // A container's EXIF block (HEIF item, PNG or WebP chunk, JPEG XL box) is cut to this size;
   // the decoder treats what lies beyond as outside the block.
   static constexpr uint32_t kMaxExifBlock = 256 * 1024;
-  // A TIFF-based file is read in windows of this size: one at the start, then one at the first
-  // directory or a GPS directory when that lies elsewhere, at most kMaxWindows per file.
+  // A TIFF-based file is read in windows of this size: one at the start, then one at the first,
+  // EXIF or GPS directory when that lies elsewhere, and one where a value lies outside them, at
+  // most kMaxWindows per file.
   static constexpr uint32_t kWindowSize = 16 * 1024;
   static constexpr int kMaxWindows = 8;
 
@@ -168,6 +177,10 @@ class ExifReader {
   // JPEG XL boxes); an "Exif\0\0" identifier before it is passed over.
   bool decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first);
   bool walk_in_window(uint32_t offset, int kind);
+  // The bytes of a TIFF-based file's value that lies outside its directory's window: in the
+  // start window, the last value window, or a window loaded where it lies (one of kMaxWindows).
+  // Null when the value does not lie wholly inside the file or no window is left.
+  BoundedBytes* far_value(uint64_t offset, uint64_t size);
   // A buffer (from malloc; null when none) of `size` bytes for the window at `offset` of the file
   // being read, of which `got` arrived.
   uint8_t* load_window(uint64_t offset, uint32_t& size, uint32_t& got);
@@ -194,10 +207,14 @@ class ExifReader {
   int walk_depth_ = 0;
   int walks_left_ = 0;
 
-  // Set while a TIFF-based file is read: where windows come from, and how many are left.
+  // Set while a TIFF-based file is read: where windows come from, and how many are left; the
+  // window at the file's start, and the last one loaded for values.
   Input* window_input_ = nullptr;
   uint64_t window_file_size_ = 0;
   int windows_left_ = 0;
+  BoundedBytes* start_window_ = nullptr;
+  BoundedBytes value_window_{nullptr, 0};
+  uint8_t* value_buffer_ = nullptr;
 };
 
 // Two and four bytes in the given order, from bytes already checked to lie inside their block.
