@@ -1068,6 +1068,69 @@ TEST_F(Formats, TimesAgreeWithExifTool) {
   EXPECT_EQ(photos, std::size(times));
 }
 
+// The layouts that real cameras, drones, scanners and editors write, each as its fixture in both
+// byte orders, read as ExifTool reads them (tools/compare_exiftool.py): pointers of type IFD,
+// values and an EXIF directory far from the first directory's window, RATIONAL numerators of
+// 2^31 and more, an altitude that does not fit, altitudes of 0 and under a metre, the primary
+// image's Exif item, CR3's EXIF box, PNG text chunks.
+TEST_F(Formats, CameraLayoutsAgreeWithExifTool) {
+  std::string out;
+  if (!client("exiftool", "-ver", out)) return;
+  for (const Order order : {Order::kIntel, Order::kMotorola}) {
+    const std::string suffix = order == Order::kIntel ? "-ii" : "-mm";
+    const auto gps_entries = [](Directory& gps, uint32_t seconds, const Bytes& altitude) {
+      gps.ascii(1, "N").rationals(2, {{43, 1}, {28, 1}, {seconds, 100000000}});
+      gps.ascii(3, "W").rationals(4, {{11, 1}, {53, 1}, {2564660003u, 100000000}});
+      gps.integer(5, kByte, 0).entry(6, kRational, 1, altitude);
+    };
+    Tiff ifd(order);
+    Directory& gps = ifd.add_directory();
+    gps_entries(gps, 1000000000, ifd.numbers({25, 100}));
+    Directory& exif = ifd.add_directory().ascii(36867, "2019:06:01 14:03:22");
+    ifd.first()
+        .pointer(kExifPointer, exif.ascii(36881, "+02:00"), kIfd)
+        .pointer(kGpsPointer, gps, kIfd);
+    write("ifd" + suffix + ".tif", ifd.block());
+    write("ifd" + suffix + ".jpg", Jpeg().soi().app1_exif(ifd).sos().eoi().bytes());
+    HeifOptions two;
+    Tiff decoy(order);
+    decoy.first().pointer(kGpsPointer, decoy.add_directory().ascii(1, "S").rationals(2, {{1, 1}}));
+    two.other_exif = exif_item(decoy);
+    write("primary" + suffix + ".heic", heif(exif_item(ifd), two));
+
+    Tiff drone(order);
+    drone.first().undefined(700, std::string(1 << 20, 'i'));
+    Directory& first = drone.add_directory().ascii(271, "Drone");
+    Directory& far_gps = drone.add_directory().ascii(1, "S").ascii(3, "E");
+    far_gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+    Directory& far_exif = drone.add_directory().ascii(36867, "2021:11:02 15:03:27");
+    first.pointer(kGpsPointer, far_gps.rationals(6, {{0, 1}})).pointer(kExifPointer, far_exif);
+    drone.tail(Bytes(20000, 0))
+        .tail(drone.numbers({33, 1, 51, 1, 3528, 100, 151, 1, 12, 1, 3312, 100}));
+    write("drone" + suffix + ".tif", drone.first_offset(drone.offset_of(first)).block());
+
+    Tiff unfit(order);
+    Directory& unfit_gps = unfit.add_directory();
+    gps_entries(unfit_gps, 2564660003u, unfit.numbers({4294967284u, 1}));
+    unfit.first().pointer(kGpsPointer, unfit_gps);
+    write("unfit" + suffix + ".jpg", Jpeg().soi().app1_exif(unfit).sos().eoi().bytes());
+
+    Tiff gps_block(order), exif_block(order);
+    gps_entries(gps_block.first(), 2000000000, gps_block.numbers({1234567, 100}));
+    exif_block.first().ascii(36867, "2023:03:18 21:42:10").ascii(36881, "-05:00");
+    write("canon" + suffix + ".cr3", cr3(gps_block.block(), 64, 100, exif_block.block()));
+    int i = 0;
+    for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+      const std::string name = "text" + std::to_string(i++) + suffix + ".png";
+      write(name, png({}, false, 64, png_profile(type, i % 2 ? ifd.payload() : ifd.block())));
+    }
+  }
+  const std::string tool = PINREEL_SOURCE_DIR "/tools/compare_exiftool.py";
+  EXPECT_TRUE(client("python3", "'" + tool + "' . '" + program_ + "'", out)) << out;
+  // Files, positions, agreeing, missing, different and extra ones.
+  EXPECT_TRUE(std::regex_search(out, std::regex("\nall +18 +18 +18 +0 +0 +0 "))) << out;
+}
+
 // An empty run gives an archive with the empty document.
 TEST_F(Formats, EmptyArchives) {
   run_ok({"*.none", "empty.kmz"});
@@ -1090,11 +1153,11 @@ TEST_F(Formats, ManyEntriesGetZip64EndRecords) {
     EXPECT_EQ(large.compare(end - 20, 4, "PK\x06\x07") == 0, zip64);
     EXPECT_EQ(large.compare(end - 76, 4, "PK\x06\x06") == 0, zip64);
     write("large.zip", bytes_of(large));
-    expect_client("python3",
-                  "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
-                  " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",
-                  "None " + std::to_string(entries) + " images/" + std::to_string(entries - 1) +
-                      " b'i'\n");
+    expect_client(
+        "python3",
+        "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
+        " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",
+        "None " + std::to_string(entries) + " images/" + std::to_string(entries - 1) + " b'i'\n");
   }
 }
 

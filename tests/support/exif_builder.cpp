@@ -397,9 +397,7 @@ Bytes png_profile(const std::string& type, const Bytes& exif, const std::string&
   }
   Bytes head = join({bytes_of("Raw profile type " + profile), Bytes{0}});
   if (type == "zTXt") head.push_back(0);
-  if (type == "iTXt")
-    head = join(
-        {head, Bytes{compress ? uint8_t{1} : uint8_t{0}, 0}, bytes_of("en"), Bytes{0}, Bytes{0}});
+  if (type == "iTXt") head = join({head, Bytes{compress ? uint8_t{1} : uint8_t{0}, 0, 0, 0}});
   return png_chunk(type, join({head, data}));
 }
 
