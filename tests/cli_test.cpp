@@ -1144,7 +1144,7 @@ TEST_F(Formats, EmptyArchives) {
 TEST_F(Formats, ManyEntriesGetZip64EndRecords) {
   Files many;
   for (size_t i = 0; i < 65534; ++i) many.emplace_back("images/" + std::to_string(i), Bytes{'i'});
-  for (const size_t entries : {65534, 65535}) {
+  for (const size_t entries : {size_t{65534}, size_t{65535}}) {
     many.resize(entries, {"images/65534", Bytes{'i'}});
     const std::string large = archive(many);
     const size_t end = large.size() - 22;
