@@ -27,7 +27,7 @@ namespace {
 // Reads `bytes` with a fresh reader over a zeroed record.
 struct Walk {
   explicit Walk(Bytes b) : bytes(std::move(b)), input(bytes.data(), bytes.size()), reader(&md) {
-    ok = reader.read_sections(input);
+    ok = read_jpeg(input, reader);
   }
   Bytes bytes;
   MemoryInput input;
@@ -116,7 +116,7 @@ Read read(const Bytes& bytes) {
   std::memset(&md, 0, sizeof md);
   MemoryInput input(bytes.data(), bytes.size());
   ExifReader reader(&md);
-  Read r{reader.read_photo(input), "", input.bytes_fetched(), "", md};
+  Read r{read_photo(input, reader), "", input.bytes_fetched(), "", md};
   r.time = capture_time(md).stated;
   r.md = md;
   r.csv = platform::capture([&](FILE* out) {

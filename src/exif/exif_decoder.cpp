@@ -139,13 +139,9 @@ bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
     clear_block_fields();
     return false;
   }
-  return process_tiff(payload + kIdentifierSize,
-                      static_cast<uint32_t>(length - 2) - kIdentifierSize, TiffKind::kExif);
-}
-
-bool ExifReader::process_tiff(uint8_t* data, uint32_t size, TiffKind kind) {
-  BoundedBytes block(data, size);
-  return decode_tiff(block, kind);
+  BoundedBytes block(payload + kIdentifierSize,
+                     static_cast<uint32_t>(length - 2) - kIdentifierSize);
+  return decode_tiff(block, TiffKind::kExif);
 }
 
 void ExifReader::clear_block_fields() {

@@ -113,17 +113,18 @@ bool Input::skip(uint64_t n) {
 }
 
 bool Input::seek(uint64_t offset) {
+  // Within the buffer the offset lies inside the input: no need to ask for its size.
+  if (offset >= buffer_offset_ &&
+      offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
+    next_ = buffer_ + (offset - buffer_offset_);
+    return true;
+  }
   const uint64_t total = size();
   if (offset > total) {
     jump(total);
     return false;
   }
-  if (offset >= buffer_offset_ &&
-      offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
-    next_ = buffer_ + (offset - buffer_offset_);
-  } else {
-    jump(offset);
-  }
+  jump(offset);
   return true;
 }
 
