@@ -27,18 +27,29 @@ bool find_canon_box(Input& input, const Box& moov, Box& canon) {
 
 bool read_cr3(Input& input, ExifReader& reader) {
   const uint64_t file_end = input.size();
-  Box ftyp, moov, canon, block;
+  Box ftyp, moov, canon;
   if (!read_box(input, 0, file_end, ftyp) ||
       !find_box(input, ftyp.end, file_end, four_cc("moov"), moov) ||
       !find_canon_box(input, moov, canon)) {
     return false;
   }
+  // One walk over Canon's boxes: the maker note between them may be tens of kilobytes.
+  Box blocks[2];
+  bool seen[2] = {false, false};
+  for_each_box(input, canon.begin + 16, canon.end, [&](const Box& box) {
+    const int which = box.type == four_cc("CMT2") ? 0 : box.type == four_cc("CMT4") ? 1 : -1;
+    if (which >= 0 && !seen[which]) {
+      blocks[which] = box;
+      seen[which] = true;
+    }
+    return !(seen[0] && seen[1]);
+  });
   bool found = false;
-  if (find_box(input, canon.begin + 16, canon.end, four_cc("CMT2"), block)) {
-    found = reader.exif_block(input, block.begin, block.end - block.begin);
-  }
-  if (find_box(input, canon.begin + 16, canon.end, four_cc("CMT4"), block)) {
-    found = reader.exif_block(input, block.begin, block.end - block.begin, TiffKind::kGps) || found;
+  if (seen[0]) found = reader.exif_block(input, blocks[0].begin, blocks[0].end - blocks[0].begin);
+  if (seen[1]) {
+    found = reader.exif_block(input, blocks[1].begin, blocks[1].end - blocks[1].begin,
+                              TiffKind::kGps) ||
+            found;
   }
   return found;
 }
