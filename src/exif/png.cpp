@@ -54,8 +54,8 @@ uint8_t* decode_profile_text(const uint8_t* text, size_t size, uint32_t& length)
   skip(true);
   uint64_t declared = 0;
   const size_t digits = i;
-  for (; i < size && text[i] >= '0' && text[i] <= '9' && declared <= UINT32_MAX; ++i) {
-    declared = declared * 10 + (text[i] - '0');
+  for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
+    declared = std::min<uint64_t>(declared * 10 + (text[i] - '0'), uint64_t{1} << 32);
   }
   if (i == digits || declared == 0) return nullptr;
   length = static_cast<uint32_t>(std::min<uint64_t>(declared, ExifReader::kMaxExifBlock));
@@ -111,12 +111,14 @@ void find_text_profile(Input& input, uint64_t type, uint64_t begin, uint64_t end
 // there is none.
 uint8_t* read_text_profile(Input& input, const TextProfile& profile, uint32_t& size) {
   Cursor c(input, profile.begin, profile.end);
-  auto* text = static_cast<uint8_t*>(std::malloc(kMaxProfileText));
+  const size_t capacity =
+      profile.compressed ? kMaxProfileText
+                         : static_cast<size_t>(std::min<uint64_t>(c.remaining(), kMaxProfileText));
+  auto* text = static_cast<uint8_t*>(std::malloc(capacity > 0 ? capacity : 1));
   if (text == nullptr) return nullptr;
   size_t length = 0;
   if (!profile.compressed) {
-    length = static_cast<size_t>(std::min<uint64_t>(c.remaining(), kMaxProfileText));
-    if (!c.take(text, length)) length = 0;
+    length = c.take(text, capacity) ? capacity : 0;
   } else {
     // Inflated piece by piece, up to the cap whatever the chunk holds.
     z_stream z{};
