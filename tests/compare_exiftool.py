@@ -54,7 +54,7 @@ def set_position(paths, place, time):
         "-GPSLatitude=%.7f" % abs(latitude), "-GPSLatitudeRef=" + ("S" if latitude < 0 else "N"),
         "-GPSLongitude=%.7f" % abs(longitude),
         "-GPSLongitudeRef=" + ("W" if longitude < 0 else "E"),
-        "-GPSAltitude=%.2f" % abs(altitude), "-GPSAltitudeRef=%d" % (1 if altitude < 0 else 0),
+        "-GPSAltitude=%.2f" % abs(altitude), "-GPSAltitudeRef#=%d" % (1 if altitude < 0 else 0),
         "-EXIF:DateTimeOriginal=" + time[0], "-EXIF:OffsetTimeOriginal=" + time[1], *paths)
 
 
