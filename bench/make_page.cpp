@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   double places[300][2];
   for (auto& place : places) place[0] = latitude(random), place[1] = longitude(random);
 
-  HtmlWriter writer(out, argv[2], true);
+  HtmlWriter writer(out, argv[2], "", true);
   writer.begin(argv[2]);
   RunContext run{{}, &writer, nullptr, {}};
   for (unsigned long i = 0; i < count; ++i) {

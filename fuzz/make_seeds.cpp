@@ -101,6 +101,22 @@ std::vector<Sample> samples() {
          gps.raw(2, kRational, 3, block_end(16)).ascii(3, "E").raw(4, kDouble, 0x20000000, at(8));
          t.first().pointer(kGpsPointer, gps);
        }},
+      {"ifd_pointers.jpg",
+       [](Tiff& t) {
+         add_gps(t, "N", "E", 0, 1);
+         Directory& gps = t.add_directory().ascii(1, "S").rationals(2, {{1, 1}, {2, 1}, {3, 1}});
+         t.first().pointer(kExifPointer, t.add_directory().ascii(36867, "2024:05:01 12:00:00"),
+                           kIfd);
+         t.first().pointer(kGpsPointer, gps, kIfd);
+       },
+       Order::kMotorola},
+      {"large_rationals.jpg",
+       [](Tiff& t) {
+         Directory& gps = t.add_directory().ascii(1, "N").ascii(3, "W").integer(5, kByte, 1);
+         gps.rationals(2, {{37, 1}, {46, 1}, {2564660003u, 100000000}});
+         gps.rationals(4, {{0x80000000u, 0x80000000u}, {0xFFFFFFFFu, 1}, {0, 0}});
+         t.first().pointer(kGpsPointer, gps.rationals(6, {{4294967284u, 1}}));
+       }},
       {"huge_values.jpg",
        [](Tiff& t) {
          Directory& gps = t.add_directory().ascii(1, "S").ascii(3, "W");
@@ -157,6 +173,23 @@ std::vector<ContainerSeed> container_seeds() {
   orf.magic(0x4F52);
   add_gps(rw2, "S", "W", 1, 2);
   rw2.magic(0x55);
+  // A drone's TIFF: the first directory after the image data, the coordinates past its window.
+  Tiff drone;
+  drone.first().undefined(700, std::string(20000, 'i'));
+  Directory& drone_first = drone.add_directory();
+  Directory& drone_gps = drone.add_directory().ascii(1, "N").ascii(3, "W");
+  drone_gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+  drone_first.pointer(kGpsPointer, drone_gps);
+  drone.tail(Bytes(17000, 0)).tail(drone.numbers({51, 1, 30, 1, 2640, 100, 0, 1, 7, 1, 396, 10}));
+  drone.first_offset(drone.offset_of(drone_first));
+  // A scanner's TIFF: the EXIF directory near the end.
+  Tiff scan(Order::kMotorola);
+  scan.first().undefined(700, std::string(20000, 's'));
+  scan.first().pointer(kExifPointer, scan.add_directory().ascii(36867, "2024:05:01 12:00:00"));
+  Tiff exif_directory;
+  exif_directory.first().ascii(36867, "2024:05:01 12:00:00").ascii(36881, "+02:00");
+  HeifOptions two_images;
+  two_images.other_exif = exif_item(motorola);
   const Bytes jpeg = photo(intel);
   HeifOptions avif, wide, idat;
   avif.brand = "avif";
@@ -175,6 +208,10 @@ std::vector<ContainerSeed> container_seeds() {
       {"isobmff", "", heif(exif_item(motorola), wide)},
       {"isobmff", "", heif(exif_item(intel), idat)},
       {"isobmff", "", jxl(exif_item(intel), true)},
+      {"isobmff", "", heif(exif_item(intel), two_images)},
+      {"isobmff", "", cr3(gps_only.block(), 64, 100, exif_directory.block())},
+      {"tiff_file", "", drone.block()},
+      {"tiff_file", "", scan.block()},
       {"tiff_file", "photo.tif", intel.block()},
       {"tiff_file", "photo.nef", motorola.block()},
       {"tiff_file", "photo.cr2", far.block()},
@@ -183,6 +220,10 @@ std::vector<ContainerSeed> container_seeds() {
       {"png", "photo.png", png(motorola.block())},
       {"png", "", png(intel.block(), true, 20000)},
       {"png", "", png(intel.payload())},
+      {"png", "", png({}, false, 64, png_profile("tEXt", motorola.block()))},
+      {"png", "", png({}, false, 64, png_profile("zTXt", intel.payload(), "APP1"))},
+      {"png", "", png({}, true, 20000, png_profile("iTXt", intel.block()))},
+      {"png", "", png({}, false, 64, png_profile("iTXt", motorola.block(), "exif", true))},
       {"webp", "photo.webp", webp(intel.block(), 101)},
       {"webp", "", webp(motorola.payload())},
       {"raf", "photo.raf", raf(jpeg)},

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -27,7 +29,7 @@ namespace {
 // Reads `bytes` with a fresh reader over a zeroed record.
 struct Walk {
   explicit Walk(Bytes b) : bytes(std::move(b)), input(bytes.data(), bytes.size()), reader(&md) {
-    ok = reader.read_sections(input);
+    ok = read_jpeg(input, reader);
   }
   Bytes bytes;
   MemoryInput input;
@@ -107,6 +109,8 @@ struct Read {
   PhotoFormat format;
   std::string csv;  // the CSV line for the name "x", or ""
   uint64_t fetched;
+  std::string time;  // as -t states it
+  ImageMetadata md;
 };
 
 Read read(const Bytes& bytes) {
@@ -114,7 +118,9 @@ Read read(const Bytes& bytes) {
   std::memset(&md, 0, sizeof md);
   MemoryInput input(bytes.data(), bytes.size());
   ExifReader reader(&md);
-  Read r{reader.read_photo(input), "", input.bytes_fetched()};
+  Read r{read_photo(input, reader), "", input.bytes_fetched(), "", md};
+  r.time = capture_time(md).stated;
+  r.md = md;
   r.csv = platform::capture([&](FILE* out) {
     CsvWriter writer(out);
     RunContext run;
@@ -253,26 +259,27 @@ TEST(ExifDecoder, HeaderChecks) {
 }
 
 TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
-  const std::pair<uint16_t, int64_t> integers[] = {{1, 0xFE}, {3, 0xFFFE}, {4, 0x7FFFFFFF},
-                                                   {6, 0xFE}, {8, 0xFFFE}, {9, -70000},
-                                                   {0, 9},    {2, '7'},    {7, 5}};
-  const int32_t expected[] = {254, 65534, kMax, -2, -2, -70000, 0, 0, 0};  // no number: 0
+  const std::pair<uint16_t, int64_t> integers[] = {
+      {1, 0xFE},   {3, 0xFFFE}, {4, 0x7FFFFFFF}, {6, 0xFE}, {8, 0xFFFE},
+      {9, -70000}, {13, 70000}, {0, 9},          {2, '7'},  {7, 5}};
+  const int32_t expected[] = {254, 65534, kMax, -2, -2, -70000, 70000, 0, 0, 0};  // no number: 0
   for (Order order : kOrders) {
     for (size_t i = 0; i < std::size(integers); ++i) {
       const auto [format, raw] = integers[i];
       EXPECT_EQ(decode(Tiff(order).first().integer(274, format, raw)).orientation, expected[i])
           << format;
     }
-    Tiff tiff(order);  // 0xFFFFFFF6 / 4 is signed: -10 / 4
+    Tiff tiff(order);  // RATIONAL is unsigned: 0xFFFFFFF6 / 4 is 1073741821.5
     tiff.first().rationals(37386, {{7, 2}}).rationals(282, {{1, 0}});
     tiff.first().rationals(283, {{0xFFFFFFF6u, 4}}).srationals(37380, {{-1, 3}});
     tiff.first().floats(37382, {-2.75f}).doubles(37379, {0.1});
     const ImageMetadata md = decode(tiff.first().rationals(274, {{0x80000000u, 1}}));
     const float reals[] = {md.focal_length,  md.x_resolution,     md.y_resolution,
                            md.exposure_bias, md.subject_distance, md.brightness};
-    EXPECT_EQ(std::vector<float>(reals, reals + 6),
-              (std::vector<float>{3.5f, 0, -2.5f, static_cast<float>(-1.0 / 3.0), -2.75f, 0.1f}));
-    EXPECT_EQ(md.orientation, kMin);
+    EXPECT_EQ(
+        std::vector<float>(reals, reals + 6),
+        (std::vector<float>{3.5f, 0, 1073741821.5f, static_cast<float>(-1.0 / 3.0), -2.75f, 0.1f}));
+    EXPECT_EQ(md.orientation, kMax);
   }
 }
 
@@ -308,6 +315,51 @@ TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
                     md.has_gps_img_direction, double{md.gps_img_direction},
                     md.has_gps_h_positioning_error, double{md.gps_h_positioning_error});
       EXPECT_STREQ(text, known ? "M 1 123.45 1 3.5" : " 0 0 0 0");
+    }
+  }
+}
+
+// RATIONAL is unsigned (a phone's seconds of 2564660003/100000000 are 25.6 s, not -17.3 s); only
+// SRATIONAL is signed. An altitude that does not fit 32 bits, or is not a number, is none, and its
+// reference with it.
+TEST(ExifDecoder, RationalsAreUnsignedAndAltitudesMustFit) {
+  struct Altitude {
+    std::function<void(Directory&)> entry;
+    AltitudeState state;
+    const char* csv;  // with reference 1
+  };
+  const Altitude altitudes[] = {
+      {[](Directory& g) {
+         g.rationals(6, {{4294967284u, 1}});
+       },
+       AltitudeState::kUnfit, ""},
+      {[](Directory& g) {
+         g.rationals(6, {{2147483648u, 1}});
+       },
+       AltitudeState::kUnfit, ""},
+      {[](Directory& g) { g.doubles(6, {NAN}); }, AltitudeState::kUnfit, ""},
+      {[](Directory& g) {
+         g.srationals(6, {{-12, 1}});
+       },
+       AltitudeState::kRecorded, ",+12"},
+      {[](Directory& g) {
+         g.rationals(6, {{1, 4}});
+       },
+       AltitudeState::kRecorded, ",-0"},
+      {[](Directory&) {}, AltitudeState::kNone, ",-0"}};
+  for (Order order : kOrders) {
+    for (const Altitude& altitude : altitudes) {
+      Tiff tiff(order);
+      Directory& gps = tiff.add_directory().ascii(1, "N").ascii(3, "E").integer(5, kByte, 1);
+      gps.rationals(2, {{37, 1}, {46, 1}, {2564660003u, 100000000}});
+      gps.srationals(4, {{-122, 1}, {0, 1}, {-1, 2}});
+      altitude.entry(gps);
+      tiff.first().pointer(kGpsPointer, gps);
+      const Read r = read(Jpeg().soi().app1_exif(tiff).sos().bytes());
+      EXPECT_EQ(r.md.gps_latitude_exact[2], 25.64660003);
+      EXPECT_EQ(r.md.gps_longitude_exact[2], -0.5);
+      EXPECT_EQ(r.md.gps_altitude_state, altitude.state);
+      EXPECT_EQ(r.csv, "x,37.773792,-122.000137" + std::string(altitude.csv) + "\n");
     }
   }
 }
@@ -479,6 +531,78 @@ TEST(Containers, EveryContainerInBothByteOrders) {
   }
 }
 
+// Sub-directory pointers of type 13 (IFD), as scanners, GIS tools and Pillow write them, are read
+// in every container; a code above 13 is still passed over.
+TEST(Containers, PointersOfTypeIfd) {
+  for (Order order : kOrders) {
+    for (const uint16_t format : {kIfd, uint16_t{14}}) {
+      Tiff tiff(order);
+      Directory& gps = tiff.add_directory();
+      london_entries(gps);
+      Directory& exif = tiff.add_directory().ascii(36867, "2019:06:01 14:03:22");
+      tiff.first().pointer(kExifPointer, exif, format).pointer(kGpsPointer, gps, format);
+      for (const Bytes& bytes : {Jpeg().soi().app1_exif(tiff).sos().bytes(), tiff.block(),
+                                 fixture::heif(exif_item(tiff))}) {
+        const Read r = read(bytes);
+        EXPECT_EQ(r.csv, format == kIfd ? kLondon : "") << format;
+        EXPECT_EQ(r.time, format == kIfd ? "2019-06-01T14:03:22" : "");
+      }
+    }
+  }
+}
+
+// The capture time of a CR3 file is in its EXIF directory box (CMT2).
+TEST(Containers, Cr3CaptureTime) {
+  for (Order order : kOrders) {
+    Tiff gps(order), exif(order);
+    london_entries(gps.first());
+    exif.first().ascii(36867, "2019:06:01 14:03:22").ascii(36881, "+02:00");
+    const Read r = read(fixture::cr3(gps.block(), 64, 1000, exif.block()));
+    EXPECT_EQ(r.csv, kLondon);
+    EXPECT_EQ(r.time, "2019-06-01T14:03:22+02:00");
+  }
+}
+
+// A HEIF file with several images takes the Exif item that iref links to the primary image, and
+// the first one only when no reference names the primary image.
+TEST(Heif, ThePrimaryImagesExifItem) {
+  for (Order order : kOrders) {
+    Tiff thumbnail(order);
+    Directory& gps = thumbnail.add_directory().ascii(1, "S").ascii(3, "E");
+    gps.rationals(2, {{10, 1}, {0, 1}, {0, 1}}).rationals(4, {{20, 1}, {0, 1}, {0, 1}});
+    thumbnail.first().pointer(kGpsPointer, gps);
+    HeifOptions o;
+    o.other_exif = exif_item(thumbnail);
+    EXPECT_EQ(csv(fixture::heif(london(order, "item"), o)), kLondon);
+    o.unreferenced = true;
+    EXPECT_EQ(csv(fixture::heif(london(order, "item"), o)), "x,-10.000000,20.000000\n");
+  }
+}
+
+// ImageMagick's PNG text chunks hold the EXIF block in hexadecimal, compressed or not, with or
+// without "Exif\0\0" before it; an eXIf chunk wins wherever it lies. A text that is not of that
+// form, or shorter than it says, gives nothing.
+TEST(Png, ExifInTextChunks) {
+  for (Order order : kOrders) {
+    const Bytes block = london(order), prefixed = join({bytes_of("Exif\0\0"s), block});
+    for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+      EXPECT_EQ(csv(fixture::png({}, false, 64, png_profile(type, block))), kLondon) << type;
+    }
+    EXPECT_EQ(csv(fixture::png({}, true, 20000, png_profile("iTXt", prefixed, "APP1", true))),
+              kLondon);
+  }
+  Tiff other;
+  other.first().pointer(kGpsPointer, other.add_directory().ascii(1, "S").rationals(2, {{1, 1}}));
+  EXPECT_EQ(csv(fixture::png(london(), true, 64, png_profile("zTXt", other.block()))), kLondon);
+  const Bytes text = png_profile("tEXt", london());
+  const size_t digits = find(text, "\nexif\n") + 6, hex = find(text, "\n49") + 1;
+  for (const Bytes& bad :
+       {patched(text, digits, bytes_of("9")), patched(text, hex, bytes_of("g")),
+        patched(text, find(text, "exif"), bytes_of("iptc")), patched(text, 4, bytes_of("teXt"))}) {
+    EXPECT_EQ(csv(fixture::png({}, false, 64, bad)), "");
+  }
+}
+
 // The extension decides whether a file is read.
 TEST(Containers, PhotoExtensions) {
   for (const char* name :
@@ -618,6 +742,30 @@ TEST(TiffFile, FarDirectoriesAndBytesRead) {
     r = read(past.tail(Bytes(kImage / 2, 0)).block());
     EXPECT_EQ(r.csv, "");
     EXPECT_LE(r.fetched, 2u * ExifReader::kWindowSize);
+  }
+}
+
+// A TIFF-based file's values are read wherever they lie: the drone layout (the first directory
+// far into the file, the GPS directory in its window, the coordinates past that window's end),
+// and a scanner's EXIF directory near the end of the file with the capture time.
+TEST(TiffFile, ValuesAndTheExifDirectoryWhereverTheyLie) {
+  for (Order order : kOrders) {
+    Tiff drone(order);
+    drone.first().undefined(700, std::string(4 << 20, 'i'));
+    Directory& first = drone.add_directory().ascii(271, "Drone");
+    Directory& gps = drone.add_directory().ascii(1, "N").ascii(3, "W").integer(5, kByte, 0);
+    gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+    first.pointer(kGpsPointer, gps.rationals(6, {{35, 1}}));
+    drone.tail(Bytes(20000, 0))
+        .tail(drone.numbers({51, 1, 30, 1, 2640, 100, 0, 1, 7, 1, 3960, 100}));
+    const Read r = read(drone.first_offset(drone.offset_of(first)).block());
+    EXPECT_EQ(r.csv, kLondon);
+    EXPECT_LE(r.fetched, 4u * ExifReader::kWindowSize);
+
+    Tiff scan(order);
+    Directory& exif = scan.add_directory().ascii(36867, "2019:06:01 14:03:22");
+    scan.first().undefined(700, std::string(42000, 's')).pointer(kExifPointer, exif);
+    EXPECT_EQ(read(scan.block()).time, "2019-06-01T14:03:22");
   }
 }
 

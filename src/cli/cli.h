@@ -257,6 +257,9 @@ class Console {
   Wrapper wrapper_;
 };
 
+// The working folder as an absolute path (UTF-8 on Windows); "" when it cannot be had.
+std::string working_folder();
+
 // The output file. An existing regular file is replaced only once the document is complete: it is
 // written to a temporary file beside it (beside a symbolic link's target), which is then renamed
 // over it. Outputs that are not regular files (a FIFO, a device, the standard output under another

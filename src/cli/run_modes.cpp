@@ -285,9 +285,9 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
       std::setvbuf(document, document_buffer, _IOFBF, sizeof document_buffer);
     }
   }
-  const std::unique_ptr<Writer> writer =
-      make_writer(document != nullptr ? output : nullptr,
-                  document != nullptr ? document : console().output(), options.times);
+  const std::unique_ptr<Writer> writer = make_writer(
+      document != nullptr ? output : nullptr, document != nullptr ? document : console().output(),
+      options.times, working_folder());
   RunContext run;
   run.options = options;
   run.writer = document != nullptr ? writer.get() : console().wrap(writer.get());

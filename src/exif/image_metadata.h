@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <type_traits>
 
+// What became of a GPSAltitude entry. An altitude whose value does not fit a signed 32-bit
+// integer, or is not a finite number, is no altitude at all: not even its reference counts.
+enum class AltitudeState : uint8_t { kNone, kRecorded, kUnfit };
+
 struct ImageMetadata {
   char exif_version[5];
   char camera_make[32];
@@ -61,6 +65,12 @@ struct ImageMetadata {
   char gps_date_stamp[11];       // "YYYY:MM:DD", UTC
   uint32_t gps_time_stamp[6];    // UTC hours, minutes, seconds: numerator, denominator each
   bool has_gps_time_stamp;       // three RATIONAL values were read
+  // The GPS values in double precision, as their rationals give them, for the formats that print
+  // them exactly (GPX, GeoJSON); the single-precision fields above serve CSV, KML and the key.
+  double gps_latitude_exact[3];
+  double gps_longitude_exact[3];
+  double gps_altitude_exact;  // metres, sign as stored; valid when kRecorded
+  AltitudeState gps_altitude_state;
   // Where the camera looked and how far the position may be off, each with its flag: zero
   // degrees (north) and zero metres are values too. Ranges are checked where they are used.
   char gps_img_direction_ref[2];  // "T" true north, "M" magnetic north

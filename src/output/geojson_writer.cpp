@@ -15,12 +15,13 @@ void GeoJsonWriter::photo(const Photo& photo) {
   text_.assign(first_ ? "" : ",\n");
   first_ = false;
   text_ += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
-  text_.append(p.longitude.text, p.longitude.length);
+  char number[kDegreesTextSize];
+  text_.append(number, format_coordinate(number, p.longitude_degrees));
   text_ += ',';
-  text_.append(p.latitude.text, p.latitude.length);
-  char altitude[16] = "null";
-  if (p.has_altitude) {
-    *format_altitude(altitude, p) = '\0';
+  text_.append(number, format_coordinate(number, p.latitude_degrees));
+  char altitude[kMetresTextSize] = "null";
+  if (p.has_altitude_metres) {
+    format_metres(altitude, p.altitude_metres);
     text_ += ',';
     text_ += altitude;
   }

@@ -3,14 +3,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "output/output.h"
-#include "util/wide.h"
 
 namespace {
 
@@ -117,17 +110,6 @@ void append_percent_encoded(std::string& out, const std::string& name) {
   }
 }
 
-std::string working_folder() {
-#ifdef _WIN32
-  wchar_t buffer[32768];
-  if (_wgetcwd(buffer, static_cast<int>(sizeof buffer / sizeof buffer[0])) == nullptr) return "";
-  return wide_to_utf8(buffer);
-#else
-  char buffer[4096];
-  return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
-#endif
-}
-
 // The link to `path` from the folder `from`, both resolved against the working folder `here`;
 // with `here` null (not known), the path itself.
 std::string link_from(const SplitPath& from, const SplitPath* here, const std::string& path) {
@@ -166,14 +148,13 @@ std::string relative_link(const std::string& folder, const std::string& working,
 }
 
 // The folders are worked out once, at the start of the run.
-PhotoLinks::PhotoLinks(const char* output_path) {
+PhotoLinks::PhotoLinks(const char* output_path, const std::string& working) {
   std::string folder = output_path != nullptr ? output_path : "";
   // The document's folder: its path up to the last separator, or the working folder.
   size_t end = folder.size();
   while (end > 0 && !is_separator(folder[end - 1])) --end;
   folder.erase(end);
   if (folder.empty() || (kWindows && folder.size() == 2 && folder[1] == ':')) folder += '.';
-  const std::string working = working_folder();
   linked_ = !working.empty();
   if (linked_) {
     working_ = split_absolute(working, SplitPath{});
@@ -194,15 +175,16 @@ void GpxWriter::begin(const char* document_name) {
 void GpxWriter::photo(const Photo& photo) {
   const Position& p = photo.position;
   if (!is_map_position(p)) return;
+  char number[kDegreesTextSize];
   text_.assign("  <wpt lat=\"");
-  text_.append(p.latitude.text, p.latitude.length);
+  text_.append(number, format_coordinate(number, p.latitude_degrees));
   text_ += "\" lon=\"";
-  text_.append(p.longitude.text, p.longitude.length);
+  text_.append(number, format_coordinate(number, p.longitude_degrees));
   text_ += "\">\n";
-  if (p.has_altitude) {
-    char altitude[16];
+  if (p.has_altitude_metres) {
+    char altitude[kMetresTextSize];
     text_ += "    <ele>";
-    text_.append(altitude, format_altitude(altitude, p));
+    text_.append(altitude, format_metres(altitude, p.altitude_metres));
     text_ += "</ele>\n";
   }
   if (times_) {

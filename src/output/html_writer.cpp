@@ -38,13 +38,14 @@ void append_base64(std::string& out, const uint8_t* bytes, size_t size) {
 // Latitude, longitude and altitude as the GeoJSON document writes them, so that the page and
 // the document show the same numbers.
 void append_position(std::string& out, const Position& p) {
-  out.append(p.latitude.text, p.latitude.length);
+  char number[kDegreesTextSize];
+  out.append(number, format_coordinate(number, p.latitude_degrees));
   out += ',';
-  out.append(p.longitude.text, p.longitude.length);
+  out.append(number, format_coordinate(number, p.longitude_degrees));
   out += ',';
-  if (p.has_altitude) {
-    char altitude[16];
-    out.append(altitude, format_altitude(altitude, p));
+  if (p.has_altitude_metres) {
+    char altitude[kMetresTextSize];
+    out.append(altitude, format_metres(altitude, p.altitude_metres));
   } else {
     out += "null";
   }

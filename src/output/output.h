@@ -14,21 +14,9 @@
 // Longest coordinate key, without its terminator.
 constexpr size_t kCoordinateKeyMax = 31;
 
-// True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
-bool has_jpeg_extension(const char* name);
-// True when the text after the last '.' of `name` is `lower_extension`, ASCII letter case ignored.
-bool has_extension(const char* name, const char* lower_extension);
-// The extensions of the photos that pinreel reads (the content decides how), each with the
-// format that --help lists it under; the list ends with nulls.
-struct PhotoExtension {
-  const char* extension;  // lower case, without the dot
-  const char* format;
-};
-extern const PhotoExtension kPhotoExtensions[];
-// True for a name with one of those extensions, in any ASCII letter case.
-bool has_photo_extension(const char* name);
-
-// Degrees, minutes and seconds to signed decimal degrees, in single precision.
+// Degrees, minutes and seconds to signed decimal degrees, in double precision, and that value
+// in single precision (CSV, KML and the key of EXIF positions).
+double decimal_degrees(double degrees, double minutes, double seconds, const char* reference);
 float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference);
 
 // Room for any float printed with six decimals, sign and terminator included.
@@ -47,6 +35,15 @@ struct DegreesText {
 };
 
 DegreesText degrees_text(float value);
+// A double as "%.6f" writes it: decimal degrees that never were single-precision values.
+DegreesText decimal_degrees_text(double value);
+
+// The exact numbers of the map formats that are pinreel's own (GPX, GeoJSON, and later ones):
+// decimal degrees with seven decimals, and metres to the centimetre with trailing zeros dropped
+// ("35", "12.7", "-0.25"). Each returns the length written; no "-" before a zero.
+size_t format_coordinate(char (&text)[kDegreesTextSize], double degrees);
+constexpr size_t kMetresTextSize = 24;
+size_t format_metres(char (&text)[kMetresTextSize], double metres);
 
 // Joins "longitude,latitude" into `key`. False, with `key` empty, when the text would not fit
 // (only damaged GPS values are that long).
@@ -93,30 +90,34 @@ struct CaptureTime {
 
 CaptureTime capture_time(const ImageMetadata& metadata);
 
-// A photograph's position, formatted once for every format.
+// A photograph's position, formatted once for every format: the texts that CSV, KML and the -d
+// key print, and the exact numbers that the map formats of pinreel's own print.
 struct Position {
-  DegreesText latitude;
+  DegreesText latitude;             // six decimals: EXIF positions from single precision
   DegreesText longitude;            // length 0: the photograph has no longitude
   char key[kCoordinateKeyMax + 1];  // "longitude,latitude"; empty without a longitude
+  // The CSV altitude field: whole metres, truncated.
   bool has_altitude;
   bool below_sea_level;
-  uint32_t altitude;  // whole metres
+  uint32_t altitude;
+  // Decimal degrees and metres in double precision; the altitude as recorded, 0 included.
+  double latitude_degrees;
+  double longitude_degrees;
+  bool has_altitude_metres;
+  double altitude_metres;  // negative below sea level
 };
 
 // True when the map formats that need numbers can place it: both coordinates, each a finite
 // number (a FLOAT value in a damaged file can be infinite or NaN, which KML writes as text).
 bool is_map_position(const Position& position);
-// The altitude as a signed number of whole metres ("-430", "35", "0"); returns the end, with no
-// terminator. Needs 12 characters.
-char* format_altitude(char* out, const Position& position);
 
 // Where the camera looked and how far the position may be off, as GeoJSON and the HTML page
 // write them ("123.45", "T", "5"): each empty when the photograph records none or a value out of
-// range (a direction outside 0 to 360 degrees, a negative accuracy).
+// range (a direction outside 0 to 360 degrees, a negative or vast accuracy).
 struct ViewTexts {
-  char direction[16];     // degrees clockwise from north, to the hundredth
-  char direction_ref[2];  // "T" true north, "M" magnetic north
-  char accuracy[16];      // metres, to the hundredth
+  char direction[kMetresTextSize];  // degrees clockwise from north, to the hundredth
+  char direction_ref[2];            // "T" true north, "M" magnetic north
+  char accuracy[kMetresTextSize];   // metres, to the hundredth
 };
 
 ViewTexts view_texts(const ImageMetadata& metadata);
@@ -132,6 +133,9 @@ enum class PositionKind : uint8_t {
 // A coordinate needs its value as well as its reference: without a latitude there is no
 // position, without a longitude no key.
 PositionKind position_of(const ImageMetadata& metadata, Position& position);
+// A position given in decimal degrees (XMP, sidecar files, videos), without an altitude: CSV,
+// KML and the key print it from the double values, with no single-precision step.
+PositionKind decimal_position(double latitude, double longitude, Position& position);
 
 // One photograph handed to a writer.
 struct Photo {
@@ -189,11 +193,12 @@ struct SplitPath {
   std::vector<std::string> names;
 };
 
-// Links from a document to the photographs, relative to the document's folder. The working
-// folder and the document's are resolved once, when it is made.
+// Links from a document to the photographs, relative to the document's folder, resolved against
+// the absolute `working_folder` ("" when it is not known: then each link is the path as it was
+// opened). Both folders are resolved once, when it is made.
 class PhotoLinks {
  public:
-  explicit PhotoLinks(const char* output_path);
+  PhotoLinks(const char* output_path, const std::string& working_folder);
   // The link to the photograph opened by `path` (relative_link below).
   std::string link(const char* path) const;
 
@@ -206,9 +211,9 @@ class PhotoLinks {
 // A GPX 1.1 document with one waypoint per photograph, linked to the photograph.
 class GpxWriter final : public Writer {
  public:
-  // `output_path` names the document: links to the photographs are relative to its folder.
-  GpxWriter(FILE* out, const char* output_path, bool times)
-      : out_(out), times_(times), links_(output_path) {}
+  // `output_path` names the document: links to the photographs are made by PhotoLinks.
+  GpxWriter(FILE* out, const char* output_path, const std::string& working_folder, bool times)
+      : out_(out), times_(times), links_(output_path, working_folder) {}
   void begin(const char* document_name) override;
   void photo(const Photo& photo) override;
   void end() override;
@@ -327,9 +332,9 @@ constexpr uint64_t kPageThumbnailBudget = uint64_t{64} << 20;
 
 class HtmlWriter final : public Writer {
  public:
-  HtmlWriter(FILE* out, const char* output_path, bool times,
+  HtmlWriter(FILE* out, const char* output_path, const std::string& working_folder, bool times,
              uint64_t thumbnail_budget = kPageThumbnailBudget)
-      : out_(out), times_(times), links_(output_path), budget_(thumbnail_budget) {}
+      : out_(out), times_(times), links_(output_path, working_folder), budget_(thumbnail_budget) {}
   void begin(const char* document_name) override;
   void photo(const Photo& photo) override;
   void end() override;
@@ -374,5 +379,6 @@ OutputFormat output_format(const char* output_path);
 bool is_document_name(const char* name);
 
 // The writer for `output_path` on `out`; with a null path, CSV (standard output). `times` adds
-// the capture time.
-std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times);
+// the capture time; links to the photos are resolved against `working_folder` (see PhotoLinks).
+std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times,
+                                    const std::string& working_folder = "");

@@ -1,5 +1,4 @@
 // A photograph's position from its record, and the CSV line.
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,12 +11,14 @@ bool is_zero(const DegreesText& degrees) {
   return std::strcmp(degrees.text + (degrees.text[0] == '-'), "0.000000") == 0;
 }
 
-// A measure to the hundredth, without trailing zeros: "123.45", "3.5", "5".
-void format_hundredths(char (&text)[16], float value) {
-  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
-  char* end = text + std::strlen(text);
-  while (end[-1] == '0') *--end = '\0';
-  if (end[-1] == '.') end[-1] = '\0';
+// Both coordinates' texts are set: 0,0 is no position, and the key joins them.
+PositionKind finish_key(Position& position) {
+  // Photo pickers and phones that strip the location write zeros: 0,0 is no position.
+  if (is_zero(position.latitude) && is_zero(position.longitude)) {
+    return PositionKind::kZeroPosition;
+  }
+  join_coordinate_key(position.key, position.longitude, position.latitude);
+  return PositionKind::kPosition;
 }
 
 }  // namespace
@@ -26,14 +27,15 @@ ViewTexts view_texts(const ImageMetadata& m) {
   ViewTexts texts{};
   // Finite values only, and no direction past a full turn (360 is north too).
   if (m.has_gps_img_direction && m.gps_img_direction >= 0.0f && m.gps_img_direction <= 360.0f) {
-    format_hundredths(texts.direction, m.gps_img_direction);
+    format_metres(texts.direction, static_cast<double>(m.gps_img_direction));
     if (m.gps_img_direction_ref[0] == 'T' || m.gps_img_direction_ref[0] == 'M') {
       texts.direction_ref[0] = m.gps_img_direction_ref[0];
     }
   }
+  // An error larger than the Earth is a damaged value, not a measure.
   if (m.has_gps_h_positioning_error && m.gps_h_positioning_error >= 0.0f &&
-      std::isfinite(m.gps_h_positioning_error)) {
-    format_hundredths(texts.accuracy, m.gps_h_positioning_error);
+      m.gps_h_positioning_error <= 1e8f) {
+    format_metres(texts.accuracy, static_cast<double>(m.gps_h_positioning_error));
   }
   return texts;
 }
@@ -42,35 +44,44 @@ PositionKind position_of(const ImageMetadata& m, Position& position) {
   if (!m.has_exif) return PositionKind::kNoExif;
   if (m.gps_latitude_ref[0] == '\0' || !m.has_gps_latitude) return PositionKind::kNoGps;
   // Each coordinate is printed once: every format and the key share the text.
+  const double* lat = m.gps_latitude_exact;
+  position.latitude_degrees = decimal_degrees(lat[0], lat[1], lat[2], m.gps_latitude_ref);
   position.latitude = degrees_text(to_decimal_degrees(m.gps_latitude[0], m.gps_latitude[1],
                                                       m.gps_latitude[2], m.gps_latitude_ref));
   position.longitude = DegreesText{};
+  position.longitude_degrees = 0;
   position.key[0] = '\0';
   if (m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude) {
+    const double* lon = m.gps_longitude_exact;
+    position.longitude_degrees = decimal_degrees(lon[0], lon[1], lon[2], m.gps_longitude_ref);
     position.longitude = degrees_text(to_decimal_degrees(m.gps_longitude[0], m.gps_longitude[1],
                                                          m.gps_longitude[2], m.gps_longitude_ref));
-    // Photo pickers and phones that strip the location write zeros: 0,0 is no position.
-    if (is_zero(position.latitude) && is_zero(position.longitude)) {
-      return PositionKind::kZeroPosition;
-    }
-    join_coordinate_key(position.key, position.longitude, position.latitude);
+    if (finish_key(position) == PositionKind::kZeroPosition) return PositionKind::kZeroPosition;
   }
-  // Only damaged files store a negative altitude: its sign turns the reference around.
+  // Only damaged files store a negative altitude: its sign turns the reference around. An
+  // altitude that does not fit 32 bits is none, whatever its reference says.
   const int64_t altitude = m.gps_altitude;
-  position.has_altitude = m.gps_altitude_ref != 0 || altitude != 0;
-  position.below_sea_level = (m.gps_altitude_ref != 0) != (altitude < 0);
+  const bool below = m.gps_altitude_ref != 0;
+  position.has_altitude = m.gps_altitude_state != AltitudeState::kUnfit && (below || altitude != 0);
+  position.below_sea_level = below != (altitude < 0);
   position.altitude = static_cast<uint32_t>(altitude < 0 ? -altitude : altitude);
+  position.has_altitude_metres = m.gps_altitude_state == AltitudeState::kRecorded;
+  position.altitude_metres = below ? -m.gps_altitude_exact : m.gps_altitude_exact;
   return PositionKind::kPosition;
+}
+
+PositionKind decimal_position(double latitude, double longitude, Position& position) {
+  position = Position{};
+  position.latitude_degrees = latitude;
+  position.longitude_degrees = longitude;
+  position.latitude = decimal_degrees_text(latitude);
+  position.longitude = decimal_degrees_text(longitude);
+  return finish_key(position);
 }
 
 bool is_map_position(const Position& p) {
   return p.key[0] != '\0' && std::memchr(p.latitude.text, '.', p.latitude.length) != nullptr &&
          std::memchr(p.longitude.text, '.', p.longitude.length) != nullptr;
-}
-
-char* format_altitude(char* out, const Position& p) {
-  if (p.below_sea_level && p.altitude != 0) *out++ = '-';
-  return append_decimal(out, p.altitude);
 }
 
 // The fields after the name are put together here and written in one call: the C library's

@@ -1,6 +1,7 @@
 // The output format an output path asks for, and its writer.
 #include <cstring>
 
+#include "exif/exif_reader.h"
 #include "output/output.h"
 
 const DocumentExtension kDocumentExtensions[] = {
@@ -34,7 +35,8 @@ bool is_document_name(const char* name) {
   return document_extension(name) != nullptr;
 }
 
-std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times) {
+std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times,
+                                    const std::string& working_folder) {
   if (output_path == nullptr) return std::make_unique<CsvWriter>(out, times);
   switch (output_format(output_path)) {
     case OutputFormat::kCsv:
@@ -42,11 +44,11 @@ std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool tim
     case OutputFormat::kKmz:
       return std::make_unique<KmzWriter>(out, times);
     case OutputFormat::kGpx:
-      return std::make_unique<GpxWriter>(out, output_path, times);
+      return std::make_unique<GpxWriter>(out, output_path, working_folder, times);
     case OutputFormat::kGeoJson:
       return std::make_unique<GeoJsonWriter>(out, times);
     case OutputFormat::kHtml:
-      return std::make_unique<HtmlWriter>(out, output_path, times);
+      return std::make_unique<HtmlWriter>(out, output_path, working_folder, times);
     default:
       return std::make_unique<KmlWriter>(out, times);
   }

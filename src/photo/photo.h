@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "exif/exif_reader.h"
 #include "exif/image_metadata.h"
 #include "output/output.h"
 #include "util/input.h"
@@ -47,7 +48,7 @@ enum class PhotoStatus : uint8_t {
   kNoExif,
   kNoGps,
   kZeroPosition,
-  kNotPhotoName,    // the name has no .jpg or .jpeg extension: not opened
+  kNotPhotoName,    // the name has no photo extension (has_photo_extension): not opened
   kNotRegularFile,  // a directory, FIFO, device or socket: not opened
   kUnreadable,      // could not be opened or read
 };

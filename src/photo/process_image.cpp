@@ -78,7 +78,7 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
   ImageMetadata metadata;
   std::memset(&metadata, 0, sizeof metadata);
   ExifReader reader(&metadata);
-  const PhotoFormat format = reader.read_photo(input);
+  const PhotoFormat format = read_photo(input, reader);
   if (const int error = input.error()) {
     ++run.counts.unreadable;
     return {PhotoStatus::kUnreadable, error, input.waited()};
