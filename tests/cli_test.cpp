@@ -866,8 +866,12 @@ Bytes thumbnail(uint8_t seed) {
   return join({{0xFF, 0xD8, 0xFF, 0xDB}, Bytes(600, seed)});
 }
 
+// The comment that marks pinreel's archives.
+const std::string kArchiveComment = "pinreel " PINREEL_VERSION;
+
 // The archive the zip writer makes of `stored` entries and the deflated `document`.
-std::string archive(const Files& stored, const std::string& document = "") {
+std::string archive(const Files& stored, const std::string& document = "",
+                    const std::string& comment = "") {
   return platform::capture([&](FILE* f) {
     ZipWriter zip(f);
     for (const auto& [name, bytes] : stored)
@@ -878,13 +882,14 @@ std::string archive(const Files& stored, const std::string& document = "") {
       deflater.finish();
       zip.add_deflated("doc.kml", deflater.data(), deflater.crc(), deflater.size());
     }
-    zip.finish();
+    zip.finish(comment);
   });
 }
 
 // The KMZ archive of the KML document at `kml`, named `name`, with the `images` of the photos so
-// named in its balloons.
-std::string kmz_of(std::string kml, const std::string& name, const Files& images) {
+// named in its balloons; pinreel 1.1's had no comment.
+std::string kmz_of(std::string kml, const std::string& name, const Files& images,
+                   const std::string& comment = kArchiveComment) {
   kml.erase(std::remove(kml.begin(), kml.end(), '\r'), kml.end());
   const size_t at = kml.find("<name>") + 6;
   kml.replace(at, kml.find("</name>") - at, name);
@@ -895,7 +900,7 @@ std::string kmz_of(std::string kml, const std::string& name, const Files& images
     kml.insert(kml.find(description) + description.size(),
                "&lt;img src=\"" + stored.back().first + "\" width=\"160\"/&gt;");
   }
-  return archive(stored, kml);
+  return archive(stored, kml, comment);
 }
 
 using Formats = Cli;

@@ -87,7 +87,7 @@ void ZipWriter::add(Entry entry, const uint8_t* data) {
   entries_.push_back(std::move(entry));
 }
 
-void ZipWriter::finish() {
+void ZipWriter::finish(const std::string& comment) {
   const uint64_t directory_offset = offset_;
   bool zip64 = entries_.size() >= kMax16;
   Fields header;
@@ -123,7 +123,9 @@ void ZipWriter::finish() {
   }
   const uint64_t count = entries_.size() >= kMax16 ? kMax16 : entries_.size();
   end.u32(kEnd).u16(0).u16(0).u16(count).u16(count);
-  end.u32(clamp32(directory_size)).u32(clamp32(directory_offset)).u16(0);
+  end.u32(clamp32(directory_size)).u32(clamp32(directory_offset));
+  const std::string kept = comment.substr(0, kMax16);
+  end.u16(kept.size()).text(kept);
   put(end.bytes.data(), end.bytes.size());
 }
 
@@ -176,4 +178,29 @@ void Deflater::run(const uint8_t* input, size_t size, bool last) {
     if (size == 0) return;
     input += chunk;
   }
+}
+
+bool inflate_start(Input& input, uint64_t compressed_size, size_t limit,
+                   std::vector<uint8_t>& out) {
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  out.resize(limit);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(limit);
+  uint8_t chunk[16 * 1024];
+  int result = Z_OK;
+  while (result == Z_OK && z.avail_out > 0 && compressed_size > 0) {
+    const size_t got =
+        input.read(chunk, compressed_size < sizeof chunk ? static_cast<size_t>(compressed_size)
+                                                         : sizeof chunk);
+    if (got == 0) break;
+    compressed_size -= got;
+    z.next_in = chunk;
+    z.avail_in = static_cast<uInt>(got);
+    result = inflate(&z, Z_NO_FLUSH);
+  }
+  out.resize(limit - z.avail_out);
+  inflateEnd(&z);
+  return (result == Z_OK || result == Z_STREAM_END || result == Z_BUF_ERROR) && input.error() == 0;
 }
