@@ -26,6 +26,36 @@ void report(const char* what, const char* name, int error) {
   console().message("%s '%s': %s", what, name, std::strerror(error));
 }
 
+// A pattern's folder as messages name it.
+const char* shown_folder(const std::string& directory) {
+  return directory.empty() ? "." : directory.c_str();
+}
+
+// Says why an existing file is not to be replaced. True when nothing stands in the way.
+bool may_replace(const OutputFile::Refusal& refusal) {
+  switch (refusal.reason) {
+    case OutputFile::Refusal::kNone:
+      return true;
+    case OutputFile::Refusal::kOtherName:
+      console().message(
+          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is "
+          "overwritten; quote the pattern or name a new output file",
+          refusal.name);
+      break;
+    case OutputFile::Refusal::kNotPinreels:
+      console().message(
+          "refusing to replace '%s': pinreel did not write it; name a new file or delete it first",
+          refusal.name);
+      break;
+    case OutputFile::Refusal::kUnreadable:
+      console().message(
+          "refusing to replace '%s': cannot read it to check that pinreel wrote it: %s",
+          refusal.name, std::strerror(refusal.error));
+      break;
+  }
+  return false;
+}
+
 // -v: why a photo read has no position.
 void explain(const RunOptions& options, PhotoStatus status, const char* shown) {
   if (!options.verbose) return;
@@ -264,17 +294,10 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
         output);
     return kExitRefused;
   }
-  // The same mistake with a raw file or a sidecar, or any other file named by mistake.
+  // The same mistake with a raw file, a sidecar, another program's document or any other file
+  // named by mistake.
   OutputFile document_file;
-  if (output != nullptr) {
-    if (const char* refused = document_file.check(output)) {
-      console().message(
-          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is "
-          "overwritten; quote the pattern or name a new output file",
-          refused);
-      return kExitRefused;
-    }
-  }
+  if (output != nullptr && !may_replace(document_file.check(output))) return kExitRefused;
 
   // The folder is listed before any output is made; with -r, the folders below it as the walk
   // reaches them.
@@ -284,8 +307,8 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
       options.recursive ? tree.start(tree_pattern(pattern).c_str()) : search.start(pattern);
   const int list_error = options.recursive ? tree.list_error() : search.list_error();
   if (list_error != 0) {
-    const std::string& directory = options.recursive ? tree.directory() : search.directory();
-    report("cannot list", directory.empty() ? "." : directory.c_str(), list_error);
+    report("cannot list", shown_folder(options.recursive ? tree.directory() : search.directory()),
+           list_error);
     return kExitFailure;
   }
 
