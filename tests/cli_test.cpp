@@ -625,6 +625,53 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   EXPECT_EQ(files().size(), others.size() + documents.size() + 3);  // nothing else made
 }
 
+// The everyday mistakes, made as users make them, leave every file as it was. A mistyped folder or
+// name matches no photo: an existing document stays, and -r makes no document at all; only a run
+// without either writes its empty document, as ever. An unquoted '*' in a folder with one photo
+// and a track hands the track over as the output, through a real shell.
+TEST_F(Cli, MistakesLeaveFilesAsTheyWere) {
+  mkdir_in("Photos");
+  mkdir_in("Library");
+  write("Photos/IMG_0001.jpg", photo(&kLondon));
+  write("Library/IMG_0002.jpg", photo(&kSydney));
+  ASSERT_EQ(run({"-r", "Photos", "mymap.kml"}), outcome(0, ""));
+  const std::string map = read("mymap.kml");
+  const std::string kept = "; 'mymap.kml' left as it was\n";
+  std::vector<std::pair<Names, std::string>> cases = {
+      {{"-r", "Photso", "mymap.kml"}, "no photo below '.' matches 'Photso'" + kept},
+      {{"-r", "./Photso", "mymap.kml"}, "no photo below './' matches 'Photso'" + kept},
+      {{"-r", dir_ + "/Photso", "mymap.kml"},
+       "no photo below '" + dir_ + "/' matches 'Photso'" + kept},
+      {{"Photso.jpg", "mymap.kml"}, "no photo matches 'Photso.jpg'" + kept},
+      {{"Photos/*.jpeg", "mymap.kml"}, "no photo matches 'Photos/*.jpeg'" + kept},
+      {{"-r", "Photso"}, "no photo below '.' matches 'Photso'\n"},
+      {{"-r", "Photso", "new.kml"}, "no photo below '.' matches 'Photso'\n"}};
+  // Windows' names ignore letter case: there, Library is the folder meant.
+  if (!platform::kWindows) {
+    cases.push_back(
+        {{"-r", "library", "mymap.kml"}, "no photo below '.' matches 'library'" + kept});
+  }
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(run(args), outcome(1, "", "pinreel: " + message)) << args[1];
+  }
+  EXPECT_EQ(read("mymap.kml"), map);
+  EXPECT_EQ(files(), (Names{"Library", "Photos", "mymap.kml"}));
+  EXPECT_EQ(run({"Photso.jpg", "new.kml"}), outcome(0, ""));
+  EXPECT_EQ(read("new.kml"), kml("new.kml", ""));
+
+  if (platform::kWindows) return;  // the command prompt expands no pattern
+  mkdir_in("hike");
+  write("hike/IMG_0001.jpg", photo(&kLondon));
+  const std::string track =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" creator=\"OsmAnd\">\n"
+      "<trk><trkseg><trkpt lat=\"51.5\" lon=\"-0.12\"/></trkseg></trk>\n</gpx>\n";
+  write("hike/walk.gpx", bytes_of(track));
+  shell("cd hike && $P * 2>../.err; echo $? >../.status");
+  EXPECT_EQ(read(".status") + read(".err"), "2\n" + not_written("walk.gpx"));
+  EXPECT_EQ(read("hike/walk.gpx"), track);
+  EXPECT_EQ(files("hike"), (Names{"IMG_0001.jpg", "walk.gpx"}));
+}
+
 // The document goes to a temporary file that replaces the old one when it is complete; the
 // result has the mode that a new file gets, whatever the old one had. A run that fails part-way
 // leaves the old document and no temporary file: a write past a file-size limit on POSIX, a rename

@@ -87,8 +87,10 @@ class TreeSearch {
   // Lists the pattern's directory. False when it cannot be listed: list_error() says why.
   bool start(const char* pattern);
   int list_error() const { return list_error_; }
-  // The pattern's directory part, separator included ("" for the working directory).
+  // The pattern's directory part, separator included ("" for the working directory), and its
+  // last component.
   const std::string& directory() const { return directory_; }
+  const std::string& name_pattern() const { return name_pattern_; }
 
   struct Entry {
     // `name` is the path relative to the pattern's directory, with '/' separators; `path` the

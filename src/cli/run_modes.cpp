@@ -344,14 +344,31 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   string_table_destroy(run.duplicates, release_value);
   run.writer->end();
 
+  // No photo matched: most likely a name or a folder mistyped. An existing document stays as it
+  // was, and with -r no document is made. (An output that is not a file has been written.)
+  const bool unmatched =
+      run.counts.matched == 0 && (options.recursive || document_file.replaces_file());
   // Photos that could not be read leave a complete document, which replaces the old one.
-  if (document != nullptr) {
+  if (document != nullptr && unmatched && !document_file.direct()) {
+    document_file.discard();
+  } else if (document != nullptr) {
     const char* failure;
     const int error = document_file.finish(failure);
     if (error != 0) {
       report(failure, output, error);
       status = kExitFailure;
     }
+  }
+  if (unmatched) {
+    const std::string kept =
+        document_file.replaces_file() ? "; '" + std::string(output) + "' left as it was" : "";
+    if (options.recursive) {
+      console().message("no photo below '%s' matches '%s'%s", shown_folder(tree.directory()),
+                        tree.name_pattern().c_str(), kept.c_str());
+    } else {
+      console().message("no photo matches '%s'%s", pattern, kept.c_str());
+    }
+    status = kExitFailure;
   }
   console().finish(run.counts);
   return status;
