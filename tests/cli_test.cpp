@@ -248,16 +248,26 @@ std::string cannot(const char* what, const std::string& name, const std::string&
   return "pinreel: cannot " + std::string(what) + " '" + name + "': " + why + "\n";
 }
 
+std::string ignoring(const std::string& option, const std::string& split = "") {
+  return "pinreel: ignoring unknown option '" + option + "'" +
+         (split.empty() ? "" : " (options are not combined: use " + split + ")") + "\n";
+}
+
+// Bundles, near misses and unknown options are ignored, each with a warning, and the run goes on;
+// -d is case-sensitive.
 TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
   write("london.jpg", photo(&kLondon));
-  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}, Names{"--help"},
-                            Names{"london.jpg", "--help", "map.kml"}}) {
+  for (const Names& args :
+       {Names{}, Names{"-d"}, Names{"--help"}, Names{"london.jpg", "--help", "map.kml"}}) {
     EXPECT_EQ(run(args), outcome(0, kUsage)) << args.size();
   }
   EXPECT_EQ(run({"--version"}), outcome(0, "pinreel " PINREEL_VERSION "\n"));
-  // Bundles, near misses and unknown options are ignored; -d is case-sensitive.
-  EXPECT_EQ(run({"-dd", "--help=1", "-x", "-D", "london.jpg"}),
-            outcome(0, "london.jpg" + kLondon.line));
+  EXPECT_EQ(run({"-x", "-"}), outcome(0, kUsage, ignoring("-x") + ignoring("-")));
+  EXPECT_EQ(run({"-dq", "--dedupe", "-rv", "-dd", "-dx", "--help=1", "-D", "london.jpg"}),
+            outcome(0, "london.jpg" + kLondon.line,
+                    ignoring("-dq", "-d -q") + ignoring("--dedupe") + ignoring("-rv", "-r -v") +
+                        ignoring("-dd", "-d -d") + ignoring("-dx") + ignoring("--help=1") +
+                        ignoring("-D")));
   EXPECT_EQ(files(), Names{"london.jpg"});
 }
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli.h"
 #include "output/output.h"
@@ -380,27 +381,51 @@ int pinreel_main(int argc, char** argv) {
   RunOptions options;
   bool help = false;
   bool version = false;
-  // Each option is matched whole (never bundled); unknown ones, "-" alone included, are ignored.
-  static const struct {
+  // The options pinreel knows, each matched whole: never bundled.
+  const struct {
     const char* name;
-    bool RunOptions::*flag;
-  } kOptions[] = {{"-d", &RunOptions::dedup},
-                  {"-r", &RunOptions::recursive},
-                  {"-t", &RunOptions::times},
-                  {"-v", &RunOptions::verbose},
-                  {"-q", &RunOptions::quiet}};
+    bool* flag;
+  } kOptions[] = {{"-d", &options.dedup},   {"-r", &options.recursive}, {"-t", &options.times},
+                  {"-v", &options.verbose}, {"-q", &options.quiet},     {"--help", &help},
+                  {"--version", &version}};
+  const auto find_option = [&kOptions](const char* name) -> bool* {
+    for (const auto& option : kOptions) {
+      if (std::strcmp(name, option.name) == 0) return option.flag;
+    }
+    return nullptr;
+  };
+  std::vector<const char*> unknown;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
-      for (const auto& option : kOptions) {
-        if (std::strcmp(argument, option.name) == 0) options.*option.flag = true;
+      if (bool* flag = find_option(argument)) {
+        *flag = true;
+      } else {
+        unknown.push_back(argument);
       }
-      help = help || std::strcmp(argument, "--help") == 0;
-      version = version || std::strcmp(argument, "--version") == 0;
     } else if (input == nullptr) {
       input = argument;
     } else if (output == nullptr) {
       output = argument;
+    }
+  }
+  // Ignored, as ever, but never silently: "-dq" would otherwise pass for "-d -q".
+  if (!unknown.empty()) console().start(options, false);
+  for (const char* argument : unknown) {
+    std::string split;
+    for (const char* letter = argument + 1; *letter != '\0'; ++letter) {
+      const char option[] = {'-', *letter, '\0'};
+      if (find_option(option) == nullptr) {
+        split.clear();
+        break;
+      }
+      split.append(split.empty() ? "" : " ").append(option);
+    }
+    if (split.empty()) {
+      console().message("ignoring unknown option '%s'", argument);
+    } else {
+      console().message("ignoring unknown option '%s' (options are not combined: use %s)", argument,
+                        split.c_str());
     }
   }
 
