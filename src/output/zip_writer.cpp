@@ -1,5 +1,6 @@
-// The zip container (local headers, central directory, end records, ZIP64 where needed) and an
-// in-memory deflate stream. zlib does the deflating and the CRC-32.
+// The zip container (local headers, central directory, end records, ZIP64 where needed), an
+// in-memory deflate stream, and the inflating of an earlier archive's document to recognise it.
+// zlib does the deflating, the inflating and the CRC-32.
 #include <zlib.h>
 
 #include <cstdlib>
