@@ -340,6 +340,19 @@ class MarkReader {
   int next_;
 };
 
+// Reading an existing archive, to recognise it. Its comment, from the end record; false when
+// there is none.
+bool read_zip_comment(Input& input, std::string& comment);
+// The local header at `input`'s position, after which the input is at the entry's data. False
+// when there is none, or it is cut short.
+struct ZipLocalHeader {
+  std::string name;
+  uint16_t method;
+  uint64_t compressed_size;
+};
+bool read_zip_local_header(Input& input, ZipLocalHeader& entry);
+// True when the central directory begins at `input`'s position.
+bool at_zip_central_directory(Input& input);
 // Inflates the raw deflate data of `compressed_size` bytes at `input`'s position into `out`, up to
 // `limit` bytes of it (below 4 GiB). False when the data cannot be read or is not deflate data; the
 // end of `limit` or of the input before the stream's end is no failure.
