@@ -1,15 +1,18 @@
 // Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
 // fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names,
-// isobmff, tiff_file, png, webp, raf, xmp, takeout (one per target) and photos (JPEG files under
-// the names the command line meets, and one photo of each other container).
+// marks, isobmff, tiff_file, png, webp, raf, xmp, takeout (one per target) and photos (JPEG files
+// under the names the command line meets, and one photo of each other container).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "output/output.h"
 #include "support/exif_builder.h"
+#include "support/platform.h"
 
 namespace {
 
@@ -322,6 +325,47 @@ int main(int argc, char** argv) {
   "googlePhotosOrigin": {"mobileUpload": {"deviceType": "IOS_PHONE"}}})")},
              {"zero", bytes_of(R"({"geoData": {"latitude": 0.0, "longitude": 0.0, "altitude": 0.0},
   "photoTakenTime": {"timestamp": -86400}})")}});
+  // The names, and the documents each writer makes under them, this version's and pinreel 1.1's.
+  std::vector<std::pair<std::string, Bytes>> marks = name_seeds;
+  ImageMetadata metadata{};
+  metadata.has_exif = metadata.has_gps_latitude = metadata.has_gps_longitude = true;
+  metadata.gps_latitude_ref[0] = 'N';
+  metadata.gps_longitude_ref[0] = 'W';
+  metadata.gps_latitude[0] = 51;
+  metadata.gps_altitude = 35;
+  for (const std::string& name : {names[0], names[1]}) {
+    for (const char* output : {"x.csv", "x.kml", "x.kmz", "x.gpx", "x.geojson", "x.html"}) {
+      Photo photo{name.c_str(), name.c_str(), &metadata, {}};
+      position_of(metadata, photo.position);
+      std::string document = platform::capture([&](FILE* out) {
+        const std::unique_ptr<Writer> writer = make_writer(output, out, true);
+        writer->begin(name.c_str());
+        writer->photo(photo);
+        writer->end();
+      });
+      marks.emplace_back("mark_" + std::to_string(marks.size()), bytes_of(document));
+      const size_t generator = document.find("\"generator\"");
+      if (generator != std::string::npos) {
+        document.erase(generator, document.find(',', generator) + 1 - generator);
+        marks.emplace_back("mark_" + std::to_string(marks.size()), bytes_of(document));
+      }
+    }
+  }
+  const std::string archive_11 = platform::capture([](FILE* out) {
+    std::string kml;
+    append_kml_header(kml, "x.kmz");
+    append_placemark(kml, "a.jpg", "2.000000,1.000000", nullptr, "images/0001.jpg");
+    append_kml_footer(kml);
+    Deflater deflater;
+    deflater.add(kml);
+    deflater.finish();
+    ZipWriter zip(out);
+    zip.add_stored("images/0001.jpg", reinterpret_cast<const uint8_t*>("\xFF\xD8\xFF\xD9"), 4);
+    zip.add_deflated("doc.kml", deflater.data(), deflater.crc(), deflater.size());
+    zip.finish();
+  });
+  marks.emplace_back("mark_archive_11", bytes_of(archive_11));
+  write_all(root / "marks", marks);
 
   // Operations: 5n insert, 5n+1 insert a null value, 5n+2 look up, 5n+3 insert n keys, 5n+4
   // check the layout; the first byte is the capacity.

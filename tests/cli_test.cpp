@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -110,6 +111,11 @@ std::string kml(const std::string& name, const std::string& csv) {
   }
   append_kml_footer(text);
   return platform::text_stream(text);
+}
+
+// A map that pinreel wrote: one that a run may replace.
+std::string old_map() {
+  return kml("old map", "old.jpg" + kSydney.line);
 }
 
 class Cli : public ::testing::Test {
@@ -243,9 +249,16 @@ std::string cannot(const char* what, const std::string& name, const std::string&
   return "pinreel: cannot " + std::string(what) + " '" + name + "': " + why + "\n";
 }
 
+std::string ignoring(const std::string& option, const std::string& split = "") {
+  return "pinreel: ignoring unknown option '" + option + "'" +
+         (split.empty() ? "" : " (options are not combined: use " + split + ")") + "\n";
+}
+
+// Bundles, near misses and unknown options are ignored, each with a warning, and the run goes on;
+// -d is case-sensitive.
 TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
   write("london.jpg", photo(&kLondon));
-  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}}) {
+  for (const Names& args : {Names{}, Names{"-d"}}) {
     EXPECT_EQ(run(args), outcome(0, kUsage)) << args.size();
   }
   // --help tells the whole story (tests/help_agrees.py compares it with the man page), and
@@ -257,9 +270,12 @@ TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
     EXPECT_NE(help.out.find(platform::text_stream(part)), std::string::npos) << part;
   }
   EXPECT_EQ(run({"--version"}), outcome(0, "pinreel " PINREEL_VERSION "\n"));
-  // Bundles, near misses and unknown options are ignored; -d is case-sensitive.
-  EXPECT_EQ(run({"-dd", "--help=1", "-x", "-D", "london.jpg"}),
-            outcome(0, "london.jpg" + kLondon.line));
+  EXPECT_EQ(run({"-x", "-"}), outcome(0, kUsage, ignoring("-x") + ignoring("-")));
+  EXPECT_EQ(run({"-dq", "--dedupe", "-rv", "-dd", "-dx", "--help=1", "-D", "london.jpg"}),
+            outcome(0, "london.jpg" + kLondon.line,
+                    ignoring("-dq", "-d -q") + ignoring("--dedupe") + ignoring("-rv", "-r -v") +
+                        ignoring("-dd", "-d -d") + ignoring("-dx") + ignoring("--help=1") +
+                        ignoring("-D")));
   EXPECT_EQ(files(), Names{"london.jpg"});
 }
 
@@ -675,8 +691,16 @@ TEST(Sidecars, NamesMatchedInAListing) {
             "j IMG_4081.jpg.supplemental-metadata(1).json\nj IMG_4081.jpg(1).json\n");
 }
 
-// What a run says that will not write over `name`: an output named as a photo, or an existing
-// other file.
+// What a run says that will not write over `name`: an output named as a photo, an existing file of
+// another name, or a document that pinreel did not write.
+std::string not_written(const std::string& name) {
+  return "pinreel: refusing to replace '" + name +
+         "': pinreel did not write it; name a new file or delete it first\n";
+}
+std::string unreadable(const std::string& name, int error) {
+  return "pinreel: refusing to replace '" + name +
+         "': cannot read it to check that pinreel wrote it: " + std::strerror(error) + "\n";
+}
 std::string refusal(const std::string& name, bool photo_name = true) {
   if (photo_name && has_photo_extension(name.c_str())) {
     return "pinreel: refusing to write over the photo '" + name +
@@ -690,8 +714,8 @@ std::string refusal(const std::string& name, bool photo_name = true) {
 
 // An expanded pattern ('*.jpg', 'IMG_0001*') names a photo, the raw file or a sidecar as the
 // output: a photo's name is refused even when no such file exists, any other existing file
-// unless it is one of the documents pinreel writes, before the folder is even listed. A new file
-// may have any name.
+// unless it has the name of a document pinreel writes, before the folder is even listed. A new
+// file may have any name.
 TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   write("IMG_0001.JPG", photo(&kLondon));
   write("sydney.jpeg", photo(&kSydney));
@@ -700,7 +724,7 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   const Names documents = {"OLD.KML",     "old.kmz", "OLD.GPX",  "old.Json",
                            "old.geojson", "old.CSV", "old.HTML", "old.htm"};
   for (const std::string& name : others) write(name, bytes_of("raw"));
-  for (const std::string& name : documents) write(name, bytes_of("old"));
+  for (const std::string& name : documents) write(name, {});
   EXPECT_EQ(run({"IMG_0001.JPG", "sydney.jpeg", "x.jpg"}), outcome(2, "", refusal("sydney.jpeg")));
   EXPECT_EQ(bytes_of(read("sydney.jpeg")), photo(&kSydney));
   EXPECT_EQ(run({"*.jpg", "new.JPG"}), outcome(2, "", refusal("new.JPG")));
@@ -710,12 +734,59 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   }
   for (const std::string& name : documents) {
     EXPECT_EQ(run({"*.JPG", name}), outcome(0, "")) << name;
-    EXPECT_NE(read(name), "old") << name;
+    EXPECT_NE(read(name), "") << name;
   }
   EXPECT_EQ(read("old.CSV"), platform::text_stream("IMG_0001.JPG" + kLondon.line));
   EXPECT_EQ(run({"*.JPG", "positions.txt"}), outcome(0, ""));
   EXPECT_EQ(read("positions.txt"), kml("positions.txt", "IMG_0001.JPG" + kLondon.line));
   EXPECT_EQ(files().size(), others.size() + documents.size() + 3);  // nothing else made
+}
+
+// The everyday mistakes, made as users make them, leave every file as it was. A mistyped folder or
+// name matches no photo: an existing document stays, and -r makes no document at all; only a run
+// without either writes its empty document, as ever. An unquoted '*' in a folder with one photo
+// and a track hands the track over as the output, through a real shell.
+TEST_F(Cli, MistakesLeaveFilesAsTheyWere) {
+  mkdir_in("Photos");
+  mkdir_in("Library");
+  write("Photos/IMG_0001.jpg", photo(&kLondon));
+  write("Library/IMG_0002.jpg", photo(&kSydney));
+  ASSERT_EQ(run({"-r", "Photos", "mymap.kml"}), outcome(0, ""));
+  const std::string map = read("mymap.kml");
+  const std::string kept = "; 'mymap.kml' left as it was\n";
+  std::vector<std::pair<Names, std::string>> cases = {
+      {{"-r", "Photso", "mymap.kml"}, "no photo below '.' matches 'Photso'" + kept},
+      {{"-r", "./Photso", "mymap.kml"}, "no photo below './' matches 'Photso'" + kept},
+      {{"-r", dir_ + "/Photso", "mymap.kml"},
+       "no photo below '" + dir_ + "/' matches 'Photso'" + kept},
+      {{"Photso.jpg", "mymap.kml"}, "no photo matches 'Photso.jpg'" + kept},
+      {{"Photos/*.jpeg", "mymap.kml"}, "no photo matches 'Photos/*.jpeg'" + kept},
+      {{"-r", "Photso"}, "no photo below '.' matches 'Photso'\n"},
+      {{"-r", "Photso", "new.kml"}, "no photo below '.' matches 'Photso'\n"}};
+  // Windows' names ignore letter case: there, Library is the folder meant.
+  if (!platform::kWindows) {
+    cases.push_back(
+        {{"-r", "library", "mymap.kml"}, "no photo below '.' matches 'library'" + kept});
+  }
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(run(args), outcome(1, "", "pinreel: " + message)) << args[1];
+  }
+  EXPECT_EQ(read("mymap.kml"), map);
+  EXPECT_EQ(files(), (Names{"Library", "Photos", "mymap.kml"}));
+  EXPECT_EQ(run({"Photso.jpg", "new.kml"}), outcome(0, ""));
+  EXPECT_EQ(read("new.kml"), kml("new.kml", ""));
+
+  if (platform::kWindows) return;  // the command prompt expands no pattern
+  mkdir_in("hike");
+  write("hike/IMG_0001.jpg", photo(&kLondon));
+  const std::string track =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" creator=\"OsmAnd\">\n"
+      "<trk><trkseg><trkpt lat=\"51.5\" lon=\"-0.12\"/></trkseg></trk>\n</gpx>\n";
+  write("hike/walk.gpx", bytes_of(track));
+  shell("cd hike && $P * 2>../.err; echo $? >../.status");
+  EXPECT_EQ(read(".status") + read(".err"), "2\n" + not_written("walk.gpx"));
+  EXPECT_EQ(read("hike/walk.gpx"), track);
+  EXPECT_EQ(files("hike"), (Names{"IMG_0001.jpg", "walk.gpx"}));
 }
 
 // The document goes to a temporary file that replaces the old one when it is complete; the
@@ -724,7 +795,7 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
 // over a file that another program holds open on Windows.
 TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   write("london.jpg", photo(&kLondon));
-  write("map.kml", bytes_of("old map"));
+  write("map.kml", bytes_of(old_map()));
   EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(0, ""));
   EXPECT_EQ(read("map.kml"), kml("map.kml", "london.jpg" + kLondon.line));
 #ifndef _WIN32
@@ -738,17 +809,23 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   }
   options_.file_size_limit = 512;
 #endif
-  write("map.kml", bytes_of("old map"));
+  write("map.kml", bytes_of(old_map()));
   std::string failure = cannot("write", "map.kml", std::strerror(EFBIG));
   std::unique_ptr<platform::ExclusiveHold> hold;
   if (platform::kWindows) {
-    hold = std::make_unique<platform::ExclusiveHold>(path("map.kml"));
+    // Readable, so that the run can tell that pinreel wrote it; unreadable, it is refused.
+    hold = std::make_unique<platform::ExclusiveHold>(path("map.kml"), true);
     ASSERT_TRUE(hold->held());
     failure = cannot("replace", "map.kml", std::strerror(EACCES));
   }
   EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(1, "", failure));
   hold.reset();
-  EXPECT_EQ(read("map.kml"), "old map");
+  if (platform::kWindows) {
+    hold = std::make_unique<platform::ExclusiveHold>(path("map.kml"));
+    EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(2, "", unreadable("map.kml", EACCES)));
+    hold.reset();
+  }
+  EXPECT_EQ(read("map.kml"), old_map());
   EXPECT_EQ(files(), (Names{"london.jpg", "map.kml"}));
 }
 
@@ -756,7 +833,7 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
 // work when the first one has come, and SIGTERM then finds the temporary file there.
 TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
   if (platform::kWindows) GTEST_SKIP() << "no SIGTERM from another process on Windows";
-  write("map.kml", bytes_of("old map"));
+  write("map.kml", bytes_of(old_map()));
   const int kGone = 3000;  // 190 KB of messages, more than a pipe holds
   for (int i = 0; i < kGone; ++i) ASSERT_TRUE(link("nowhere", "gone" + std::to_string(i) + ".jpg"));
   shell(
@@ -766,24 +843,29 @@ TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
   EXPECT_EQ(read(".during"), "1\n");
   EXPECT_EQ(read(".status"), "143\n");    // 128 + SIGTERM
   EXPECT_EQ(files().size(), kGone + 4u);  // map.kml, .pid, .status, .during: no temporary file
-  EXPECT_EQ(read("map.kml"), "old map");
+  EXPECT_EQ(read("map.kml"), old_map());
 }
 
-// An output that is a link is written through to its target, which must be a document too.
+// An output that is a link is written through to its target, which must be a document that
+// pinreel wrote.
 TEST_F(Cli, OutputLinkIsWrittenThroughToItsTarget) {
   write("london.jpg", photo(&kLondon));
   mkdir_in("maps");
-  write("maps/trip.kml", bytes_of("old map"));
+  write("maps/trip.kml", bytes_of(old_map()));
+  write("maps/theirs.kml", bytes_of("<kml/>"));
   write("IMG_0001.NEF", bytes_of("raw"));
   if (!link("maps/trip.kml", "link.kml")) GTEST_SKIP() << "no symbolic links here";
   ASSERT_TRUE(link("IMG_0001.NEF", "raw.kml"));
+  ASSERT_TRUE(link("maps/theirs.kml", "theirs.kml"));
+  EXPECT_EQ(run({"*.jpg", "theirs.kml"}), outcome(2, "", not_written("theirs.kml")));
   EXPECT_EQ(run({"*.jpg", "link.kml"}), outcome(0, ""));
   EXPECT_EQ(std::filesystem::read_symlink(path("link.kml")), "maps/trip.kml");
   EXPECT_EQ(read("maps/trip.kml"), kml("link.kml", "london.jpg" + kLondon.line));
   const Outcome raw = run({"*.jpg", "raw.kml"});
   EXPECT_EQ(raw, outcome(2, "", platform::kWindows ? raw.err : refusal("IMG_0001.NEF", false)));
   EXPECT_EQ(read("IMG_0001.NEF"), "raw");
-  EXPECT_EQ(files("maps"), Names{"trip.kml"});
+  EXPECT_EQ(read("maps/theirs.kml"), "<kml/>");
+  EXPECT_EQ(files("maps"), (Names{"theirs.kml", "trip.kml"}));
 }
 
 // Outputs that are not regular files are written directly: the null device, a FIFO.
@@ -814,21 +896,22 @@ TEST_F(Cli, OutputsThatAreNotFilesAreWrittenDirectly) {
 // No output is made when the pattern's folder cannot be listed.
 TEST_F(Cli, UnlistableFolderFailsAndWritesNothing) {
   write("london.jpg", photo(&kLondon));
-  write("old.kml", bytes_of("old map"));
+  write("old.kml", bytes_of(old_map()));
   const Outcome missing = outcome(1, "", cannot("list", "nodir/", std::strerror(ENOENT)));
   for (const Names& args : {Names{"nodir/*.jpg"}, Names{"nodir/*.jpg", "new.kml"},
                             Names{"nodir/london.jpg", "old.kml"}}) {
     EXPECT_EQ(run(args), missing) << args.back();
   }
   EXPECT_EQ(files(), (Names{"london.jpg", "old.kml"}));
-  EXPECT_EQ(read("old.kml"), "old map");
+  EXPECT_EQ(read("old.kml"), old_map());
 }
 
 // File modes do not hold back root, so where the tests run as root these cases run as the user
 // nobody, with the program copied where that user can reach it: a photo that cannot be read is
-// reported and the map completed; with -r a sub-folder that cannot be listed is reported where it
-// comes; a folder that can be written but not listed; no temporary file can be made beside the
-// map, which stays, and the CSV lines come instead.
+// reported and the map completed; a map that cannot be read to tell who wrote it is refused; with
+// -r a sub-folder that cannot be listed is reported where it comes; a folder that can be written
+// but not listed; no temporary file can be made beside the map, which stays, and the CSV lines
+// come instead.
 TEST_F(Cli, UnreadableAndUnwritableFolders) {
 #ifdef _WIN32
   GTEST_SKIP() << "file modes and the user nobody are POSIX matters";
@@ -841,10 +924,11 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   write("album/london.jpg", photo(&kLondon));
   write("album/secret.jpg", photo(&kSydney));
   write("sealed/london.jpg", photo(&kLondon));
-  write("sealed/map.kml", bytes_of("old map"));
+  write("sealed/map.kml", bytes_of(old_map()));
+  write("album/old.kml", bytes_of(old_map()));
   const std::pair<const char*, mode_t> modes[] = {
-      {"", 0755},          {"pinreel", 0755}, {"album", 0777},         {"album/secret.jpg", 0},
-      {"album/locked", 0}, {"sealed", 0555},  {"sealed/map.kml", 0666}};
+      {"", 0755},          {"pinreel", 0755}, {"album", 0777},          {"album/secret.jpg", 0},
+      {"album/locked", 0}, {"sealed", 0555},  {"sealed/map.kml", 0666}, {"album/old.kml", 0}};
   for (const auto& [name, mode] : modes) ASSERT_EQ(chmod(path(name).c_str(), mode), 0) << name;
   const auto restore_modes = [this] {
     for (const char* name : {"album/secret.jpg", "album/locked", "sealed"}) {
@@ -859,6 +943,7 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   EXPECT_EQ(run({"*.jpg"}, "album"), outcome(1, "london.jpg" + kLondon.line, secret));
   EXPECT_EQ(run({"*.jpg", "map.kml"}, "album"), outcome(1, "", secret));
   EXPECT_EQ(read("album/map.kml"), kml("map.kml", "london.jpg" + kLondon.line));
+  EXPECT_EQ(run({"*.jpg", "old.kml"}, "album"), outcome(2, "", unreadable("old.kml", EACCES)));
   EXPECT_EQ(run({"-r", "*.jpg"}, "album"),
             outcome(1, "london.jpg" + kLondon.line, cannot("list", "locked/", denied) + secret));
   EXPECT_EQ(run({"*.jpg", "map.kml"}, "sealed"),
@@ -866,8 +951,9 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
                     cannot("open", "map.kml", denied) +
                         "pinreel: writing CSV to standard output instead\n"));
   restore_modes();
-  EXPECT_EQ(read("sealed/map.kml"), "old map");
-  EXPECT_EQ(files("album"), (Names{"locked", "london.jpg", "map.kml", "secret.jpg"}));
+  EXPECT_EQ(read("sealed/map.kml"), old_map());
+  EXPECT_EQ(read("album/old.kml"), old_map());
+  EXPECT_EQ(files("album"), (Names{"locked", "london.jpg", "map.kml", "old.kml", "secret.jpg"}));
   EXPECT_EQ(files("sealed"), (Names{"london.jpg", "map.kml"}));
 #endif
 }
@@ -969,8 +1055,12 @@ Bytes thumbnail(uint8_t seed) {
   return join({{0xFF, 0xD8, 0xFF, 0xDB}, Bytes(600, seed)});
 }
 
+// The comment that marks pinreel's archives.
+const std::string kArchiveComment = "pinreel " PINREEL_VERSION;
+
 // The archive the zip writer makes of `stored` entries and the deflated `document`.
-std::string archive(const Files& stored, const std::string& document = "") {
+std::string archive(const Files& stored, const std::string& document = "",
+                    const std::string& comment = "") {
   return platform::capture([&](FILE* f) {
     ZipWriter zip(f);
     for (const auto& [name, bytes] : stored)
@@ -981,13 +1071,14 @@ std::string archive(const Files& stored, const std::string& document = "") {
       deflater.finish();
       zip.add_deflated("doc.kml", deflater.data(), deflater.crc(), deflater.size());
     }
-    zip.finish();
+    zip.finish(comment);
   });
 }
 
 // The KMZ archive of the KML document at `kml`, named `name`, with the `images` of the photos so
-// named in its balloons.
-std::string kmz_of(std::string kml, const std::string& name, const Files& images) {
+// named in its balloons; pinreel 1.1's had no comment.
+std::string kmz_of(std::string kml, const std::string& name, const Files& images,
+                   const std::string& comment = kArchiveComment) {
   kml.erase(std::remove(kml.begin(), kml.end(), '\r'), kml.end());
   const size_t at = kml.find("<name>") + 6;
   kml.replace(at, kml.find("</name>") - at, name);
@@ -998,7 +1089,7 @@ std::string kmz_of(std::string kml, const std::string& name, const Files& images
     kml.insert(kml.find(description) + description.size(),
                "&lt;img src=\"" + stored.back().first + "\" width=\"160\"/&gt;");
   }
-  return archive(stored, kml);
+  return archive(stored, kml, comment);
 }
 
 using Formats = Cli;
@@ -1225,6 +1316,121 @@ TEST_F(Formats, EmptyArchives) {
   run_ok({"*.none", "empty.kml"});
   EXPECT_TRUE(read_file(path("empty.kmz")) ==
               kmz_of(read_file(path("empty.kml")), "empty.kmz", {}));
+}
+
+// Each format replaces the documents that pinreel wrote: its own, pinreel 1.1's (built here from
+// 1.1's layout, which had no mark in GeoJSON and KMZ), with LF or CR LF line ends, and an empty
+// file. Other programs' documents are refused and left as they were: Google My Maps' KML, with
+// pinreel's style ids, others written here, and what GPSBabel and GDAL make of a small track.
+TEST_F(Formats, EachFormatReplacesOnlyWhatPinreelWrote) {
+  write("IMG_0001.jpg", photo(&kLondon));
+  const auto lf = [](std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+  };
+  const auto crlf = [](const std::string& text) {
+    return std::regex_replace(text, std::regex("\n"), "\r\n");
+  };
+  const std::string kml_11 = lf(kml("old.kml", "a.jpg" + kLondon.line + "b.jpg" + kSydney.line));
+  const std::string gpx_11 =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" creator=\"pinreel\">\n"
+      "  <metadata>\n    <name>old.gpx</name>\n  </metadata>\n"
+      "  <wpt lat=\"51.507332\" lon=\"-0.127667\">\n    <ele>35</ele>\n    <name>a.jpg</name>\n"
+      "    <link href=\"a.jpg\"/>\n  </wpt>\n</gpx>\n";
+  const std::string collection = "{\"type\":\"FeatureCollection\",\"features\":[\n";
+  const std::string point =
+      "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
+  const std::string geojson_11 =
+      collection + point +
+      "-0.127667,51.507332,35]},\"properties\":{\"name\":\"a \\\"1\\\"\\\\\\u0001.jpg\","
+      "\"altitude\":35,\"time\":\"2019-06-01T14:03:22+02:00\"}},\n" +
+      point +
+      "151.215302,-33.856800]},\"properties\":{\"name\":\"b.jpg\",\"altitude\":null,"
+      "\"time\":null}}\n]}\n";
+  const std::string geojson_11_without_times =
+      collection + point +
+      "1.000000,2.000000,-430]},\"properties\":{\"name\":\"c.jpg\","
+      "\"altitude\":-430}}\n]}\n";
+  const std::string csv_11 =
+      "a.jpg,51.507332,-0.127667,+35\n\"x,y \"\"z\"\"\nw.jpg\",31.200001,35.370125,-430\n"
+      "lat.jpg,0.100000\nalt.jpg,1.000000,-12\ndamaged.jpg,-inf,nan\n";
+  const std::string csv_11_times =
+      "a.jpg,51.507332,-0.127667,+35,2019-06-01T14:03:22+02:00\nb.jpg,31.200300,,,\n"
+      "c.jpg,43.467449,11.885127,,2008-10-22T16:28:39\nd.jpg,1.000000,2.000000,-0,"
+      "2019-06-01T12:03:22Z\n";
+  const std::vector<std::pair<std::string, std::string>> texts = {
+      {"kml", kml_11},
+      {"gpx", gpx_11},
+      {"geojson", geojson_11},
+      {"json", geojson_11_without_times},
+      {"geojson", collection + "]}\n"},
+      {"csv", csv_11},
+      {"csv", csv_11_times}};
+  std::vector<std::pair<std::string, std::string>> ours = {
+      {"kmz", kmz_of(kml_11, "old.kmz", {{"a.jpg", thumbnail(1)}}, "")},
+      {"kmz", kmz_of(kml_11, "old.kmz", {}, "")},
+      {"kmz", ""}};
+  for (const auto& [extension, text] : texts) {
+    ours.emplace_back(extension, text);
+    ours.emplace_back(extension, crlf(text));
+  }
+  for (size_t i = 0; i < ours.size(); ++i) {
+    const std::string name = "old" + std::to_string(i) + "." + ours[i].first;
+    write(name, bytes_of(ours[i].second));
+    EXPECT_EQ(run({"*.jpg", name}), outcome(0, "")) << name;
+    EXPECT_NE(read(name), ours[i].second) << name;
+  }
+  for (const char* extension : {"kml", "kmz", "gpx", "geojson", "csv"}) {
+    for (const char* times : {"-t", "-d"}) {
+      EXPECT_EQ(run({times, "*.jpg", std::string("own.") + extension}), outcome(0, ""));
+    }
+  }
+
+  // Google My Maps: pinreel's styles, in folders; its older exports had the same icon's http URL.
+  std::string google_http = kml("Hike", "");
+  google_http.insert(google_http.find("  </Document>"),
+                     text_stream("    <Folder>\n      <name>Route</name>\n    </Folder>\n"));
+  std::string google = google_http;
+  const std::string icon = "http://www.gstatic.com/";
+  for (size_t at = google.find(icon); at != std::string::npos; at = google.find(icon))
+    google.insert(at + 4, "s");
+  const std::string track =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" creator=\"OsmAnd\">\n"
+      "<wpt lat=\"51.5\" lon=\"-0.12\"><name>Start</name></wpt>\n"
+      "<trk><trkseg><trkpt lat=\"51.5\" lon=\"-0.12\"/></trkseg></trk>\n</gpx>\n";
+  const std::vector<std::pair<std::string, std::string>> theirs = {
+      {"google.kml", google},
+      {"google-http.kml", google_http},
+      {"google.kmz", archive({}, lf(google))},
+      {"other.kmz", archive({{"images/0001.jpg", thumbnail(1)}}, kml_11, "made elsewhere")},
+      {"track.gpx", track},
+      {"other.geojson", std::regex_replace(geojson_11, std::regex("altitude"), "ele")},
+      {"generated.geojson",
+       "{\"type\":\"FeatureCollection\",\"generator\":\"overpass\","
+       "\"features\":[\n]}\n"},
+      {"headed.csv", "name,latitude,longitude\n" + csv_11}};
+  for (const auto& [name, text] : theirs) write(name, bytes_of(text));
+  Names made;
+  for (const auto& [program, arguments, name] :
+       {std::tuple<const char*, const char*, const char*>{
+            "gpsbabel", "-i gpx -f track.gpx -o gpx -F babel.gpx", "babel.gpx"},
+        {"gpsbabel", "-i gpx -f track.gpx -o kml -F babel.kml", "babel.kml"},
+        {"ogr2ogr", "-f GeoJSON gdal.geojson track.gpx waypoints", "gdal.geojson"},
+        {"ogr2ogr", "-f CSV -lco GEOMETRY=AS_XY gdal.csv track.gpx waypoints", "gdal.csv"}}) {
+    std::string out;
+    if (client(program, arguments, out)) made.push_back(name);
+    EXPECT_EQ(out, "") << arguments;
+  }
+  for (const auto& [name, text] : theirs) {
+    EXPECT_EQ(run({"*.jpg", name}), outcome(2, "", not_written(name)));
+    EXPECT_EQ(read(name), text) << name;
+  }
+  for (const std::string& name : made) {
+    const std::string text = read(name);
+    EXPECT_EQ(run({"*.jpg", name}), outcome(2, "", not_written(name)));
+    EXPECT_EQ(read(name), text) << name;
+  }
 }
 
 // Archives of 65,535 entries or more, which the classic end record cannot count (65,535 is its

@@ -314,7 +314,8 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
     return document("x.json", r, true, name);
   };
   EXPECT_EQ(geojson(m),
-            "{\"type\":\"FeatureCollection\",\"features\":[\n"
+            "{\"type\":\"FeatureCollection\",\"generator\":\"pinreel " PINREEL_VERSION
+            "\",\"features\":[\n"
             "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[-0.1276667,"
             "51.5073333,35]},\"properties\":{\"name\":\"IMG_0001.jpg\",\"altitude\":35,"
             "\"time\":\"2019-06-01T14:03:22+02:00\",\"direction\":null,\"direction_ref\":null,"
@@ -380,7 +381,9 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
   ImageMetadata infinite = london();
   infinite.gps_latitude[0] = INFINITY;
   EXPECT_EQ(gpx(infinite).find("<wpt"), std::string::npos);
-  EXPECT_EQ(geojson(infinite), "{\"type\":\"FeatureCollection\",\"features\":[\n]}\n");
+  EXPECT_EQ(geojson(infinite),
+            "{\"type\":\"FeatureCollection\",\"generator\":\"pinreel " PINREEL_VERSION
+            "\",\"features\":[\n]}\n");
   EXPECT_NE(document("x.kml", infinite).find("-0.127667,inf,0"), std::string::npos);
 }
 

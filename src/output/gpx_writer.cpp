@@ -13,9 +13,12 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 
-const char kHeaderStart[] =
+// The declaration and the root element, which names pinreel as the creator: the mark of every
+// GPX document pinreel has written, never to change.
+const char kRoot[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" creator=\"pinreel\">\n"
+    "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" creator=\"pinreel\">\n";
+const char kMetadataStart[] =
     "  <metadata>\n"
     "    <name>";
 const char kHeaderEnd[] =
@@ -167,7 +170,8 @@ std::string PhotoLinks::link(const char* path) const {
 }
 
 void GpxWriter::begin(const char* document_name) {
-  std::fputs(kHeaderStart, out_);
+  std::fputs(kRoot, out_);
+  std::fputs(kMetadataStart, out_);
   write_xml_text(out_, document_name != nullptr ? document_name : "");
   std::fputs(kHeaderEnd, out_);
 }
@@ -206,4 +210,9 @@ void GpxWriter::photo(const Photo& photo) {
 
 void GpxWriter::end() {
   std::fputs("</gpx>\n", out_);
+}
+
+bool is_pinreel_gpx(Input& input) {
+  MarkReader reader(input);
+  return reader.take(kRoot);
 }

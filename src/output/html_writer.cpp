@@ -10,12 +10,15 @@
 
 namespace {
 
-const char kHead[] =
-    "<!DOCTYPE html>\n"
-    "<html lang=\"en\">\n"
-    "<head>\n"
-    "<meta charset=\"utf-8\">\n"
-    "<meta name=\"generator\" content=\"pinreel " PINREEL_VERSION
+// The page's first lines, up to the version: the mark of pinreel's pages.
+#define PINREEL_PAGE_MARK      \
+  "<!DOCTYPE html>\n"          \
+  "<html lang=\"en\">\n"       \
+  "<head>\n"                   \
+  "<meta charset=\"utf-8\">\n" \
+  "<meta name=\"generator\" content=\"pinreel "
+
+const char kHead[] = PINREEL_PAGE_MARK PINREEL_VERSION
     "\">\n"
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
     "<title>";
@@ -62,6 +65,11 @@ void append_text_or_null(std::string& out, const char* text, bool quoted) {
 }
 
 }  // namespace
+
+bool is_pinreel_html(Input& input) {
+  MarkReader reader(input);
+  return reader.take(PINREEL_PAGE_MARK);
+}
 
 void HtmlWriter::begin(const char* document_name) {
   const PageAssets& assets = page_assets();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exif/image_metadata.h"
+#include "util/input.h"
 
 // Longest coordinate key, without its terminator.
 constexpr size_t kCoordinateKeyMax = 31;
@@ -65,6 +66,11 @@ void append_json_string(std::string& out, const char* text);
 // The same, safe inside an HTML script element too: '<', '>', '&', U+2028 and U+2029 escaped as
 // well, so that no text can end the element or start a comment in it.
 void append_script_string(std::string& out, const char* text);
+
+// The longest name a document can have. It is the output path, at most 32,767 UTF-16 units on
+// Windows (4,096 bytes elsewhere), and escaping makes at most 6 bytes of a unit ("&quot;"):
+// 196,602 bytes. A document that pinreel wrote never has a longer one.
+constexpr size_t kDocumentNameLimit = 256 * 1024;
 
 void write_kml_header(FILE* out, const char* document_name);
 void write_kml_footer(FILE* out);
@@ -256,8 +262,9 @@ class ZipWriter {
   // Raw deflate data of bytes whose CRC-32 and size are given.
   void add_deflated(const char* name, const std::vector<uint8_t>& data, uint32_t crc,
                     uint64_t size);
-  // The central directory and the end records.
-  void finish();
+  // The central directory and the end records, with `comment` as the archive's comment (at most
+  // 65,535 bytes).
+  void finish(const std::string& comment = "");
 
  private:
   struct Entry {
@@ -382,3 +389,65 @@ bool is_document_name(const char* name);
 // the capture time; links to the photos are resolved against `working_folder` (see PhotoLinks).
 std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times,
                                     const std::string& working_folder = "");
+// Which existing files a run may replace: an empty file, or a document that pinreel wrote. Each
+// format carries a mark that other programs' documents lack (for KML, GPX and CSV the layout
+// pinreel has always written; GeoJSON and KMZ name pinreel since 1.2.0), and pinreel 1.1's
+// GeoJSON and KMZ documents are recognised by their exact layout. LF and CR LF line ends alike.
+
+// True when `input` is empty or holds a document that pinreel wrote in `format`. Reads only as
+// far as the decision needs; a read error gives false, with input.error() set.
+bool is_pinreel_document(OutputFormat format, Input& input);
+
+// The recognisers, one per format, each beside its writer.
+bool is_pinreel_csv(Input& input);
+bool is_pinreel_kml(Input& input);
+bool is_pinreel_kmz(Input& input);
+bool is_pinreel_gpx(Input& input);
+bool is_pinreel_geojson(Input& input);
+bool is_pinreel_html(Input& input);
+
+// A document read forward with one byte of look-ahead, for the recognisers. Every "\n" in an
+// expected text matches LF or CR LF.
+class MarkReader {
+ public:
+  explicit MarkReader(Input& input) : input_(input), next_(input.get()) {}
+  // The next byte, -1 at the end (or after a read error).
+  int peek() const { return next_; }
+  bool at_end() const { return next_ < 0; }
+  void advance() { next_ = input_.get(); }
+  // Passes over `text` when it comes next. False at the first byte that differs.
+  bool take(const char* text);
+  // Passes over whichever of `a` and `b` comes next: 1 or 2 for the one taken, 0 for neither.
+  // Neither may begin the other.
+  int take_either(const char* a, const char* b);
+  // Passes over bytes up to the next `stop`, at most `limit` of them; false when `stop` does not
+  // come within them.
+  bool skip_to(char stop, size_t limit);
+  // Passes over a number as the writers print it: an optional '-', digits, and with `fraction`
+  // a '.' and more digits. False, having taken what matched, when none comes next.
+  bool take_number(bool fraction);
+
+ private:
+  bool take_byte(char c);  // "\n" as LF or CR LF
+
+  Input& input_;
+  int next_;
+};
+
+// Reading an existing archive, to recognise it. Its comment, from the end record; false when
+// there is none.
+bool read_zip_comment(Input& input, std::string& comment);
+// The local header at `input`'s position, after which the input is at the entry's data. False
+// when there is none, or it is cut short.
+struct ZipLocalHeader {
+  std::string name;
+  uint16_t method;
+  uint64_t compressed_size;
+};
+bool read_zip_local_header(Input& input, ZipLocalHeader& entry);
+// True when the central directory begins at `input`'s position.
+bool at_zip_central_directory(Input& input);
+// Inflates the raw deflate data of `compressed_size` bytes at `input`'s position into `out`, up to
+// `limit` bytes of it (below 4 GiB). False when the data cannot be read or is not deflate data; the
+// end of `limit` or of the input before the stream's end is no failure.
+bool inflate_start(Input& input, uint64_t compressed_size, size_t limit, std::vector<uint8_t>& out);

@@ -1,7 +1,8 @@
-// A photograph's position from its record, and the CSV line.
+// A photograph's position from its record, the CSV line, and how pinreel knows its CSV files.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "output/output.h"
 
@@ -19,6 +20,79 @@ PositionKind finish_key(Position& position) {
   }
   join_coordinate_key(position.key, position.longitude, position.latitude);
   return PositionKind::kPosition;
+}
+
+// True when `text` has the shape of `pattern`, in which '0' stands for any digit.
+bool has_shape(const std::string& text, const char* pattern) {
+  if (text.size() != std::strlen(pattern)) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (pattern[i] == '0' ? text[i] < '0' || text[i] > '9' : text[i] != pattern[i]) return false;
+  }
+  return true;
+}
+
+// The CSV line's fields after the name, as the writer prints them.
+bool is_coordinate(const std::string& field) {
+  const size_t start = field.compare(0, 1, "-") == 0 ? 1 : 0;
+  const size_t point = field.find('.', start);
+  // Infinities and NaN come from damaged values only, in the C library's words.
+  if (point == std::string::npos) {
+    return field.compare(start, std::string::npos, "inf") == 0 ||
+           field.compare(start, std::string::npos, "nan") == 0;
+  }
+  return point > start && point + 1 < field.size() &&
+         field.find_first_not_of("0123456789", start) == point &&
+         field.find_first_not_of("0123456789", point + 1) == std::string::npos;
+}
+
+bool is_altitude(const std::string& field) {
+  return field.size() > 1 && (field[0] == '+' || field[0] == '-') &&
+         field.find_first_not_of("0123456789", 1) == std::string::npos;
+}
+
+bool is_time(const std::string& field) {
+  const std::string zone = field.size() > 19 ? field.substr(19) : "";
+  return has_shape(field.substr(0, 19), "0000-00-00T00:00:00") &&
+         (zone.empty() || zone == "Z" || has_shape(zone, "+00:00") || has_shape(zone, "-00:00"));
+}
+
+// The fields after the name: the latitude, then the longitude and the altitude where the photo
+// has them; with -t always four, the time last, each but the latitude possibly empty.
+bool is_pinreel_record(const std::string (&fields)[4], size_t count) {
+  const auto optional = [](const std::string& field, bool (*shape)(const std::string&)) {
+    return field.empty() || shape(field);
+  };
+  if (count == 0 || !is_coordinate(fields[0])) return false;
+  switch (count) {
+    case 1:
+      return true;
+    case 2:
+      return is_coordinate(fields[1]) || is_altitude(fields[1]);
+    case 3:
+      return is_coordinate(fields[1]) && is_altitude(fields[2]);
+    default:
+      return optional(fields[1], is_coordinate) && optional(fields[2], is_altitude) &&
+             optional(fields[3], is_time);
+  }
+}
+
+// A name as write_csv_name writes it: in double quotes, each one inside doubled, when it holds a
+// comma, a quote or a line break; else as it is.
+bool take_csv_name(MarkReader& reader) {
+  if (reader.peek() != '"') {
+    while (reader.peek() >= 0 && reader.peek() != ',' && reader.peek() != '"' &&
+           reader.peek() != '\r' && reader.peek() != '\n') {
+      reader.advance();
+    }
+    return true;
+  }
+  for (reader.advance();; reader.advance()) {
+    if (reader.peek() < 0) return false;
+    if (reader.peek() == '"') {
+      reader.advance();
+      if (reader.peek() != '"') return true;
+    }
+  }
 }
 
 }  // namespace
@@ -115,4 +189,29 @@ void CsvWriter::photo(const Photo& photo) {
   }
   *end++ = '\n';
   std::fwrite(line, 1, static_cast<size_t>(end - line), out_);
+}
+
+// pinreel's CSV files have no mark but their lines: every record must be one that pinreel writes.
+// A record's fields other than the name are short; a longer one is not pinreel's.
+bool is_pinreel_csv(Input& input) {
+  constexpr size_t kLongestField = 64;
+  MarkReader reader(input);
+  std::string fields[4];
+  while (!reader.at_end()) {
+    if (!take_csv_name(reader)) return false;
+    size_t count = 0;
+    for (; reader.peek() == ','; ++count) {
+      if (count == 4) return false;
+      std::string& field = fields[count];
+      field.clear();
+      for (reader.advance(); reader.peek() >= 0 && reader.peek() != ',' && reader.peek() != '\r' &&
+                             reader.peek() != '\n';
+           reader.advance()) {
+        if (field.size() == kLongestField) return false;
+        field += static_cast<char>(reader.peek());
+      }
+    }
+    if (!reader.take("\n") || !is_pinreel_record(fields, count)) return false;
+  }
+  return true;
 }

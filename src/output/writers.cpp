@@ -1,4 +1,5 @@
-// The output format an output path asks for, and its writer.
+// The output format an output path asks for, its writer, and which existing files it may
+// replace.
 #include <cstring>
 
 #include "exif/exif_reader.h"
@@ -52,4 +53,60 @@ std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool tim
     default:
       return std::make_unique<KmlWriter>(out, times);
   }
+}
+
+bool is_pinreel_document(OutputFormat format, Input& input) {
+  static const struct {
+    OutputFormat format;
+    bool (*recognise)(Input& input);
+  } kMarks[] = {
+      {OutputFormat::kCsv, is_pinreel_csv},         {OutputFormat::kKml, is_pinreel_kml},
+      {OutputFormat::kKmz, is_pinreel_kmz},         {OutputFormat::kGpx, is_pinreel_gpx},
+      {OutputFormat::kGeoJson, is_pinreel_geojson}, {OutputFormat::kHtml, is_pinreel_html}};
+  // An empty file holds nothing to lose (and is pinreel's CSV of no photo).
+  if (input.size() == 0) return input.error() == 0;
+  for (const auto& mark : kMarks) {
+    if (mark.format == format) return mark.recognise(input);
+  }
+  return false;
+}
+
+bool MarkReader::take_byte(char c) {
+  if (c == '\n' && next_ == '\r') advance();
+  if (next_ != static_cast<unsigned char>(c)) return false;
+  advance();
+  return true;
+}
+
+bool MarkReader::take(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (!take_byte(*text)) return false;
+  }
+  return true;
+}
+
+int MarkReader::take_either(const char* a, const char* b) {
+  size_t i = 0;
+  for (; a[i] == b[i]; ++i) {
+    if (!take_byte(a[i])) return 0;
+  }
+  const bool first = next_ == static_cast<unsigned char>(a[i]) || (a[i] == '\n' && next_ == '\r');
+  return take(first ? a + i : b + i) ? (first ? 1 : 2) : 0;
+}
+
+bool MarkReader::skip_to(char stop, size_t limit) {
+  for (size_t n = 0; n < limit && next_ >= 0; ++n, advance()) {
+    if (next_ == static_cast<unsigned char>(stop)) return true;
+  }
+  return false;
+}
+
+bool MarkReader::take_number(bool fraction) {
+  const auto take_digits = [this] {
+    bool any = false;
+    for (; next_ >= '0' && next_ <= '9'; advance()) any = true;
+    return any;
+  };
+  if (next_ == '-') advance();
+  return take_digits() && (!fraction || (take_byte('.') && take_digits()));
 }

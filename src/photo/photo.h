@@ -24,6 +24,7 @@ struct RunOptions {
 
 // What became of the photographs of a run.
 struct RunCounts {
+  uint64_t matched = 0;              // entries with a photo's name; the others are not opened
   uint64_t read = 0;                 // opened and read
   uint64_t listed = 0;               // with a position, written
   uint64_t duplicates = 0;           // with a position already written

@@ -68,6 +68,7 @@ const char* missing_position_reason(PhotoStatus status) {
 
 PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
   if (!has_photo_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
+  ++run.counts.matched;
   FileInput input;
   if (const int error = input.open(entry.open_path, entry.type, entry.directory)) {
     if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};

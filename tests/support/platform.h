@@ -80,10 +80,11 @@ bool write_nested(const std::string& base, const std::vector<std::string>& folde
 void remove_nested(const std::string& base, const std::string& top);
 
 // The file at `path` held open without sharing while the object lives, so that it can be
-// neither replaced nor removed: Windows only (held() is false elsewhere).
+// neither replaced nor removed, nor read unless `readable`: Windows only (held() is false
+// elsewhere).
 class ExclusiveHold {
  public:
-  explicit ExclusiveHold(const std::string& path);
+  explicit ExclusiveHold(const std::string& path, bool readable = false);
   ~ExclusiveHold();
   ExclusiveHold(const ExclusiveHold&) = delete;
   ExclusiveHold& operator=(const ExclusiveHold&) = delete;
