@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/platform.h"
@@ -455,6 +456,24 @@ TEST(MapFormats, ExactNumbersAndDecimalPositions) {
   EXPECT_EQ(decimal_position(51.5073333, -0.1276667, photo.position), PositionKind::kPosition);
   EXPECT_EQ(capture([&](FILE* f) { CsvWriter(f).photo(photo); }), "d.jpg,51.507333,-0.127667\n");
   EXPECT_EQ(decimal_position(4e-7, -4e-7, photo.position), PositionKind::kZeroPosition);
+  // From the record, with an altitude in whole metres for CSV and to the centimetre for GeoJSON.
+  ImageMetadata m;
+  std::memset(&m, 0, sizeof m);
+  m.has_decimal_position = m.has_decimal_altitude = true;
+  m.decimal_latitude = -33.8568;
+  m.decimal_longitude = 151.2153;
+  for (const auto& [metres, csv, json] :
+       {std::tuple<double, const char*, const char*>{-0.5, ",-0\n", ",-0.5]"},
+        {0, "\n", ",0]"},
+        {35.27, ",+35\n", ",35.27]"},
+        {5e9, "\n", "]"}}) {
+    m.decimal_altitude = metres;
+    EXPECT_EQ(document("x.csv", m, false, "d.jpg"),
+              std::string("d.jpg,-33.856800,151.215300") + csv);
+    EXPECT_NE(document("x.json", m).find(std::string("[151.2153000,-33.8568000") + json),
+              std::string::npos)
+        << metres;
+  }
 }
 
 struct TimeCase {

@@ -12,6 +12,9 @@
 // integer, or is not a finite number, is no altitude at all: not even its reference counts.
 enum class AltitudeState : uint8_t { kNone, kRecorded, kUnfit };
 
+// Where a photo's position came from: its EXIF block, or a decimal position taken from elsewhere.
+enum class PositionSource : uint8_t { kExif, kXmp, kXmpSidecar, kGoogleJson, kQuickTime };
+
 struct ImageMetadata {
   char exif_version[5];
   char camera_make[32];
@@ -78,6 +81,14 @@ struct ImageMetadata {
   float gps_h_positioning_error;  // metres
   bool has_gps_img_direction;
   bool has_gps_h_positioning_error;
+  // A position given as decimal degrees rather than EXIF rationals (a video's location text, XMP,
+  // a sidecar file). When set, it is the photo's position, and the EXIF GPS fields are not used.
+  bool has_decimal_position;
+  bool has_decimal_altitude;
+  PositionSource position_source;  // kExif unless a decimal position was taken
+  double decimal_latitude;         // degrees, south negative
+  double decimal_longitude;        // degrees, west negative
+  double decimal_altitude;         // metres, below sea level negative
 };
 
 static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");

@@ -137,7 +137,8 @@ enum class PositionKind : uint8_t {
 };
 
 // A coordinate needs its value as well as its reference: without a latitude there is no
-// position, without a longitude no key.
+// position, without a longitude no key. A decimal position in the record, when there is one, is
+// the position.
 PositionKind position_of(const ImageMetadata& metadata, Position& position);
 // A position given in decimal degrees (XMP, sidecar files, videos), without an altitude: CSV,
 // KML and the key print it from the double values, with no single-precision step.

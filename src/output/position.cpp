@@ -115,6 +115,21 @@ ViewTexts view_texts(const ImageMetadata& m) {
 }
 
 PositionKind position_of(const ImageMetadata& m, Position& position) {
+  if (m.has_decimal_position) {
+    const PositionKind kind = decimal_position(m.decimal_latitude, m.decimal_longitude, position);
+    // An altitude that does not fit 32 bits is none, as in an EXIF block.
+    const double metres = m.decimal_altitude;
+    if (kind == PositionKind::kPosition && m.has_decimal_altitude && metres > -2147483648.0 &&
+        metres < 2147483648.0) {
+      const int64_t whole = static_cast<int64_t>(metres);
+      position.below_sea_level = metres < 0;
+      position.has_altitude = position.below_sea_level || whole != 0;
+      position.altitude = static_cast<uint32_t>(whole < 0 ? -whole : whole);
+      position.has_altitude_metres = true;
+      position.altitude_metres = metres;
+    }
+    return kind;
+  }
   if (!m.has_exif) return PositionKind::kNoExif;
   if (m.gps_latitude_ref[0] == '\0' || !m.has_gps_latitude) return PositionKind::kNoGps;
   // Each coordinate is printed once: every format and the key share the text.
