@@ -89,7 +89,7 @@ void print_help() {
       "  pinreel -r [options] FOLDER [OUTPUT] every photo below FOLDER\n\n"
       "Quote the pattern where the shell expands wildcards. Wildcards are * and ?, letter case is\n"
       "ignored.\n\n"
-      "Options (each matched whole; others are ignored):\n",
+      "Options (each matched whole; others are ignored, with a warning):\n",
       stdout);
   print_option_lines(true);
   std::fputs("\nOutput formats, by the output's extension (any letter case):\n", stdout);
@@ -104,8 +104,9 @@ void print_help() {
     print_wrapped(extensions, description);
   }
   std::fputs(
-      "An existing file is replaced only when its name has one of these extensions, and\n"
-      "only once the new document is complete.\n\n"
+      "An existing file is replaced only when its name has one of these extensions and pinreel\n"
+      "wrote it (or it is empty), and only once the new document is complete. When no photo\n"
+      "matches, an existing document is left as it was.\n\n"
       "Photos read, by their extension (any letter case; the content decides how):\n",
       stdout);
   for (const PhotoExtension* known = kPhotoExtensions; known->extension != nullptr;) {
@@ -119,8 +120,9 @@ void print_help() {
   }
   std::fputs(
       "\nExit status: 0 success (photos without a position included); 1 a photo, a folder or the\n"
-      "output could not be read or written; 2 the output names a photo or another file that is\n"
-      "not one of pinreel's documents (nothing is read or written).\n\n"
+      "output could not be read or written, or no photo matched an existing output's run or a\n"
+      "-r run; 2 the output names a photo or another file that pinreel did not write (nothing\n"
+      "is read or written).\n\n"
       "More: man pinreel, and the README of pinreel's sources.\n",
       stdout);
 }
