@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
       ExifReader reader(&m);
       std::string extension = std::strrchr(name, '.');
       for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-      Totals& t = by_format[std::string(format_name(reader.read_photo(input))) + " | " + extension];
+      Totals& t =
+          by_format[std::string(format_name(read_photo(input, reader))) + " | " + extension];
       Position position;
       ++t.photos;
       t.positions += position_of(m, position) == PositionKind::kPosition ? 1 : 0;

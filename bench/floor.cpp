@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "exif/exif_reader.h"
 #include "output/output.h"
 
 namespace {

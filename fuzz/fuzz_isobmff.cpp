@@ -6,9 +6,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool jxl = size >= 8 && std::memcmp(data + 4, "JXL ", 4) == 0;
   photo_checks::check_photo(data, size, [jxl](ExifReader& reader, Input& input) {
     if (jxl) {
-      reader.read_jxl(input);
+      read_jxl(input, reader);
     } else {
-      reader.read_isobmff(input);
+      read_isobmff(input, reader);
     }
   });
   return 0;

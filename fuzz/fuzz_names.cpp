@@ -4,7 +4,8 @@
 // U+FFFD. The JSON string must be well-formed UTF-8 with only the escapes JSON knows, and read
 // back as the name with every bad byte turned into U+FFFD. The GPX link must hold only
 // unreserved characters and percent escapes that decode to the name. The CSV field must parse
-// back (RFC 4180) to the name exactly, and be quoted only when it must.
+// back (RFC 4180) to the name exactly, and be quoted only when it must. Every sidecar name made
+// for the name as a photo's is a sidecar's, and, listed, is found for it.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "fuzz_support.h"
 #include "output/output.h"
+#include "photo/photo.h"
 
 namespace {
 
@@ -112,14 +114,21 @@ int hex_value(char c) {
   return -1;
 }
 
+bool markup(uint32_t code_point) {
+  return code_point == '<' || code_point == '>' || code_point == '&' || code_point == 0x2028 ||
+         code_point == 0x2029;
+}
+
 // The value of a JSON string (RFC 8259), the quotes included; anything else fails the check.
-std::string read_json_string(const std::string& json) {
+// For a script element's data, no markup character may stand as it is.
+std::string read_json_string(const std::string& json, bool script = false) {
   FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
   std::string value;
   for (size_t i = 1; i + 1 < json.size();) {
     uint32_t code_point = 0;
     const size_t length = decode_utf8(json, i, code_point);
     FUZZ_CHECK(length != 0 && code_point >= 0x20 && code_point != '"');
+    FUZZ_CHECK(!script || !markup(code_point));
     if (code_point != '\\') {
       value.append(json, i, length);
       i += length;
@@ -141,8 +150,14 @@ std::string read_json_string(const std::string& json) {
       FUZZ_CHECK(digit >= 0);
       unit = unit * 16 + static_cast<uint32_t>(digit);
     }
-    FUZZ_CHECK(unit < 0x20);  // the writer escapes nothing else this way
-    value += static_cast<char>(unit);
+    // The writer escapes nothing else this way.
+    FUZZ_CHECK(unit < 0x20 || (script && markup(unit)));
+    if (unit < 0x80) {
+      value += static_cast<char>(unit);
+    } else {  // U+2028 or U+2029
+      value += "\xE2\x80";
+      value += static_cast<char>(0x80 | (unit & 0x3F));
+    }
     i += 6;
   }
   return value;
@@ -214,6 +229,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string json;
   append_json_string(json, name.c_str());
   FUZZ_CHECK(read_json_string(json) == expected_json_value(name));
+  json.clear();
+  append_script_string(json, name.c_str());
+  FUZZ_CHECK(read_json_string(json, true) == expected_json_value(name));
 
   // A bare name (no separator, not "." or ".."): the link is the name itself.
   if (name.find_first_of("/\\") == std::string::npos && name != "." && name != ".." &&
@@ -229,5 +247,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   line += ",1.000000\n";
   const std::vector<std::string> fields = read_csv_record(line);
   FUZZ_CHECK(fields.size() == 2 && fields[0] == name && fields[1] == "1.000000");
+
+  SidecarIndex index;
+  index.add(name.data(), name.size());
+  FUZZ_CHECK(index.empty() != is_sidecar_name(name.c_str()));
+  for (const SidecarCandidate& candidate : sidecar_candidates(name.c_str())) {
+    FUZZ_CHECK(is_sidecar_name(candidate.name.c_str()));
+    index.clear();
+    index.add(candidate.name.data(), candidate.name.size());
+    const SidecarIndex::Match match = index.find(name.c_str());
+    FUZZ_CHECK((candidate.kind == SidecarKind::kXmp ? match.xmp : match.json) != nullptr);
+  }
   return 0;
 }

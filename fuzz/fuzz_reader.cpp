@@ -5,6 +5,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   photo_checks::check_photo(data, size,
-                            [](ExifReader& reader, Input& input) { reader.read_photo(input); });
+                            [](ExifReader& reader, Input& input) { read_photo(input, reader); });
   return 0;
 }

@@ -3,7 +3,7 @@
 #include "photo_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  photo_checks::check_photo(data, size,
-                            [](ExifReader& reader, Input& input) { reader.read_tiff_file(input); });
+  photo_checks::check_photo(
+      data, size, [](ExifReader& reader, Input& input) { read_tiff_file(input, reader); });
   return 0;
 }

@@ -3,6 +3,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   photo_checks::check_photo(data, size,
-                            [](ExifReader& reader, Input& input) { reader.read_webp(input); });
+                            [](ExifReader& reader, Input& input) { read_webp(input, reader); });
   return 0;
 }

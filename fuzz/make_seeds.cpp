@@ -1,15 +1,18 @@
 // Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
 // fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names,
-// isobmff, tiff_file, png, webp, raf (one per target) and photos (JPEG files under the names the
-// command line meets, and one photo of each other container).
+// marks, isobmff, tiff_file, png, webp, raf, xmp, takeout (one per target) and photos (JPEG files
+// under the names the command line meets, and one photo of each other container).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "output/output.h"
 #include "support/exif_builder.h"
+#include "support/platform.h"
 
 namespace {
 
@@ -101,6 +104,22 @@ std::vector<Sample> samples() {
          gps.raw(2, kRational, 3, block_end(16)).ascii(3, "E").raw(4, kDouble, 0x20000000, at(8));
          t.first().pointer(kGpsPointer, gps);
        }},
+      {"ifd_pointers.jpg",
+       [](Tiff& t) {
+         add_gps(t, "N", "E", 0, 1);
+         Directory& gps = t.add_directory().ascii(1, "S").rationals(2, {{1, 1}, {2, 1}, {3, 1}});
+         t.first().pointer(kExifPointer, t.add_directory().ascii(36867, "2024:05:01 12:00:00"),
+                           kIfd);
+         t.first().pointer(kGpsPointer, gps, kIfd);
+       },
+       Order::kMotorola},
+      {"large_rationals.jpg",
+       [](Tiff& t) {
+         Directory& gps = t.add_directory().ascii(1, "N").ascii(3, "W").integer(5, kByte, 1);
+         gps.rationals(2, {{37, 1}, {46, 1}, {2564660003u, 100000000}});
+         gps.rationals(4, {{0x80000000u, 0x80000000u}, {0xFFFFFFFFu, 1}, {0, 0}});
+         t.first().pointer(kGpsPointer, gps.rationals(6, {{4294967284u, 1}}));
+       }},
       {"huge_values.jpg",
        [](Tiff& t) {
          Directory& gps = t.add_directory().ascii(1, "S").ascii(3, "W");
@@ -157,6 +176,23 @@ std::vector<ContainerSeed> container_seeds() {
   orf.magic(0x4F52);
   add_gps(rw2, "S", "W", 1, 2);
   rw2.magic(0x55);
+  // A drone's TIFF: the first directory after the image data, the coordinates past its window.
+  Tiff drone;
+  drone.first().undefined(700, std::string(20000, 'i'));
+  Directory& drone_first = drone.add_directory();
+  Directory& drone_gps = drone.add_directory().ascii(1, "N").ascii(3, "W");
+  drone_gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+  drone_first.pointer(kGpsPointer, drone_gps);
+  drone.tail(Bytes(17000, 0)).tail(drone.numbers({51, 1, 30, 1, 2640, 100, 0, 1, 7, 1, 396, 10}));
+  drone.first_offset(drone.offset_of(drone_first));
+  // A scanner's TIFF: the EXIF directory near the end.
+  Tiff scan(Order::kMotorola);
+  scan.first().undefined(700, std::string(20000, 's'));
+  scan.first().pointer(kExifPointer, scan.add_directory().ascii(36867, "2024:05:01 12:00:00"));
+  Tiff exif_directory;
+  exif_directory.first().ascii(36867, "2024:05:01 12:00:00").ascii(36881, "+02:00");
+  HeifOptions two_images;
+  two_images.other_exif = exif_item(motorola);
   const Bytes jpeg = photo(intel);
   HeifOptions avif, wide, idat;
   avif.brand = "avif";
@@ -175,6 +211,10 @@ std::vector<ContainerSeed> container_seeds() {
       {"isobmff", "", heif(exif_item(motorola), wide)},
       {"isobmff", "", heif(exif_item(intel), idat)},
       {"isobmff", "", jxl(exif_item(intel), true)},
+      {"isobmff", "", heif(exif_item(intel), two_images)},
+      {"isobmff", "", cr3(gps_only.block(), 64, 100, exif_directory.block())},
+      {"tiff_file", "", drone.block()},
+      {"tiff_file", "", scan.block()},
       {"tiff_file", "photo.tif", intel.block()},
       {"tiff_file", "photo.nef", motorola.block()},
       {"tiff_file", "photo.cr2", far.block()},
@@ -183,6 +223,10 @@ std::vector<ContainerSeed> container_seeds() {
       {"png", "photo.png", png(motorola.block())},
       {"png", "", png(intel.block(), true, 20000)},
       {"png", "", png(intel.payload())},
+      {"png", "", png({}, false, 64, png_profile("tEXt", motorola.block()))},
+      {"png", "", png({}, false, 64, png_profile("zTXt", intel.payload(), "APP1"))},
+      {"png", "", png({}, true, 20000, png_profile("iTXt", intel.block()))},
+      {"png", "", png({}, false, 64, png_profile("iTXt", motorola.block(), "exif", true))},
       {"webp", "photo.webp", webp(intel.block(), 101)},
       {"webp", "", webp(motorola.payload())},
       {"raf", "photo.raf", raf(jpeg)},
@@ -240,6 +284,88 @@ int main(int argc, char** argv) {
     name_seeds.emplace_back("name_" + std::to_string(name_seeds.size()), bytes_of(name));
   }
   write_all(root / "names", name_seeds);
+
+  // XMP as Lightroom (attributes), ExifTool (elements) and DJI drones write it, and ISO 6709.
+  const std::string rdf =
+      "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+      "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+      "xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+      "xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/'";
+  const std::string end = "</rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+  write_all(root / "xmp",
+            {{"attributes", bytes_of(rdf +
+                                     " exif:GPSLatitude='51,30.4404N' "
+                                     "exif:GPSLongitude=\"0,7.656W\" exif:GPSAltitude='71/2' "
+                                     "exif:GPSAltitudeRef='1' "
+                                     "exif:DateTimeOriginal='2019-06-01T14:03:22.25+02:00'>" +
+                                     end)},
+             {"elements", bytes_of(rdf +
+                                   "><exif:GPSLatitude>51,30,26.4N</exif:GPSLatitude>"
+                                   "<exif:GPSLongitude><![CDATA[0,7,39W]]></exif:GPSLongitude>"
+                                   "<!-- c --><exif:GPSAltitude>35&#47;1</exif:GPSAltitude>"
+                                   "<exif:DateTimeOriginal>2019-06-01T14:03Z"
+                                   "</exif:DateTimeOriginal>" +
+                                   end)},
+             {"drone", bytes_of(rdf +
+                                " drone-dji:GpsLatitude='+22.54' drone-dji:GpsLongtitude='+113.9' "
+                                "drone-dji:AbsoluteAltitude='-1.5' "
+                                "drone-dji:GimbalYawDegree='-90.1'/>" +
+                                end.substr(18))},
+             {"iso6709", bytes_of("+37.3349-122.0090+013.575/")},
+             {"iso6709_dms", bytes_of("+401213.1-0750015.12CRSWGS_84/")}});
+  write_all(root / "takeout",
+            {{"export", bytes_of(R"({"title": "IMG_4081.JPG", "description": "", "imageViews": "1",
+  "creationTime": {"timestamp": "1560100000", "formatted": "9 Jun 2019, 17:06:40 UTC"},
+  "photoTakenTime": {"timestamp": "1560074400", "formatted": "9 Jun 2019, 10:00:00 UTC"},
+  "geoData": {"latitude": 48.85837, "longitude": 2.29448, "altitude": 35.2,
+              "latitudeSpan": 0.0, "longitudeSpan": 0.0},
+  "geoDataExif": {"latitude": 0.0, "longitude": 0.0, "altitude": 0.0},
+  "people": [{"name": "A"}], "url": "https://photos.google.com/photo/x",
+  "googlePhotosOrigin": {"mobileUpload": {"deviceType": "IOS_PHONE"}}})")},
+             {"zero", bytes_of(R"({"geoData": {"latitude": 0.0, "longitude": 0.0, "altitude": 0.0},
+  "photoTakenTime": {"timestamp": -86400}})")}});
+  // The names, and the documents each writer makes under them, this version's and pinreel 1.1's.
+  std::vector<std::pair<std::string, Bytes>> marks = name_seeds;
+  ImageMetadata metadata{};
+  metadata.has_exif = metadata.has_gps_latitude = metadata.has_gps_longitude = true;
+  metadata.gps_latitude_ref[0] = 'N';
+  metadata.gps_longitude_ref[0] = 'W';
+  metadata.gps_latitude[0] = 51;
+  metadata.gps_altitude = 35;
+  for (const std::string& name : {names[0], names[1]}) {
+    for (const char* output : {"x.csv", "x.kml", "x.kmz", "x.gpx", "x.geojson", "x.html"}) {
+      Photo photo{name.c_str(), name.c_str(), &metadata, {}};
+      position_of(metadata, photo.position);
+      std::string document = platform::capture([&](FILE* out) {
+        const std::unique_ptr<Writer> writer = make_writer(output, out, true);
+        writer->begin(name.c_str());
+        writer->photo(photo);
+        writer->end();
+      });
+      marks.emplace_back("mark_" + std::to_string(marks.size()), bytes_of(document));
+      const size_t generator = document.find("\"generator\"");
+      if (generator != std::string::npos) {
+        document.erase(generator, document.find(',', generator) + 1 - generator);
+        marks.emplace_back("mark_" + std::to_string(marks.size()), bytes_of(document));
+      }
+    }
+  }
+  const std::string archive_11 = platform::capture([](FILE* out) {
+    std::string kml;
+    append_kml_header(kml, "x.kmz");
+    append_placemark(kml, "a.jpg", "2.000000,1.000000", nullptr, "images/0001.jpg");
+    append_kml_footer(kml);
+    Deflater deflater;
+    deflater.add(kml);
+    deflater.finish();
+    ZipWriter zip(out);
+    zip.add_stored("images/0001.jpg", reinterpret_cast<const uint8_t*>("\xFF\xD8\xFF\xD9"), 4);
+    zip.add_deflated("doc.kml", deflater.data(), deflater.crc(), deflater.size());
+    zip.finish();
+  });
+  marks.emplace_back("mark_archive_11", bytes_of(archive_11));
+  write_all(root / "marks", marks);
 
   // Operations: 5n insert, 5n+1 insert a null value, 5n+2 look up, 5n+3 insert n keys, 5n+4
   // check the layout; the first byte is the capacity.

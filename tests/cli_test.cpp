@@ -18,11 +18,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -110,6 +112,11 @@ std::string kml(const std::string& name, const std::string& csv) {
   }
   append_kml_footer(text);
   return platform::text_stream(text);
+}
+
+// A map that pinreel wrote: one that a run may replace.
+std::string old_map() {
+  return kml("old map", "old.jpg" + kSydney.line);
 }
 
 class Cli : public ::testing::Test {
@@ -236,23 +243,40 @@ const std::string kUsage =
     "  -t  Adds the time each photo was taken.\n"
     "  -v  Prints a summary, and why each photo without a position has none.\n"
     "  -q  Prints neither a progress line nor a summary.\n"
-    "  --help     Prints this text.\n"
+    "  --help     Prints every option and format.\n"
     "  --version  Prints the version of pinreel.\n\n";
 
 std::string cannot(const char* what, const std::string& name, const std::string& why) {
   return "pinreel: cannot " + std::string(what) + " '" + name + "': " + why + "\n";
 }
 
+std::string ignoring(const std::string& option, const std::string& split = "") {
+  return "pinreel: ignoring unknown option '" + option + "'" +
+         (split.empty() ? "" : " (options are not combined: use " + split + ")") + "\n";
+}
+
+// Bundles, near misses and unknown options are ignored, each with a warning, and the run goes on;
+// -d is case-sensitive.
 TEST_F(Cli, UsageVersionAndOptionsMatchedWhole) {
   write("london.jpg", photo(&kLondon));
-  for (const Names& args : {Names{}, Names{"-d"}, Names{"-x", "-"}, Names{"--help"},
-                            Names{"london.jpg", "--help", "map.kml"}}) {
+  for (const Names& args : {Names{}, Names{"-d"}}) {
     EXPECT_EQ(run(args), outcome(0, kUsage)) << args.size();
   }
+  // --help tells the whole story (tests/help_agrees.py compares it with the man page), and
+  // comes before anything else.
+  const Outcome help = run({"london.jpg", "--help", "map.kml"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"\n  --version   Print the version", "\n  .html .htm  ", ".jxl\n",
+                           "Exit status: 0", "man pinreel"}) {
+    EXPECT_NE(help.out.find(platform::text_stream(part)), std::string::npos) << part;
+  }
   EXPECT_EQ(run({"--version"}), outcome(0, "pinreel " PINREEL_VERSION "\n"));
-  // Bundles, near misses and unknown options are ignored; -d is case-sensitive.
-  EXPECT_EQ(run({"-dd", "--help=1", "-x", "-D", "london.jpg"}),
-            outcome(0, "london.jpg" + kLondon.line));
+  EXPECT_EQ(run({"-x", "-"}), outcome(0, kUsage, ignoring("-x") + ignoring("-")));
+  EXPECT_EQ(run({"-dq", "--dedupe", "-rv", "-dd", "-dx", "--help=1", "-D", "london.jpg"}),
+            outcome(0, "london.jpg" + kLondon.line,
+                    ignoring("-dq", "-d -q") + ignoring("--dedupe") + ignoring("-rv", "-r -v") +
+                        ignoring("-dd", "-d -d") + ignoring("-dx") + ignoring("--help=1") +
+                        ignoring("-D")));
   EXPECT_EQ(files(), Names{"london.jpg"});
 }
 
@@ -396,23 +420,40 @@ TEST_F(Cli, PatternsAndTheDocumentsTheyGive) {
 }
 
 #ifndef _WIN32
-// Photos whose pages are not in memory make pinreel read ahead: the output stays the same, in
-// the same order.
-TEST_F(Cli, ColdPhotosListTheSameAsWarm) {
+// Photos whose pages are not in memory make pinreel ask for the next photos' first bytes ahead of
+// their turn; the output stays the same, in the same order, and a FIFO and a folder among the
+// entries are passed over unopened. Only clean pages can be dropped, so the photos are synced
+// first; where their pages stay in memory all the same (tmpfs), nothing can be read cold.
+TEST_F(Cli, ColdPhotosAreRequestedAheadAndListTheSameAsWarm) {
   mkdir_in("trip");
+  mkdir_in("trip/IMG_1003 folder.jpg");
+  ASSERT_EQ(mkfifo(path("trip/IMG_1005 pipe.jpg").c_str(), 0644), 0);
   std::string listed;
   for (int i = 0; i < 300; ++i) {
     const std::string name = "IMG_" + std::to_string(1000 + i) + (i % 7 == 0 ? ".txt" : ".jpg");
     write("trip/" + name, photo(i % 5 == 0 ? nullptr : &kSydney));
     if (i % 7 != 0 && i % 5 != 0) listed += name + kSydney.line;
   }
+  bool evicted = true;
   for (const auto& file : std::filesystem::directory_iterator(path("trip"))) {
+    if (!file.is_regular_file()) continue;
     const int fd = open(file.path().c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
+    fsync(fd);
     posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    void* pages = mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0);
+    unsigned char resident = 0;
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mincore(pages, 1, &resident), 0);
+    evicted = evicted && (resident & 1) == 0;
+    munmap(pages, 1);
     close(fd);
   }
-  EXPECT_EQ(run({"trip/*.jpg"}), outcome(0, listed));
+  if (!evicted) GTEST_SKIP() << "the file system keeps the photos' pages in memory";
+  const uint64_t requested = FileInput::requests_made();
+  EXPECT_EQ(run_batch(path("trip/*.jpg").c_str(), path("cold.csv").c_str(), RunOptions{}), 0);
+  EXPECT_EQ(read("cold.csv"), listed);
+  EXPECT_GT(FileInput::requests_made(), requested);
 }
 #endif
 
@@ -570,8 +611,97 @@ TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
 }
 #endif
 
-// What a run says that will not write over `name`: an output named as a photo, or an existing
-// other file.
+// Sidecars matched by name in a folder listing, as Adobe's tools, darktable and Google's
+// exports name them, with the JSON names Google cuts to 51 characters.
+TEST(Sidecars, NamesMatchedInAListing) {
+  // A title of `length` characters: `letter`s and ".jpg".
+  const auto title = [](size_t length, char letter) {
+    return std::string(length - 4, letter) + ".jpg";
+  };
+  const std::string cafe = "Caf\xC3\xA9" + std::string(36, 'h') + ".jpg";  // 44 characters
+  const Names listing = {"IMG_0001.CR2.xmp",
+                         "IMG_0001.xmp",
+                         "IMG_0002.XMP",
+                         "IMG_0002.jpg",
+                         "IMG_4081.JPG.json",
+                         "IMG_4081.JPG(1).json",
+                         "IMG_5000.jpg.supplemental-metadata.json",
+                         "IMG_5000.jpg.supplemental-metadata(2).json",
+                         "Scan(3).tif.json",
+                         title(30, 'b') + ".supplemental-me.json",
+                         title(40, 'c') + ".suppl.json",
+                         title(44, 'd') + ".s.json",
+                         title(45, 'e') + "..json",
+                         title(50, 'f').substr(0, 46) + ".json",
+                         title(40, 'g') + ".su(1).json",
+                         "IMG_0003.jpg.supplemental-meta.json",
+                         cafe + ".s.json"};
+  SidecarIndex index;
+  for (int round = 0; round < 2; ++round) {
+    index.clear();  // the second round reuses the memory of the first
+    for (const std::string& name : listing) index.add(name.data(), name.size());
+  }
+  const struct {
+    std::string photo;
+    std::string expected;  // "xmp json", "-" for none
+  } cases[] = {
+      {"IMG_0001.CR2", "IMG_0001.CR2.xmp -"},  // NAME.EXT.xmp before NAME.xmp
+      {"IMG_0001.JPG", "IMG_0001.xmp -"},
+      {"img_0002.jpg", "IMG_0002.XMP -"},
+      {"IMG_4081.jpg", "- IMG_4081.JPG.json"},
+      {"IMG_4081(1).jpg", "- IMG_4081.JPG(1).json"},
+      {"IMG_5000.jpg", "- IMG_5000.jpg.supplemental-metadata.json"},
+      {"IMG_5000(2).jpg", "- IMG_5000.jpg.supplemental-metadata(2).json"},
+      {"Scan(3).tif", "- Scan(3).tif.json"},
+      {title(30, 'b'), "- " + title(30, 'b') + ".supplemental-me.json"},
+      {title(40, 'c'), "- " + title(40, 'c') + ".suppl.json"},
+      {title(44, 'd'), "- " + title(44, 'd') + ".s.json"},
+      {title(45, 'e'), "- " + title(45, 'e') + "..json"},
+      {title(50, 'f'), "- " + title(50, 'f').substr(0, 46) + ".json"},
+      {std::string(36, 'g') + "(1).jpg", "- " + title(40, 'g') + ".su(1).json"},
+      {cafe, "- " + cafe + ".s.json"},
+      {"IMG_0003.jpg", "- -"},  // a cut short of 46 characters is no export's
+      {"IMG_0002.jpg.jpg", "- -"},
+      {"IMG_9999.jpg", "- -"},
+  };
+  for (const auto& c : cases) {
+    const SidecarIndex::Match match = index.find(c.photo.c_str());
+    EXPECT_EQ(std::string(match.xmp ? match.xmp : "-") + " " + (match.json ? match.json : "-"),
+              c.expected)
+        << c.photo;
+    EXPECT_EQ(index.has_sidecar(c.photo.c_str()), c.expected != "- -") << c.photo;
+  }
+  index.clear();
+  EXPECT_TRUE(index.empty());
+  EXPECT_FALSE(index.has_sidecar("IMG_0001.CR2"));
+
+  for (const char* name : {"a.xmp", "A.XMP", ".xmp", "a.jpg.json", "b.JSON"}) {
+    EXPECT_TRUE(is_sidecar_name(name)) << name;
+  }
+  for (const char* name : {"a.jpg", "xmp", "a.xmp.jpg", "a.jsonl", ""}) {
+    EXPECT_FALSE(is_sidecar_name(name)) << name;
+  }
+  // Single-file mode tries the names themselves, in order.
+  std::string candidates;
+  for (const SidecarCandidate& c : sidecar_candidates("IMG_4081(1).jpg")) {
+    candidates += (c.kind == SidecarKind::kXmp ? "x " : "j ") + c.name + "\n";
+  }
+  EXPECT_EQ(candidates,
+            "x IMG_4081(1).jpg.xmp\nx IMG_4081(1).jpg.XMP\nx IMG_4081(1).xmp\nx IMG_4081(1).XMP\n"
+            "j IMG_4081(1).jpg.supplemental-metadata.json\nj IMG_4081(1).jpg.json\n"
+            "j IMG_4081.jpg.supplemental-metadata(1).json\nj IMG_4081.jpg(1).json\n");
+}
+
+// What a run says that will not write over `name`: an output named as a photo, an existing file of
+// another name, or a document that pinreel did not write.
+std::string not_written(const std::string& name) {
+  return "pinreel: refusing to replace '" + name +
+         "': pinreel did not write it; name a new file or delete it first\n";
+}
+std::string unreadable(const std::string& name, int error) {
+  return "pinreel: refusing to replace '" + name +
+         "': cannot read it to check that pinreel wrote it: " + std::strerror(error) + "\n";
+}
 std::string refusal(const std::string& name, bool photo_name = true) {
   if (photo_name && has_photo_extension(name.c_str())) {
     return "pinreel: refusing to write over the photo '" + name +
@@ -579,22 +709,23 @@ std::string refusal(const std::string& name, bool photo_name = true) {
            "output.kml\n";
   }
   return "pinreel: refusing to replace '" + name +
-         "': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is overwritten; quote the "
-         "pattern or name a new output file\n";
+         "': only a .kml, .kmz, .gpx, .geojson, .json, .csv, .html or .htm file is overwritten; "
+         "quote the pattern or name a new output file\n";
 }
 
 // An expanded pattern ('*.jpg', 'IMG_0001*') names a photo, the raw file or a sidecar as the
 // output: a photo's name is refused even when no such file exists, any other existing file
-// unless it is one of the documents pinreel writes, before the folder is even listed. A new file
-// may have any name.
+// unless it has the name of a document pinreel writes, before the folder is even listed. A new
+// file may have any name.
 TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   write("IMG_0001.JPG", photo(&kLondon));
   write("sydney.jpeg", photo(&kSydney));
   const Names others = {"IMG_0001.HEIC", "IMG_0001.NEF", "IMG_0001.jpe",
                         "IMG_0001.png",  "IMG_0001.xmp", "map.kml.bak"};
-  const Names documents = {"OLD.KML", "old.kmz", "OLD.GPX", "old.Json", "old.geojson", "old.CSV"};
+  const Names documents = {"OLD.KML",     "old.kmz", "OLD.GPX",  "old.Json",
+                           "old.geojson", "old.CSV", "old.HTML", "old.htm"};
   for (const std::string& name : others) write(name, bytes_of("raw"));
-  for (const std::string& name : documents) write(name, bytes_of("old"));
+  for (const std::string& name : documents) write(name, {});
   EXPECT_EQ(run({"IMG_0001.JPG", "sydney.jpeg", "x.jpg"}), outcome(2, "", refusal("sydney.jpeg")));
   EXPECT_EQ(bytes_of(read("sydney.jpeg")), photo(&kSydney));
   EXPECT_EQ(run({"*.jpg", "new.JPG"}), outcome(2, "", refusal("new.JPG")));
@@ -604,12 +735,59 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
   }
   for (const std::string& name : documents) {
     EXPECT_EQ(run({"*.JPG", name}), outcome(0, "")) << name;
-    EXPECT_NE(read(name), "old") << name;
+    EXPECT_NE(read(name), "") << name;
   }
   EXPECT_EQ(read("old.CSV"), platform::text_stream("IMG_0001.JPG" + kLondon.line));
   EXPECT_EQ(run({"*.JPG", "positions.txt"}), outcome(0, ""));
   EXPECT_EQ(read("positions.txt"), kml("positions.txt", "IMG_0001.JPG" + kLondon.line));
   EXPECT_EQ(files().size(), others.size() + documents.size() + 3);  // nothing else made
+}
+
+// The everyday mistakes, made as users make them, leave every file as it was. A mistyped folder or
+// name matches no photo: an existing document stays, and -r makes no document at all; only a run
+// without either writes its empty document, as ever. An unquoted '*' in a folder with one photo
+// and a track hands the track over as the output, through a real shell.
+TEST_F(Cli, MistakesLeaveFilesAsTheyWere) {
+  mkdir_in("Photos");
+  mkdir_in("Library");
+  write("Photos/IMG_0001.jpg", photo(&kLondon));
+  write("Library/IMG_0002.jpg", photo(&kSydney));
+  ASSERT_EQ(run({"-r", "Photos", "mymap.kml"}), outcome(0, ""));
+  const std::string map = read("mymap.kml");
+  const std::string kept = "; 'mymap.kml' left as it was\n";
+  std::vector<std::pair<Names, std::string>> cases = {
+      {{"-r", "Photso", "mymap.kml"}, "no photo below '.' matches 'Photso'" + kept},
+      {{"-r", "./Photso", "mymap.kml"}, "no photo below './' matches 'Photso'" + kept},
+      {{"-r", dir_ + "/Photso", "mymap.kml"},
+       "no photo below '" + dir_ + "/' matches 'Photso'" + kept},
+      {{"Photso.jpg", "mymap.kml"}, "no photo matches 'Photso.jpg'" + kept},
+      {{"Photos/*.jpeg", "mymap.kml"}, "no photo matches 'Photos/*.jpeg'" + kept},
+      {{"-r", "Photso"}, "no photo below '.' matches 'Photso'\n"},
+      {{"-r", "Photso", "new.kml"}, "no photo below '.' matches 'Photso'\n"}};
+  // Windows' names ignore letter case: there, Library is the folder meant.
+  if (!platform::kWindows) {
+    cases.push_back(
+        {{"-r", "library", "mymap.kml"}, "no photo below '.' matches 'library'" + kept});
+  }
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(run(args), outcome(1, "", "pinreel: " + message)) << args[1];
+  }
+  EXPECT_EQ(read("mymap.kml"), map);
+  EXPECT_EQ(files(), (Names{"Library", "Photos", "mymap.kml"}));
+  EXPECT_EQ(run({"Photso.jpg", "new.kml"}), outcome(0, ""));
+  EXPECT_EQ(read("new.kml"), kml("new.kml", ""));
+
+  if (platform::kWindows) return;  // the command prompt expands no pattern
+  mkdir_in("hike");
+  write("hike/IMG_0001.jpg", photo(&kLondon));
+  const std::string track =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" creator=\"OsmAnd\">\n"
+      "<trk><trkseg><trkpt lat=\"51.5\" lon=\"-0.12\"/></trkseg></trk>\n</gpx>\n";
+  write("hike/walk.gpx", bytes_of(track));
+  shell("cd hike && $P * 2>../.err; echo $? >../.status");
+  EXPECT_EQ(read(".status") + read(".err"), "2\n" + not_written("walk.gpx"));
+  EXPECT_EQ(read("hike/walk.gpx"), track);
+  EXPECT_EQ(files("hike"), (Names{"IMG_0001.jpg", "walk.gpx"}));
 }
 
 // The document goes to a temporary file that replaces the old one when it is complete; the
@@ -618,7 +796,7 @@ TEST_F(Cli, ReplacesOnlyTheDocumentsItWrites) {
 // over a file that another program holds open on Windows.
 TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   write("london.jpg", photo(&kLondon));
-  write("map.kml", bytes_of("old map"));
+  write("map.kml", bytes_of(old_map()));
   EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(0, ""));
   EXPECT_EQ(read("map.kml"), kml("map.kml", "london.jpg" + kLondon.line));
 #ifndef _WIN32
@@ -632,17 +810,23 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
   }
   options_.file_size_limit = 512;
 #endif
-  write("map.kml", bytes_of("old map"));
+  write("map.kml", bytes_of(old_map()));
   std::string failure = cannot("write", "map.kml", std::strerror(EFBIG));
   std::unique_ptr<platform::ExclusiveHold> hold;
   if (platform::kWindows) {
-    hold = std::make_unique<platform::ExclusiveHold>(path("map.kml"));
+    // Readable, so that the run can tell that pinreel wrote it; unreadable, it is refused.
+    hold = std::make_unique<platform::ExclusiveHold>(path("map.kml"), true);
     ASSERT_TRUE(hold->held());
     failure = cannot("replace", "map.kml", std::strerror(EACCES));
   }
   EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(1, "", failure));
   hold.reset();
-  EXPECT_EQ(read("map.kml"), "old map");
+  if (platform::kWindows) {
+    hold = std::make_unique<platform::ExclusiveHold>(path("map.kml"));
+    EXPECT_EQ(run({"*.jpg", "map.kml"}), outcome(2, "", unreadable("map.kml", EACCES)));
+    hold.reset();
+  }
+  EXPECT_EQ(read("map.kml"), old_map());
   EXPECT_EQ(files(), (Names{"london.jpg", "map.kml"}));
 }
 
@@ -650,7 +834,7 @@ TEST_F(Cli, DocumentsAreReplacedWholeOrNotAtAll) {
 // work when the first one has come, and SIGTERM then finds the temporary file there.
 TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
   if (platform::kWindows) GTEST_SKIP() << "no SIGTERM from another process on Windows";
-  write("map.kml", bytes_of("old map"));
+  write("map.kml", bytes_of(old_map()));
   const int kGone = 3000;  // 190 KB of messages, more than a pipe holds
   for (int i = 0; i < kGone; ++i) ASSERT_TRUE(link("nowhere", "gone" + std::to_string(i) + ".jpg"));
   shell(
@@ -660,24 +844,29 @@ TEST_F(Cli, TerminatedRunRemovesItsTemporaryFile) {
   EXPECT_EQ(read(".during"), "1\n");
   EXPECT_EQ(read(".status"), "143\n");    // 128 + SIGTERM
   EXPECT_EQ(files().size(), kGone + 4u);  // map.kml, .pid, .status, .during: no temporary file
-  EXPECT_EQ(read("map.kml"), "old map");
+  EXPECT_EQ(read("map.kml"), old_map());
 }
 
-// An output that is a link is written through to its target, which must be a document too.
+// An output that is a link is written through to its target, which must be a document that
+// pinreel wrote.
 TEST_F(Cli, OutputLinkIsWrittenThroughToItsTarget) {
   write("london.jpg", photo(&kLondon));
   mkdir_in("maps");
-  write("maps/trip.kml", bytes_of("old map"));
+  write("maps/trip.kml", bytes_of(old_map()));
+  write("maps/theirs.kml", bytes_of("<kml/>"));
   write("IMG_0001.NEF", bytes_of("raw"));
   if (!link("maps/trip.kml", "link.kml")) GTEST_SKIP() << "no symbolic links here";
   ASSERT_TRUE(link("IMG_0001.NEF", "raw.kml"));
+  ASSERT_TRUE(link("maps/theirs.kml", "theirs.kml"));
+  EXPECT_EQ(run({"*.jpg", "theirs.kml"}), outcome(2, "", not_written("theirs.kml")));
   EXPECT_EQ(run({"*.jpg", "link.kml"}), outcome(0, ""));
   EXPECT_EQ(std::filesystem::read_symlink(path("link.kml")), "maps/trip.kml");
   EXPECT_EQ(read("maps/trip.kml"), kml("link.kml", "london.jpg" + kLondon.line));
   const Outcome raw = run({"*.jpg", "raw.kml"});
   EXPECT_EQ(raw, outcome(2, "", platform::kWindows ? raw.err : refusal("IMG_0001.NEF", false)));
   EXPECT_EQ(read("IMG_0001.NEF"), "raw");
-  EXPECT_EQ(files("maps"), Names{"trip.kml"});
+  EXPECT_EQ(read("maps/theirs.kml"), "<kml/>");
+  EXPECT_EQ(files("maps"), (Names{"theirs.kml", "trip.kml"}));
 }
 
 // Outputs that are not regular files are written directly: the null device, a FIFO.
@@ -708,21 +897,22 @@ TEST_F(Cli, OutputsThatAreNotFilesAreWrittenDirectly) {
 // No output is made when the pattern's folder cannot be listed.
 TEST_F(Cli, UnlistableFolderFailsAndWritesNothing) {
   write("london.jpg", photo(&kLondon));
-  write("old.kml", bytes_of("old map"));
+  write("old.kml", bytes_of(old_map()));
   const Outcome missing = outcome(1, "", cannot("list", "nodir/", std::strerror(ENOENT)));
   for (const Names& args : {Names{"nodir/*.jpg"}, Names{"nodir/*.jpg", "new.kml"},
                             Names{"nodir/london.jpg", "old.kml"}}) {
     EXPECT_EQ(run(args), missing) << args.back();
   }
   EXPECT_EQ(files(), (Names{"london.jpg", "old.kml"}));
-  EXPECT_EQ(read("old.kml"), "old map");
+  EXPECT_EQ(read("old.kml"), old_map());
 }
 
 // File modes do not hold back root, so where the tests run as root these cases run as the user
 // nobody, with the program copied where that user can reach it: a photo that cannot be read is
-// reported and the map completed; with -r a sub-folder that cannot be listed is reported where it
-// comes; a folder that can be written but not listed; no temporary file can be made beside the
-// map, which stays, and the CSV lines come instead.
+// reported and the map completed; a map that cannot be read to tell who wrote it is refused; with
+// -r a sub-folder that cannot be listed is reported where it comes; a folder that can be written
+// but not listed; no temporary file can be made beside the map, which stays, and the CSV lines
+// come instead.
 TEST_F(Cli, UnreadableAndUnwritableFolders) {
 #ifdef _WIN32
   GTEST_SKIP() << "file modes and the user nobody are POSIX matters";
@@ -735,10 +925,11 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   write("album/london.jpg", photo(&kLondon));
   write("album/secret.jpg", photo(&kSydney));
   write("sealed/london.jpg", photo(&kLondon));
-  write("sealed/map.kml", bytes_of("old map"));
+  write("sealed/map.kml", bytes_of(old_map()));
+  write("album/old.kml", bytes_of(old_map()));
   const std::pair<const char*, mode_t> modes[] = {
-      {"", 0755},          {"pinreel", 0755}, {"album", 0777},         {"album/secret.jpg", 0},
-      {"album/locked", 0}, {"sealed", 0555},  {"sealed/map.kml", 0666}};
+      {"", 0755},          {"pinreel", 0755}, {"album", 0777},          {"album/secret.jpg", 0},
+      {"album/locked", 0}, {"sealed", 0555},  {"sealed/map.kml", 0666}, {"album/old.kml", 0}};
   for (const auto& [name, mode] : modes) ASSERT_EQ(chmod(path(name).c_str(), mode), 0) << name;
   const auto restore_modes = [this] {
     for (const char* name : {"album/secret.jpg", "album/locked", "sealed"}) {
@@ -753,6 +944,7 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
   EXPECT_EQ(run({"*.jpg"}, "album"), outcome(1, "london.jpg" + kLondon.line, secret));
   EXPECT_EQ(run({"*.jpg", "map.kml"}, "album"), outcome(1, "", secret));
   EXPECT_EQ(read("album/map.kml"), kml("map.kml", "london.jpg" + kLondon.line));
+  EXPECT_EQ(run({"*.jpg", "old.kml"}, "album"), outcome(2, "", unreadable("old.kml", EACCES)));
   EXPECT_EQ(run({"-r", "*.jpg"}, "album"),
             outcome(1, "london.jpg" + kLondon.line, cannot("list", "locked/", denied) + secret));
   EXPECT_EQ(run({"*.jpg", "map.kml"}, "sealed"),
@@ -760,8 +952,9 @@ TEST_F(Cli, UnreadableAndUnwritableFolders) {
                     cannot("open", "map.kml", denied) +
                         "pinreel: writing CSV to standard output instead\n"));
   restore_modes();
-  EXPECT_EQ(read("sealed/map.kml"), "old map");
-  EXPECT_EQ(files("album"), (Names{"locked", "london.jpg", "map.kml", "secret.jpg"}));
+  EXPECT_EQ(read("sealed/map.kml"), old_map());
+  EXPECT_EQ(read("album/old.kml"), old_map());
+  EXPECT_EQ(files("album"), (Names{"locked", "london.jpg", "map.kml", "old.kml", "secret.jpg"}));
   EXPECT_EQ(files("sealed"), (Names{"london.jpg", "map.kml"}));
 #endif
 }
@@ -817,11 +1010,7 @@ TEST_F(Cli, NamesInEveryScript) {
 using platform::text_stream;
 using Files = std::vector<std::pair<std::string, Bytes>>;
 
-size_t count_of(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
+using platform::count_of;
 
 // What one fixture photo holds; empty texts and zero values are left out.
 struct Shot {
@@ -867,8 +1056,12 @@ Bytes thumbnail(uint8_t seed) {
   return join({{0xFF, 0xD8, 0xFF, 0xDB}, Bytes(600, seed)});
 }
 
+// The comment that marks pinreel's archives.
+const std::string kArchiveComment = "pinreel " PINREEL_VERSION;
+
 // The archive the zip writer makes of `stored` entries and the deflated `document`.
-std::string archive(const Files& stored, const std::string& document = "") {
+std::string archive(const Files& stored, const std::string& document = "",
+                    const std::string& comment = "") {
   return platform::capture([&](FILE* f) {
     ZipWriter zip(f);
     for (const auto& [name, bytes] : stored)
@@ -879,13 +1072,14 @@ std::string archive(const Files& stored, const std::string& document = "") {
       deflater.finish();
       zip.add_deflated("doc.kml", deflater.data(), deflater.crc(), deflater.size());
     }
-    zip.finish();
+    zip.finish(comment);
   });
 }
 
 // The KMZ archive of the KML document at `kml`, named `name`, with the `images` of the photos so
-// named in its balloons.
-std::string kmz_of(std::string kml, const std::string& name, const Files& images) {
+// named in its balloons; pinreel 1.1's had no comment.
+std::string kmz_of(std::string kml, const std::string& name, const Files& images,
+                   const std::string& comment = kArchiveComment) {
   kml.erase(std::remove(kml.begin(), kml.end(), '\r'), kml.end());
   const size_t at = kml.find("<name>") + 6;
   kml.replace(at, kml.find("</name>") - at, name);
@@ -896,7 +1090,7 @@ std::string kmz_of(std::string kml, const std::string& name, const Files& images
     kml.insert(kml.find(description) + description.size(),
                "&lt;img src=\"" + stored.back().first + "\" width=\"160\"/&gt;");
   }
-  return archive(stored, kml);
+  return archive(stored, kml, comment);
 }
 
 using Formats = Cli;
@@ -935,9 +1129,11 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
                              "lat-only.jpg,0.100000,,,\n" +
                              (platform::kWindows ? "" : "\"say \"\"hi\"\".jpg\"" + quoted) +
                              "\"x,y.jpg\",31.200001,35.370125,-430,2021-11-02T15:03:27\n"));
-  for (const char* format : {"kml", "kmz", "gpx", "geojson", "csv"}) {
+  for (const char* format : {"kml", "kmz", "gpx", "geojson", "csv", "html"}) {
     EXPECT_EQ(run_ok({"album/*.jpg", "-t", std::string("maps/out.") + format}), "") << format;
   }
+  // The page (which tests/map_page.py opens in a browser) has a point for each placemark.
+  EXPECT_EQ(count_of(read_file(path("maps/out.html")), "\"../album/"), names.size());
   EXPECT_EQ(read_file(path("maps/out.csv")), csv);  // the same bytes as standard output
   // The archive: the JPEG thumbnails of the photos with a placemark, stored as they are, and the
   // KML document with those pictures in the balloons; its lines end in LF on Windows too.
@@ -952,7 +1148,8 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
       "[\"features\"]; z = zipfile.ZipFile(sys.argv[2]); print(len(d), d[0][\"properties\"],"
       " z.testzip(), z.namelist())' maps/out.geojson maps/out.kmz",
       std::to_string(names.size()) +
-          " {'name': 'a&b.jpg', 'altitude': 35, 'time': '2019-06-01T14:03:22+02:00'} None "
+          " {'name': 'a&b.jpg', 'altitude': 35, 'time': '2019-06-01T14:03:22+02:00', 'direction': "
+          "None, 'direction_ref': None, 'accuracy': None} None "
           "['images/0001.jpg', " +
           (platform::kWindows ? "" : "'images/0002.jpg', ") + "'doc.kml']\n");
 
@@ -967,10 +1164,10 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
       {"/vsizip/maps/out.kmz/doc.kml",
        "description (String) = <img src=\"images/0001.jpg\" width=\"160\"/>|" + kml},
       {"maps/out.gpx waypoints",
-       "POINT (35.370125 31.200001)|time (DateTime) = 2019/06/01 12:03:22+00|ele (Real) = -430|"
+       "POINT (35.370125 31.2)|time (DateTime) = 2019/06/01 12:03:22+00|ele (Real) = -430|"
        "link1_href (String) = ../album/a%26b.jpg|name (String) = "},
       {"maps/out.geojson",
-       "POINT Z (35.370125 31.200001 -430)|POINT (151.2155 33.860001)|time (DateTime) = "
+       "POINT Z (35.370125 31.2 -430)|POINT (151.2155 33.86)|time (DateTime) = "
        "2023/03/18 21:42:10+00|name (String) = "},
       {"-oo HEADERS=NO maps/out.csv",
        "field_4 (String) = -430|field_5 (String) = 2019-06-01T14:03:22+02:00|field_1 (String) = "}};
@@ -1000,7 +1197,7 @@ TEST_F(Formats, EveryFormatReadsBackInItsClients) {
   if (client("gpsbabel", "-i gpx -f maps/out.gpx -o unicsv -F -", out) || !out.empty()) {
     EXPECT_EQ(count_of(out, "\n"), names.size() + 1) << out;
     EXPECT_EQ(count_of(out,
-                       "51.406666,11.610000,\"a&b.jpg\",35.0,2019/06/01,12:03:22,"
+                       "51.406667,11.610000,\"a&b.jpg\",35.0,2019/06/01,12:03:22,"
                        "\"../album/a%26b.jpg\""),
               1u)
         << out;
@@ -1051,6 +1248,69 @@ TEST_F(Formats, TimesAgreeWithExifTool) {
   EXPECT_EQ(photos, std::size(times));
 }
 
+// The layouts that real cameras, drones, scanners and editors write, each as its fixture in both
+// byte orders, read as ExifTool reads them (tools/compare_exiftool.py): pointers of type IFD,
+// values and an EXIF directory far from the first directory's window, RATIONAL numerators of
+// 2^31 and more, an altitude that does not fit, altitudes of 0 and under a metre, the primary
+// image's Exif item, CR3's EXIF box, PNG text chunks.
+TEST_F(Formats, CameraLayoutsAgreeWithExifTool) {
+  std::string out;
+  if (!client("exiftool", "-ver", out)) return;
+  for (const Order order : {Order::kIntel, Order::kMotorola}) {
+    const std::string suffix = order == Order::kIntel ? "-ii" : "-mm";
+    const auto gps_entries = [](Directory& gps, uint32_t seconds, const Bytes& altitude) {
+      gps.ascii(1, "N").rationals(2, {{43, 1}, {28, 1}, {seconds, 100000000}});
+      gps.ascii(3, "W").rationals(4, {{11, 1}, {53, 1}, {2564660003u, 100000000}});
+      gps.integer(5, kByte, 0).entry(6, kRational, 1, altitude);
+    };
+    Tiff ifd(order);
+    Directory& gps = ifd.add_directory();
+    gps_entries(gps, 1000000000, ifd.numbers({25, 100}));
+    Directory& exif = ifd.add_directory().ascii(36867, "2019:06:01 14:03:22");
+    ifd.first()
+        .pointer(kExifPointer, exif.ascii(36881, "+02:00"), kIfd)
+        .pointer(kGpsPointer, gps, kIfd);
+    write("ifd" + suffix + ".tif", ifd.block());
+    write("ifd" + suffix + ".jpg", Jpeg().soi().app1_exif(ifd).sos().eoi().bytes());
+    HeifOptions two;
+    Tiff decoy(order);
+    decoy.first().pointer(kGpsPointer, decoy.add_directory().ascii(1, "S").rationals(2, {{1, 1}}));
+    two.other_exif = exif_item(decoy);
+    write("primary" + suffix + ".heic", heif(exif_item(ifd), two));
+
+    Tiff drone(order);
+    drone.first().undefined(700, std::string(1 << 20, 'i'));
+    Directory& first = drone.add_directory().ascii(271, "Drone");
+    Directory& far_gps = drone.add_directory().ascii(1, "S").ascii(3, "E");
+    far_gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+    Directory& far_exif = drone.add_directory().ascii(36867, "2021:11:02 15:03:27");
+    first.pointer(kGpsPointer, far_gps.rationals(6, {{0, 1}})).pointer(kExifPointer, far_exif);
+    drone.tail(Bytes(20000, 0))
+        .tail(drone.numbers({33, 1, 51, 1, 3528, 100, 151, 1, 12, 1, 3312, 100}));
+    write("drone" + suffix + ".tif", drone.first_offset(drone.offset_of(first)).block());
+
+    Tiff unfit(order);
+    Directory& unfit_gps = unfit.add_directory();
+    gps_entries(unfit_gps, 2564660003u, unfit.numbers({4294967284u, 1}));
+    unfit.first().pointer(kGpsPointer, unfit_gps);
+    write("unfit" + suffix + ".jpg", Jpeg().soi().app1_exif(unfit).sos().eoi().bytes());
+
+    Tiff gps_block(order), exif_block(order);
+    gps_entries(gps_block.first(), 2000000000, gps_block.numbers({1234567, 100}));
+    exif_block.first().ascii(36867, "2023:03:18 21:42:10").ascii(36881, "-05:00");
+    write("canon" + suffix + ".cr3", cr3(gps_block.block(), 64, 100, exif_block.block()));
+    int i = 0;
+    for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+      const std::string name = "text" + std::to_string(i++) + suffix + ".png";
+      write(name, png({}, false, 64, png_profile(type, i % 2 ? ifd.payload() : ifd.block())));
+    }
+  }
+  const std::string tool = PINREEL_SOURCE_DIR "/tools/compare_exiftool.py";
+  EXPECT_TRUE(client("python3", "'" + tool + "' . '" + program_ + "'", out)) << out;
+  // Files, positions, agreeing, missing, different and extra ones.
+  EXPECT_TRUE(std::regex_search(out, std::regex("\nall +18 +18 +18 +0 +0 +0 "))) << out;
+}
+
 // An empty run gives an archive with the empty document.
 TEST_F(Formats, EmptyArchives) {
   run_ok({"*.none", "empty.kmz"});
@@ -1059,20 +1319,141 @@ TEST_F(Formats, EmptyArchives) {
               kmz_of(read_file(path("empty.kml")), "empty.kmz", {}));
 }
 
-// Archives of more entries than the classic end record can count end with ZIP64 records.
+// Each format replaces the documents that pinreel wrote: its own, pinreel 1.1's (built here from
+// 1.1's layout, which had no mark in GeoJSON and KMZ), with LF or CR LF line ends, and an empty
+// file. Other programs' documents are refused and left as they were: Google My Maps' KML, with
+// pinreel's style ids, others written here, and what GPSBabel and GDAL make of a small track.
+TEST_F(Formats, EachFormatReplacesOnlyWhatPinreelWrote) {
+  write("IMG_0001.jpg", photo(&kLondon));
+  const auto lf = [](std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+  };
+  const auto crlf = [](const std::string& text) {
+    return std::regex_replace(text, std::regex("\n"), "\r\n");
+  };
+  const std::string kml_11 = lf(kml("old.kml", "a.jpg" + kLondon.line + "b.jpg" + kSydney.line));
+  const std::string gpx_11 =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" creator=\"pinreel\">\n"
+      "  <metadata>\n    <name>old.gpx</name>\n  </metadata>\n"
+      "  <wpt lat=\"51.507332\" lon=\"-0.127667\">\n    <ele>35</ele>\n    <name>a.jpg</name>\n"
+      "    <link href=\"a.jpg\"/>\n  </wpt>\n</gpx>\n";
+  const std::string collection = "{\"type\":\"FeatureCollection\",\"features\":[\n";
+  const std::string point =
+      "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
+  const std::string geojson_11 =
+      collection + point +
+      "-0.127667,51.507332,35]},\"properties\":{\"name\":\"a \\\"1\\\"\\\\\\u0001.jpg\","
+      "\"altitude\":35,\"time\":\"2019-06-01T14:03:22+02:00\"}},\n" +
+      point +
+      "151.215302,-33.856800]},\"properties\":{\"name\":\"b.jpg\",\"altitude\":null,"
+      "\"time\":null}}\n]}\n";
+  const std::string geojson_11_without_times =
+      collection + point +
+      "1.000000,2.000000,-430]},\"properties\":{\"name\":\"c.jpg\","
+      "\"altitude\":-430}}\n]}\n";
+  const std::string csv_11 =
+      "a.jpg,51.507332,-0.127667,+35\n\"x,y \"\"z\"\"\nw.jpg\",31.200001,35.370125,-430\n"
+      "lat.jpg,0.100000\nalt.jpg,1.000000,-12\ndamaged.jpg,-inf,nan\n";
+  const std::string csv_11_times =
+      "a.jpg,51.507332,-0.127667,+35,2019-06-01T14:03:22+02:00\nb.jpg,31.200300,,,\n"
+      "c.jpg,43.467449,11.885127,,2008-10-22T16:28:39\nd.jpg,1.000000,2.000000,-0,"
+      "2019-06-01T12:03:22Z\n";
+  const std::vector<std::pair<std::string, std::string>> texts = {
+      {"kml", kml_11},
+      {"gpx", gpx_11},
+      {"geojson", geojson_11},
+      {"json", geojson_11_without_times},
+      {"geojson", collection + "]}\n"},
+      {"csv", csv_11},
+      {"csv", csv_11_times}};
+  std::vector<std::pair<std::string, std::string>> ours = {
+      {"kmz", kmz_of(kml_11, "old.kmz", {{"a.jpg", thumbnail(1)}}, "")},
+      {"kmz", kmz_of(kml_11, "old.kmz", {}, "")},
+      {"kmz", ""}};
+  for (const auto& [extension, text] : texts) {
+    ours.emplace_back(extension, text);
+    ours.emplace_back(extension, crlf(text));
+  }
+  for (size_t i = 0; i < ours.size(); ++i) {
+    const std::string name = "old" + std::to_string(i) + "." + ours[i].first;
+    write(name, bytes_of(ours[i].second));
+    EXPECT_EQ(run({"*.jpg", name}), outcome(0, "")) << name;
+    EXPECT_NE(read(name), ours[i].second) << name;
+  }
+  for (const char* extension : {"kml", "kmz", "gpx", "geojson", "csv"}) {
+    for (const char* times : {"-t", "-d"}) {
+      EXPECT_EQ(run({times, "*.jpg", std::string("own.") + extension}), outcome(0, ""));
+    }
+  }
+
+  // Google My Maps: pinreel's styles, in folders; its older exports had the same icon's http URL.
+  std::string google_http = kml("Hike", "");
+  google_http.insert(google_http.find("  </Document>"),
+                     text_stream("    <Folder>\n      <name>Route</name>\n    </Folder>\n"));
+  std::string google = google_http;
+  const std::string icon = "http://www.gstatic.com/";
+  for (size_t at = google.find(icon); at != std::string::npos; at = google.find(icon))
+    google.insert(at + 4, "s");
+  const std::string track =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" creator=\"OsmAnd\">\n"
+      "<wpt lat=\"51.5\" lon=\"-0.12\"><name>Start</name></wpt>\n"
+      "<trk><trkseg><trkpt lat=\"51.5\" lon=\"-0.12\"/></trkseg></trk>\n</gpx>\n";
+  const std::vector<std::pair<std::string, std::string>> theirs = {
+      {"google.kml", google},
+      {"google-http.kml", google_http},
+      {"google.kmz", archive({}, lf(google))},
+      {"other.kmz", archive({{"images/0001.jpg", thumbnail(1)}}, kml_11, "made elsewhere")},
+      {"track.gpx", track},
+      {"other.geojson", std::regex_replace(geojson_11, std::regex("altitude"), "ele")},
+      {"generated.geojson",
+       "{\"type\":\"FeatureCollection\",\"generator\":\"overpass\","
+       "\"features\":[\n]}\n"},
+      {"headed.csv", "name,latitude,longitude\n" + csv_11}};
+  for (const auto& [name, text] : theirs) write(name, bytes_of(text));
+  Names made;
+  for (const auto& [program, arguments, name] :
+       {std::tuple<const char*, const char*, const char*>{
+            "gpsbabel", "-i gpx -f track.gpx -o gpx -F babel.gpx", "babel.gpx"},
+        {"gpsbabel", "-i gpx -f track.gpx -o kml -F babel.kml", "babel.kml"},
+        {"ogr2ogr", "-f GeoJSON gdal.geojson track.gpx waypoints", "gdal.geojson"},
+        {"ogr2ogr", "-f CSV -lco GEOMETRY=AS_XY gdal.csv track.gpx waypoints", "gdal.csv"}}) {
+    std::string out;
+    if (client(program, arguments, out)) made.push_back(name);
+    EXPECT_EQ(out, "") << arguments;
+  }
+  for (const auto& [name, text] : theirs) {
+    EXPECT_EQ(run({"*.jpg", name}), outcome(2, "", not_written(name)));
+    EXPECT_EQ(read(name), text) << name;
+  }
+  for (const std::string& name : made) {
+    const std::string text = read(name);
+    EXPECT_EQ(run({"*.jpg", name}), outcome(2, "", not_written(name)));
+    EXPECT_EQ(read(name), text) << name;
+  }
+}
+
+// Archives of 65,535 entries or more, which the classic end record cannot count (65,535 is its
+// mark for "see ZIP64"), end with ZIP64 records; one entry fewer does not.
 TEST_F(Formats, ManyEntriesGetZip64EndRecords) {
   Files many;
-  for (size_t i = 0; i < 65536; ++i) many.emplace_back("images/" + std::to_string(i), Bytes{'i'});
-  const std::string large = archive(many);
-  const size_t end = large.size() - 22;
-  EXPECT_EQ(large.compare(end, 12, std::string("PK\x05\x06\0\0\0\0\xFF\xFF\xFF\xFF", 12)), 0);
-  EXPECT_EQ(large.compare(end - 20, 4, "PK\x06\x07"), 0);
-  EXPECT_EQ(large.compare(end - 76, 4, "PK\x06\x06"), 0);
-  write("large.zip", bytes_of(large));
-  expect_client("python3",
-                "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
-                " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",
-                "None 65536 images/65535 b'i'\n");
+  for (size_t i = 0; i < 65534; ++i) many.emplace_back("images/" + std::to_string(i), Bytes{'i'});
+  for (const size_t entries : {size_t{65534}, size_t{65535}}) {
+    many.resize(entries, {"images/65534", Bytes{'i'}});
+    const std::string large = archive(many);
+    const size_t end = large.size() - 22;
+    const bool zip64 = entries == 65535;
+    EXPECT_EQ(large.compare(end, 4, "PK\x05\x06"), 0);
+    EXPECT_EQ(large.compare(end - 20, 4, "PK\x06\x07") == 0, zip64);
+    EXPECT_EQ(large.compare(end - 76, 4, "PK\x06\x06") == 0, zip64);
+    write("large.zip", bytes_of(large));
+    expect_client(
+        "python3",
+        "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
+        " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",
+        "None " + std::to_string(entries) + " images/" + std::to_string(entries - 1) + " b'i'\n");
+  }
 }
 
 // Reads that end in any order come back in the order they were handed out, each exactly once,

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -25,7 +29,7 @@ namespace {
 // Reads `bytes` with a fresh reader over a zeroed record.
 struct Walk {
   explicit Walk(Bytes b) : bytes(std::move(b)), input(bytes.data(), bytes.size()), reader(&md) {
-    ok = reader.read_sections(input);
+    ok = read_jpeg(input, reader);
   }
   Bytes bytes;
   MemoryInput input;
@@ -105,6 +109,8 @@ struct Read {
   PhotoFormat format;
   std::string csv;  // the CSV line for the name "x", or ""
   uint64_t fetched;
+  std::string time;  // as -t states it
+  ImageMetadata md;
 };
 
 Read read(const Bytes& bytes) {
@@ -112,7 +118,9 @@ Read read(const Bytes& bytes) {
   std::memset(&md, 0, sizeof md);
   MemoryInput input(bytes.data(), bytes.size());
   ExifReader reader(&md);
-  Read r{reader.read_photo(input), "", input.bytes_fetched()};
+  Read r{read_photo(input, reader), "", input.bytes_fetched(), "", md};
+  r.time = capture_time(md).stated;
+  r.md = md;
   r.csv = platform::capture([&](FILE* out) {
     CsvWriter writer(out);
     RunContext run;
@@ -251,26 +259,27 @@ TEST(ExifDecoder, HeaderChecks) {
 }
 
 TEST(ExifDecoder, EveryFormatCodeInBothByteOrders) {
-  const std::pair<uint16_t, int64_t> integers[] = {{1, 0xFE}, {3, 0xFFFE}, {4, 0x7FFFFFFF},
-                                                   {6, 0xFE}, {8, 0xFFFE}, {9, -70000},
-                                                   {0, 9},    {2, '7'},    {7, 5}};
-  const int32_t expected[] = {254, 65534, kMax, -2, -2, -70000, 0, 0, 0};  // no number: 0
+  const std::pair<uint16_t, int64_t> integers[] = {
+      {1, 0xFE},   {3, 0xFFFE}, {4, 0x7FFFFFFF}, {6, 0xFE}, {8, 0xFFFE},
+      {9, -70000}, {13, 70000}, {0, 9},          {2, '7'},  {7, 5}};
+  const int32_t expected[] = {254, 65534, kMax, -2, -2, -70000, 70000, 0, 0, 0};  // no number: 0
   for (Order order : kOrders) {
     for (size_t i = 0; i < std::size(integers); ++i) {
       const auto [format, raw] = integers[i];
       EXPECT_EQ(decode(Tiff(order).first().integer(274, format, raw)).orientation, expected[i])
           << format;
     }
-    Tiff tiff(order);  // 0xFFFFFFF6 / 4 is signed: -10 / 4
+    Tiff tiff(order);  // RATIONAL is unsigned: 0xFFFFFFF6 / 4 is 1073741821.5
     tiff.first().rationals(37386, {{7, 2}}).rationals(282, {{1, 0}});
     tiff.first().rationals(283, {{0xFFFFFFF6u, 4}}).srationals(37380, {{-1, 3}});
     tiff.first().floats(37382, {-2.75f}).doubles(37379, {0.1});
     const ImageMetadata md = decode(tiff.first().rationals(274, {{0x80000000u, 1}}));
     const float reals[] = {md.focal_length,  md.x_resolution,     md.y_resolution,
                            md.exposure_bias, md.subject_distance, md.brightness};
-    EXPECT_EQ(std::vector<float>(reals, reals + 6),
-              (std::vector<float>{3.5f, 0, -2.5f, static_cast<float>(-1.0 / 3.0), -2.75f, 0.1f}));
-    EXPECT_EQ(md.orientation, kMin);
+    EXPECT_EQ(
+        std::vector<float>(reals, reals + 6),
+        (std::vector<float>{3.5f, 0, 1073741821.5f, static_cast<float>(-1.0 / 3.0), -2.75f, 0.1f}));
+    EXPECT_EQ(md.orientation, kMax);
   }
 }
 
@@ -288,6 +297,70 @@ TEST(ExifDecoder, GpsFieldsInBothByteOrders) {
     other.first().pointer(kGpsPointer,
                           other.add_directory().longs(4, {7, 8, 9}).rationals(2, {{40, 1}}));
     EXPECT_EQ(gps_of(decode(other.first())), " 40 0 0,  7 9 1, 0 0");  // 1: the next value's
+
+    // Direction, its reference and accuracy: one RATIONAL each, where a zero denominator or
+    // another format is no value.
+    for (const bool known : {true, false}) {
+      Tiff view(order);
+      Directory& directions = view.add_directory();
+      if (known) {
+        directions.ascii(16, "Magnetic").rationals(17, {{12345, 100}}).rationals(31, {{7, 2}});
+      } else {
+        directions.rationals(17, {{5, 0}}).srationals(31, {{7, 2}});
+      }
+      view.first().pointer(kGpsPointer, directions);
+      const ImageMetadata md = decode(view.first());
+      char text[64];
+      std::snprintf(text, sizeof text, "%s %d %g %d %g", md.gps_img_direction_ref,
+                    md.has_gps_img_direction, double{md.gps_img_direction},
+                    md.has_gps_h_positioning_error, double{md.gps_h_positioning_error});
+      EXPECT_STREQ(text, known ? "M 1 123.45 1 3.5" : " 0 0 0 0");
+    }
+  }
+}
+
+// RATIONAL is unsigned (a phone's seconds of 2564660003/100000000 are 25.6 s, not -17.3 s); only
+// SRATIONAL is signed. An altitude that does not fit 32 bits, or is not a number, is none, and its
+// reference with it.
+TEST(ExifDecoder, RationalsAreUnsignedAndAltitudesMustFit) {
+  struct Altitude {
+    std::function<void(Directory&)> entry;
+    AltitudeState state;
+    const char* csv;  // with reference 1
+  };
+  const Altitude altitudes[] = {
+      {[](Directory& g) {
+         g.rationals(6, {{4294967284u, 1}});
+       },
+       AltitudeState::kUnfit, ""},
+      {[](Directory& g) {
+         g.rationals(6, {{2147483648u, 1}});
+       },
+       AltitudeState::kUnfit, ""},
+      {[](Directory& g) { g.doubles(6, {NAN}); }, AltitudeState::kUnfit, ""},
+      {[](Directory& g) {
+         g.srationals(6, {{-12, 1}});
+       },
+       AltitudeState::kRecorded, ",+12"},
+      {[](Directory& g) {
+         g.rationals(6, {{1, 4}});
+       },
+       AltitudeState::kRecorded, ",-0"},
+      {[](Directory&) {}, AltitudeState::kNone, ",-0"}};
+  for (Order order : kOrders) {
+    for (const Altitude& altitude : altitudes) {
+      Tiff tiff(order);
+      Directory& gps = tiff.add_directory().ascii(1, "N").ascii(3, "E").integer(5, kByte, 1);
+      gps.rationals(2, {{37, 1}, {46, 1}, {2564660003u, 100000000}});
+      gps.srationals(4, {{-122, 1}, {0, 1}, {-1, 2}});
+      altitude.entry(gps);
+      tiff.first().pointer(kGpsPointer, gps);
+      const Read r = read(Jpeg().soi().app1_exif(tiff).sos().bytes());
+      EXPECT_EQ(r.md.gps_latitude_exact[2], 25.64660003);
+      EXPECT_EQ(r.md.gps_longitude_exact[2], -0.5);
+      EXPECT_EQ(r.md.gps_altitude_state, altitude.state);
+      EXPECT_EQ(r.csv, "x,37.773792,-122.000137" + std::string(altitude.csv) + "\n");
+    }
   }
 }
 
@@ -458,6 +531,78 @@ TEST(Containers, EveryContainerInBothByteOrders) {
   }
 }
 
+// Sub-directory pointers of type 13 (IFD), as scanners, GIS tools and Pillow write them, are read
+// in every container; a code above 13 is still passed over.
+TEST(Containers, PointersOfTypeIfd) {
+  for (Order order : kOrders) {
+    for (const uint16_t format : {kIfd, uint16_t{14}}) {
+      Tiff tiff(order);
+      Directory& gps = tiff.add_directory();
+      london_entries(gps);
+      Directory& exif = tiff.add_directory().ascii(36867, "2019:06:01 14:03:22");
+      tiff.first().pointer(kExifPointer, exif, format).pointer(kGpsPointer, gps, format);
+      for (const Bytes& bytes : {Jpeg().soi().app1_exif(tiff).sos().bytes(), tiff.block(),
+                                 fixture::heif(exif_item(tiff))}) {
+        const Read r = read(bytes);
+        EXPECT_EQ(r.csv, format == kIfd ? kLondon : "") << format;
+        EXPECT_EQ(r.time, format == kIfd ? "2019-06-01T14:03:22" : "");
+      }
+    }
+  }
+}
+
+// The capture time of a CR3 file is in its EXIF directory box (CMT2).
+TEST(Containers, Cr3CaptureTime) {
+  for (Order order : kOrders) {
+    Tiff gps(order), exif(order);
+    london_entries(gps.first());
+    exif.first().ascii(36867, "2019:06:01 14:03:22").ascii(36881, "+02:00");
+    const Read r = read(fixture::cr3(gps.block(), 64, 1000, exif.block()));
+    EXPECT_EQ(r.csv, kLondon);
+    EXPECT_EQ(r.time, "2019-06-01T14:03:22+02:00");
+  }
+}
+
+// A HEIF file with several images takes the Exif item that iref links to the primary image, and
+// the first one only when no reference names the primary image.
+TEST(Heif, ThePrimaryImagesExifItem) {
+  for (Order order : kOrders) {
+    Tiff thumbnail(order);
+    Directory& gps = thumbnail.add_directory().ascii(1, "S").ascii(3, "E");
+    gps.rationals(2, {{10, 1}, {0, 1}, {0, 1}}).rationals(4, {{20, 1}, {0, 1}, {0, 1}});
+    thumbnail.first().pointer(kGpsPointer, gps);
+    HeifOptions o;
+    o.other_exif = exif_item(thumbnail);
+    EXPECT_EQ(csv(fixture::heif(london(order, "item"), o)), kLondon);
+    o.unreferenced = true;
+    EXPECT_EQ(csv(fixture::heif(london(order, "item"), o)), "x,-10.000000,20.000000\n");
+  }
+}
+
+// ImageMagick's PNG text chunks hold the EXIF block in hexadecimal, compressed or not, with or
+// without "Exif\0\0" before it; an eXIf chunk wins wherever it lies. A text that is not of that
+// form, or shorter than it says, gives nothing.
+TEST(Png, ExifInTextChunks) {
+  for (Order order : kOrders) {
+    const Bytes block = london(order), prefixed = join({bytes_of("Exif\0\0"s), block});
+    for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+      EXPECT_EQ(csv(fixture::png({}, false, 64, png_profile(type, block))), kLondon) << type;
+    }
+    EXPECT_EQ(csv(fixture::png({}, true, 20000, png_profile("iTXt", prefixed, "APP1", true))),
+              kLondon);
+  }
+  Tiff other;
+  other.first().pointer(kGpsPointer, other.add_directory().ascii(1, "S").rationals(2, {{1, 1}}));
+  EXPECT_EQ(csv(fixture::png(london(), true, 64, png_profile("zTXt", other.block()))), kLondon);
+  const Bytes text = png_profile("tEXt", london());
+  const size_t digits = find(text, "\nexif\n") + 6, hex = find(text, "\n49") + 1;
+  for (const Bytes& bad :
+       {patched(text, digits, bytes_of("9")), patched(text, hex, bytes_of("g")),
+        patched(text, find(text, "exif"), bytes_of("iptc")), patched(text, 4, bytes_of("teXt"))}) {
+    EXPECT_EQ(csv(fixture::png({}, false, 64, bad)), "");
+  }
+}
+
 // The extension decides whether a file is read.
 TEST(Containers, PhotoExtensions) {
   for (const char* name :
@@ -600,6 +745,30 @@ TEST(TiffFile, FarDirectoriesAndBytesRead) {
   }
 }
 
+// A TIFF-based file's values are read wherever they lie: the drone layout (the first directory
+// far into the file, the GPS directory in its window, the coordinates past that window's end),
+// and a scanner's EXIF directory near the end of the file with the capture time.
+TEST(TiffFile, ValuesAndTheExifDirectoryWhereverTheyLie) {
+  for (Order order : kOrders) {
+    Tiff drone(order);
+    drone.first().undefined(700, std::string(4 << 20, 'i'));
+    Directory& first = drone.add_directory().ascii(271, "Drone");
+    Directory& gps = drone.add_directory().ascii(1, "N").ascii(3, "W").integer(5, kByte, 0);
+    gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+    first.pointer(kGpsPointer, gps.rationals(6, {{35, 1}}));
+    drone.tail(Bytes(20000, 0))
+        .tail(drone.numbers({51, 1, 30, 1, 2640, 100, 0, 1, 7, 1, 3960, 100}));
+    const Read r = read(drone.first_offset(drone.offset_of(first)).block());
+    EXPECT_EQ(r.csv, kLondon);
+    EXPECT_LE(r.fetched, 4u * ExifReader::kWindowSize);
+
+    Tiff scan(order);
+    Directory& exif = scan.add_directory().ascii(36867, "2019:06:01 14:03:22");
+    scan.first().undefined(700, std::string(42000, 's')).pointer(kExifPointer, exif);
+    EXPECT_EQ(read(scan.block()).time, "2019-06-01T14:03:22");
+  }
+}
+
 // Chunks and boxes whose sizes point past their parent or the file, offsets that wrap, a box not
 // Canon's: no position, and the container still named.
 TEST(Containers, HostileSizesInChunksAndBoxes) {
@@ -645,4 +814,299 @@ TEST(Containers, HostileSizesInChunksAndBoxes) {
   EXPECT_EQ(large.csv, kLondon);
   EXPECT_LE(large.fetched, 16384u);
   EXPECT_EQ(csv(fixture::png(london(), true, 1 << 20)), kLondon);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Positions outside the EXIF block: ISO 6709 texts, XMP packets, Google's Takeout JSON.
+
+namespace {
+
+std::string degrees(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", value);
+  return text;
+}
+
+// "lat lon alt" at full precision ("-" for no altitude), or "none".
+std::string position_of(bool ok, const DecimalPosition& p) {
+  if (!ok) return "none";
+  char text[96];
+  std::snprintf(text, sizeof text, "%.15g %.15g ", p.latitude, p.longitude);
+  return text + (p.has_altitude ? degrees(p.altitude) : "-");
+}
+
+std::string iso6709(const std::string& text) {
+  DecimalPosition p{};
+  return position_of(parse_iso6709(text.data(), text.size(), p), p);
+}
+
+// The fields of an XMP packet: "lat lon alt date offset | drone lat lon alt yaw", "-" for each
+// one absent.
+std::string xmp(const std::string& packet) {
+  XmpFields f{};
+  const bool stored = read_xmp(reinterpret_cast<const uint8_t*>(packet.data()), packet.size(), f);
+  const auto number = [](bool has, double v) { return has ? degrees(v) : "-"; };
+  const auto text = [](const char* t) { return *t ? std::string(t) : "-"; };
+  const std::string all =
+      number(f.has_latitude, f.latitude) + " " + number(f.has_longitude, f.longitude) + " " +
+      number(f.has_altitude, f.altitude) + " " + text(f.date_time_original) + " " +
+      text(f.offset_time_original) + " | " + number(f.has_drone_latitude, f.drone_latitude) + " " +
+      number(f.has_drone_longitude, f.drone_longitude) + " " +
+      number(f.has_drone_altitude, f.drone_altitude) + " " +
+      number(f.has_gimbal_yaw, f.gimbal_yaw_degree);
+  EXPECT_EQ(stored, all != "- - - - - | - - - -") << packet;
+  return all;
+}
+
+const char kNoXmp[] = "- - - - - | - - - -";
+
+// An XMP packet with one top-level description holding `inside` (its attributes first).
+std::string packet(const std::string& attributes, const std::string& elements = "") {
+  return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
+         "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\n"
+         "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
+         " <rdf:Description rdf:about=''\n"
+         "  xmlns:exif='http://ns.adobe.com/exif/1.0/'\n"
+         "  xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/'\n" +
+         attributes + ">\n" + elements + " </rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n" +
+         std::string(200, ' ') + "\n<?xpacket end='w'?>";
+}
+
+std::string takeout(const std::string& json) {
+  TakeoutFields f{};
+  const bool ok = read_takeout_json(reinterpret_cast<const uint8_t*>(json.data()), json.size(), f);
+  return (ok ? "" : "bad: ") + position_of(f.has_position, f.position) +
+         (f.has_taken_time ? " at " + std::to_string(f.taken_time) : "");
+}
+
+}  // namespace
+
+TEST(Iso6709, EveryFormAndWhatIsNoPosition) {
+  const struct {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"+37.3349-122.0090+013.575/", "37.3349 -122.009 13.575"},
+      {"-33.8568+151.2153-012.5CRSWGS_84/", "-33.8568 151.2153 -12.5"},
+      {"+40-075/", "40 -75 -"},
+      {"+4012.2166-07500.2502/",
+       degrees(40 + 12.2166 / 60) + " " + degrees(-(75 + 0.2502 / 60)) + " -"},
+      {"+401213.1-0750015.12CRSEPSG:4326/", degrees(40 + 12 / 60.0 + 13.1 / 3600) + " " +
+                                                degrees(-(75 + 0 / 60.0 + 15.12 / 3600)) + " -"},
+      {"+90.0000-180.0000/", "90 -180 -"},
+      {"-00.0000+000.0000/", "0 0 -"},      // no negative zero
+      {"+12.5+001.5/\0\0"s, "12.5 1.5 -"},  // padding from a fixed-size field
+      // Not positions.
+      {"+37.3349-122.0090", "none"},   // no closing '/'
+      {"37.3349-122.0090/", "none"},   // no sign
+      {"+037.33-122.00/", "none"},     // three latitude degree digits
+      {"+37.33-22.00/", "none"},       // two longitude degree digits
+      {"+40121-07500/", "none"},       // an odd count of digits
+      {"+4060.00-07500.00/", "none"},  // 60 minutes
+      {"+401260-0750000/", "none"},    // 60 seconds
+      {"+90.0001+000.0000/", "none"},  // beyond the pole
+      {"+00.0000+180.0001/", "none"},  // beyond the date line
+      {"+37.-122.0/", "none"},         // a point without digits
+      {"+37.3-122.0+/", "none"},       // an altitude without digits
+      {"+37.3-122.0CR/", "none"},      // not "CRS"
+      {"+37.3-122.0CRS/x/", "none"},   // bytes after the '/'
+      {"+37.3-122.0/ ", "none"},
+      {"+37.3 -122.0/", "none"},
+      {"/", "none"},
+      {"", "none"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(iso6709(c.text), c.expected) << c.text;
+}
+
+TEST(Xmp, FieldsInAttributeAndElementFormByNamespace) {
+  const std::string london = degrees(51 + 30.4404 / 60) + " " + degrees(-(7.656 / 60));
+  const struct {
+    std::string packet;
+    std::string expected;
+  } cases[] = {
+      // Lightroom: attributes on one description among many namespaces.
+      {packet("  xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='3'\n"
+              "  exif:GPSLatitude='51,30.4404N' exif:GPSLongitude=\"0,7.656W\"\n"
+              "  exif:GPSAltitude='71/2' exif:GPSAltitudeRef='1'\n"
+              "  exif:DateTimeOriginal='2019-06-01T14:03:22.25+02:00'"),
+       london + " -35.5 2019:06:01 14:03:22 +02:00 | - - - -"},
+      // ExifTool, darktable: elements, under any prefix; entities, CDATA, a zone of Z.
+      {packet("xmlns:e='http://ns.adobe.com/exif/1.0/'",
+              "  <e:GPSLatitude> 51,30,26.424N\n</e:GPSLatitude>\n"
+              "  <e:GPSLongitude><![CDATA[0,7,39.36W]]></e:GPSLongitude>\n"
+              "  <e:GPSAltitude>35&#47;1</e:GPSAltitude><e:GPSAltitudeRef>0</e:GPSAltitudeRef>\n"
+              "  <!-- a comment --><e:DateTimeOriginal>2019-06-01T14:03Z</e:DateTimeOriginal>\n"),
+       degrees(51 + 30 / 60.0 + 26.424 / 3600) + " " + degrees(-(7 / 60.0 + 39.36 / 3600)) +
+           " 35 2019:06:01 14:03:00 +00:00 | - - - -"},
+      // DJI drones, with the misspelt longitude; the default namespace on elements.
+      {packet("drone-dji:GpsLatitude='+22.54431' drone-dji:GpsLongtitude='+113.95' "
+              "drone-dji:AbsoluteAltitude='-12.50' drone-dji:GimbalYawDegree='-90.1'",
+              "<GPSLatitude xmlns='http://ns.adobe.com/exif/1.0/'>1,0S</GPSLatitude>"),
+       "-1 - - - - | 22.54431 113.95 -12.5 -90.1"},
+      // The first valid value counts; a date without seconds or zone.
+      {packet(
+           "exif:GPSLatitude='91,0N' exif:DateTimeOriginal='2019-06-01T14:03:22'",
+           "<exif:GPSLatitude>10,0N</exif:GPSLatitude><exif:GPSLatitude>20,0N</exif:GPSLatitude>"),
+       "10 - - 2019:06:01 14:03:22 - | - - - -"},
+      // Deeper down (IPTC's LocationShown) the same names describe something else.
+      {packet("xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'",
+              "<Iptc4xmpExt:LocationShown><rdf:Bag><rdf:li rdf:parseType='Resource'>"
+              "<exif:GPSLatitude>10,0N</exif:GPSLatitude></rdf:li></rdf:Bag>"
+              "</Iptc4xmpExt:LocationShown>"),
+       kNoXmp},
+      // A prefix bound to another namespace, an attribute without a prefix, names in the wrong
+      // case, a structure where a value belongs.
+      {packet("xmlns:exif2='http://ns.adobe.com/exif/1.0' exif2:GPSLatitude='1,0N' "
+              "GPSLatitude='1,0N' exif:gpslatitude='1,0N'",
+              "<exif:GPSLongitude><rdf:Seq><rdf:li>1,0E</rdf:li></rdf:Seq></exif:GPSLongitude>"),
+       kNoXmp},
+      // A prefix rebound inside an element and restored after it.
+      {packet("",
+              "<exif:x xmlns:exif='urn:other'><exif:GPSLatitude>1,0N</exif:GPSLatitude>"
+              "</exif:x><exif:GPSLongitude>2,0E</exif:GPSLongitude>"),
+       "- 2 - - - | - - - -"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(xmp(c.packet), c.expected) << c.packet;
+}
+
+TEST(Xmp, BadValuesAndBrokenPacketsGiveWhatIsSound) {
+  const char* bad_values[] = {
+      "51,60N",  "91,0N",  "51,30.4E", "51.5",  "51,30",      "51,30,1.5,2N", "51,30.4,10N",
+      "1234,0N", "51,,0N", "51,30.4n", " ,30N", "51,30.4N x", "51,3&bogus;N",
+  };
+  for (const char* value : bad_values) {
+    EXPECT_EQ(xmp(packet("exif:GPSLatitude='"s + value + "'")), kNoXmp) << value;
+  }
+  // Character references stand for their characters.
+  EXPECT_EQ(xmp(packet("exif:GPSLatitude='1,30&#x2E;5&#78;'")),
+            "1.50833333333333 - - - - | - - - -");
+  const char* bad_dates[] = {"2019-06-01",          "2019-13-01T10:00",
+                             "2019-06-01 10:00:00", "2019-06-01T10:00:00+2:00",
+                             "2019-06-01T24:00",    "2019-06-01T10:00:00."};
+  for (const char* value : bad_dates) {
+    EXPECT_EQ(xmp(packet("exif:DateTimeOriginal='"s + value + "'")), kNoXmp) << value;
+  }
+  // An altitude needs a reference of 0 or 1, if any, and a denominator.
+  EXPECT_EQ(xmp(packet("exif:GPSAltitude='35/1' exif:GPSAltitudeRef='2'")), kNoXmp);
+  EXPECT_EQ(xmp(packet("exif:GPSAltitude='35/0'")), kNoXmp);
+  EXPECT_EQ(xmp(packet("drone-dji:GimbalYawDegree='180.5' drone-dji:GpsLatitude='--1'")), kNoXmp);
+
+  // A packet cut anywhere reads nothing past the cut, and only whole values before it.
+  const std::string whole =
+      packet("exif:GPSLatitude='1,0N'", "<exif:GPSLongitude>2,0E</exif:GPSLongitude>");
+  const std::string read[] = {kNoXmp, "1 - - - - | - - - -", "1 2 - - - | - - - -"};
+  for (size_t cut = 0, seen = 0; cut <= whole.size(); ++cut) {
+    const std::string got = xmp(whole.substr(0, cut));
+    while (seen < 2 && got != read[seen]) ++seen;
+    EXPECT_EQ(got, read[seen]) << cut;
+  }
+  EXPECT_EQ(xmp(whole), read[2]);
+  // Nesting past the limit ends the scan; markup that cannot be followed too.
+  std::string deep;
+  for (int i = 0; i <= kMaxXmpDepth; ++i) deep += "<a>";
+  EXPECT_EQ(xmp(deep + packet("exif:GPSLatitude='1,0N'")), kNoXmp);
+  EXPECT_EQ(xmp("<a x='<'>" + packet("exif:GPSLatitude='1,0N'")), kNoXmp);
+  EXPECT_EQ(xmp("</a>" + packet("exif:GPSLatitude='1,0N'")), kNoXmp);
+}
+
+// ExifTool writes sidecars (and reads them back); pinreel must read the same values.
+TEST(Xmp, SidecarsAsExifToolWritesAndReadsThem) {
+  if (platform::kWindows || std::system("command -v exiftool >/dev/null") != 0) {
+    GTEST_SKIP() << "exiftool is not installed";
+  }
+  const std::string dir = platform::make_temp_dir();
+  ASSERT_NE(dir, "");
+  const char* writes[] = {
+      "-XMP:GPSLatitude=51.50734 -XMP:GPSLongitude=-0.1276 -XMP:GPSAltitude=35.5 "
+      "'-XMP:DateTimeOriginal=2019:06:01 14:03:22.25+02:00'",
+      "-XMP:GPSLatitude=-33.85678 -XMP:GPSLongitude=151.215297 -XMP:GPSAltitude=12.3 "
+      "-XMP:GPSAltitudeRef#=1 "
+      "'-XMP:DateTimeOriginal=2020:02:29 23:59:59Z'",
+      "-XMP:GPSLatitude=0.000001 -XMP:GPSLongitude=179.999999 -XMP-drone-dji:GpsLatitude=22.5 "
+      "'-XMP:DateTimeOriginal=2021:01:01 00:00:00' "
+      "-XMP-drone-dji:GpsLongitude=-113.9 -XMP-drone-dji:AbsoluteAltitude=120.25",
+  };
+  std::string ours;
+  for (size_t i = 0; i < std::size(writes); ++i) {
+    const std::string file = dir + "/" + std::to_string(i) + ".xmp";
+    ASSERT_EQ(std::system(("exiftool -q -o " + file + " " + writes[i]).c_str()), 0) << writes[i];
+    FILE* in = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::string bytes;
+    for (int c; (c = std::fgetc(in)) != EOF;) bytes.push_back(static_cast<char>(c));
+    std::fclose(in);
+    ours += std::to_string(i) + ".xmp " + xmp(bytes) + "\n";
+  }
+  // The same line from ExifTool's reading: the altitude signed by its reference, the date's
+  // fraction dropped and its zone apart.
+  const std::string format =
+      "$FileName $XMP-exif:GPSLatitude $XMP-exif:GPSLongitude "
+      "${XMP-exif:GPSAltitude;$_ = -$_ if $self->GetValue(\"GPSAltitudeRef\",\"ValueConv\")} "
+      "${XMP-exif:DateTimeOriginal;s/[.]\\d+//;s/Z$/+00:00/;s/([+-]\\d\\d:\\d\\d)$/ $1/ or $_ .= "
+      "\" -\"} | "
+      "$XMP-drone-dji:GpsLatitude $XMP-drone-dji:GpsLongitude $XMP-drone-dji:AbsoluteAltitude "
+      "$XMP-drone-dji:GimbalYawDegree";
+  ASSERT_EQ(std::system(("cd " + dir + " && exiftool -q -m -n -f -p '" + format +
+                         "' 0.xmp 1.xmp 2.xmp >exiftool.txt")
+                            .c_str()),
+            0);
+  std::ifstream in(dir + "/exiftool.txt");
+  std::string theirs{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(ours, theirs);
+  std::system(("rm -rf " + dir).c_str());
+}
+
+TEST(Takeout, GeoDataAndTakenTimeAsExportsWriteThem) {
+  // A real export's layout, the fields read placed among the others.
+  const std::string real =
+      R"({"title": "IMG_4081.JPG", "description": "", "imageViews": "12",
+          "creationTime": {"timestamp": "1560100000", "formatted": "9 Jun 2019, 17:06:40 UTC"},
+          "photoTakenTime": {"timestamp": "1560074400", "formatted": "9 Jun 2019, 10:00:00 UTC"},
+          "geoData": {"latitude": 48.8583701, "longitude": 2.2944813, "altitude": 35.2,
+                      "latitudeSpan": 0.0, "longitudeSpan": 0.0},
+          "geoDataExif": {"latitude": 1.0, "longitude": 1.0, "altitude": 0.0,
+                          "latitudeSpan": 0.0, "longitudeSpan": 0.0},
+          "people": [{"name": "A"}, {"name": "B"}],
+          "url": "https://photos.google.com/photo/x",
+          "googlePhotosOrigin": {"mobileUpload": {"deviceFolder": {"localFolderName": ""},
+                                                  "deviceType": "IOS_PHONE"}}})";
+  EXPECT_EQ(takeout(real), "48.8583701 2.2944813 35.2 at 1560074400");
+  const struct {
+    std::string json;
+    std::string expected;
+  } cases[] = {
+      // All zero: no position. A zero altitude is none.
+      {R"({"geoData": {"latitude": 0.0, "longitude": 0.0, "altitude": 0.0}})", "none"},
+      {R"({"geoData": {"latitude": -33.5, "longitude": 0.0, "altitude": 0.0}})", "-33.5 0 -"},
+      // A nested value inside geoData, a numeric timestamp, keys in any order.
+      {R"({"photoTakenTime": {"timestamp": -86400}, "geoData": {"x": {"latitude": 9},
+           "longitude": 1, "latitude": 2}})",
+       "2 1 - at -86400"},
+      // The same names elsewhere are not the photo's.
+      {R"({"people": [{"geoData": {"latitude": 1.0, "longitude": 1.0}}],
+           "x": {"photoTakenTime": {"timestamp": "5"}}})",
+       "none"},
+      // Values out of range or of the wrong kind.
+      {R"({"geoData": {"latitude": 90.5, "longitude": 1}, "photoTakenTime": {"timestamp": "1e9"}})",
+       "none"},
+      {R"({"geoData": {"latitude": "1", "longitude": 1},
+           "photoTakenTime": {"timestamp": "1234567890123456789"}})",
+       "none"},
+      // Not one JSON object.
+      {R"({"geoData": {"latitude": 1.0, "longitude": 1.0})", "bad: none"},
+      {R"({"geoData": {"latitude": 1.0, "longitude": 1.0}} x)", "bad: none"},
+      {R"([{"geoData": {"latitude": 1.0, "longitude": 1.0}}])", "bad: none"},
+      {"\"text\"", "bad: none"},
+      {"", "bad: none"},
+      {std::string(kMaxTakeoutDepth, '[') + std::string(kMaxTakeoutDepth, ']'), "bad: none"},
+      {"{\"a\":" + std::string(kMaxTakeoutDepth, '[') + std::string(kMaxTakeoutDepth, ']') + "}",
+       "bad: none"},
+      {"{\"a\":" + std::string(kMaxTakeoutDepth - 2, '[') + std::string(kMaxTakeoutDepth - 2, ']') +
+           ", \"geoData\": {\"latitude\": 1, \"longitude\": 2}}",
+       "1 2 -"},
+      {R"({"geoData": {"latitude": 1.0, "longitude": 1.0}, "x": ")" +
+           std::string(kMaxTakeoutJson, ' ') + "\"}",
+       "bad: none"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(takeout(c.json), c.expected) << c.json.substr(0, 200);
 }

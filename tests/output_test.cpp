@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/platform.h"
@@ -19,21 +20,34 @@
 namespace {
 
 using platform::capture;
+using platform::count_of;
 
-ImageMetadata position(const char* lat_ref, float lat, const char* lon_ref, float lon,
-                       float lat_min = 0, float lat_sec = 0, float lon_min = 0, float lon_sec = 0) {
+ImageMetadata position(const char* lat_ref, double lat, const char* lon_ref, double lon,
+                       double lat_min = 0, double lat_sec = 0, double lon_min = 0,
+                       double lon_sec = 0) {
   ImageMetadata m;
   std::memset(&m, 0, sizeof m);
   m.has_exif = m.has_gps_latitude = m.has_gps_longitude = true;
   std::strcpy(m.gps_latitude_ref, lat_ref);
   std::strcpy(m.gps_longitude_ref, lon_ref);
-  m.gps_latitude[0] = lat, m.gps_latitude[1] = lat_min, m.gps_latitude[2] = lat_sec;
-  m.gps_longitude[0] = lon, m.gps_longitude[1] = lon_min, m.gps_longitude[2] = lon_sec;
+  const double values[2][3] = {{lat, lat_min, lat_sec}, {lon, lon_min, lon_sec}};
+  for (int i = 0; i < 3; ++i) {
+    m.gps_latitude[i] = static_cast<float>(m.gps_latitude_exact[i] = values[0][i]);
+    m.gps_longitude[i] = static_cast<float>(m.gps_longitude_exact[i] = values[1][i]);
+  }
   return m;
 }
 
+// A GPSAltitude entry's value as the decoder records it.
+void record_altitude(ImageMetadata& m, double metres, int32_t below = 0) {
+  m.gps_altitude_ref = below;
+  m.gps_altitude = static_cast<int32_t>(metres);
+  m.gps_altitude_exact = metres;
+  m.gps_altitude_state = AltitudeState::kRecorded;
+}
+
 ImageMetadata london() {
-  return position("N", 51, "W", 0, 30, 26.4f, 7, 39.6f);
+  return position("N", 51, "W", 0, 30, 26.4, 7, 39.6);
 }
 
 // The document that the writer for `output` ("x.csv", "x.kml", ...) makes of one photograph,
@@ -159,6 +173,11 @@ TEST(CsvLine, ColumnsQuotingAndWhatCountsAsAPosition) {
   EXPECT_EQ(csv(m), key + ",-12\n");
   m.gps_longitude_ref[0] = '\0';
   EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332,-12\n");
+  // An altitude that does not fit 32 bits is none, whatever its reference says.
+  m.gps_altitude_ref = 1;
+  m.gps_altitude = 0;
+  m.gps_altitude_state = AltitudeState::kUnfit;
+  EXPECT_EQ(csv(m), "IMG_0001.jpg,51.507332\n");
   // A coordinate needs its reference and its value.
   m = london();
   m.has_gps_longitude = false;
@@ -282,9 +301,11 @@ TEST(DuplicateFilter, KeepsTheFirstPhotoAtEachPrintedPosition) {
             "e.jpg,51.507332\ng.jpg,7.270925,-69.451050\nh.jpg,8.962186,71.173790\n");
 }
 
+// GPX and GeoJSON print the exact values: seven decimals, and the altitude as recorded, to the
+// centimetre, 0 included; CSV keeps single precision and whole metres.
 TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
   ImageMetadata m = london();
-  m.gps_altitude = 35;
+  record_altitude(m, 35);
   std::strcpy(m.date_time_original, "2019:06:01 14:03:22");
   std::strcpy(m.offset_time_original, "+02:00");
   const auto gpx = [](const ImageMetadata& r, const char* name = "IMG_0001.jpg") {
@@ -294,35 +315,165 @@ TEST(MapFormats, GpxWaypointAndGeoJsonFeature) {
     return document("x.json", r, true, name);
   };
   EXPECT_EQ(geojson(m),
-            "{\"type\":\"FeatureCollection\",\"features\":[\n"
-            "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[-0.127667,"
-            "51.507332,35]},\"properties\":{\"name\":\"IMG_0001.jpg\",\"altitude\":35,"
-            "\"time\":\"2019-06-01T14:03:22+02:00\"}}\n]}\n");
+            "{\"type\":\"FeatureCollection\",\"generator\":\"pinreel " PINREEL_VERSION
+            "\",\"features\":[\n"
+            "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[-0.1276667,"
+            "51.5073333,35]},\"properties\":{\"name\":\"IMG_0001.jpg\",\"altitude\":35,"
+            "\"time\":\"2019-06-01T14:03:22+02:00\",\"direction\":null,\"direction_ref\":null,"
+            "\"accuracy\":null}}\n]}\n");
 
   // Below sea level, a local time, and names that need escaping: E9 is no UTF-8.
-  m.gps_altitude_ref = 1;
+  record_altitude(m, 35.5, 1);
   m.offset_time_original[0] = '\0';
   const std::string gpx_text = gpx(m, "a&b \"\x01\xE9\".jpg");
-  EXPECT_NE(gpx_text.find("<ele>-35</ele>\n    <name>a&amp;b &quot;\xEF\xBF\xBD\xEF\xBF\xBD"
-                          "&quot;.jpg</name>\n    <link href=\"a%26b%20%22%01%E9%22.jpg\"/>"),
+  EXPECT_NE(gpx_text.find("<wpt lat=\"51.5073333\" lon=\"-0.1276667\">\n    <ele>-35.5</ele>\n"),
             std::string::npos)
       << gpx_text;
-  EXPECT_NE(geojson(m, "a\\b \"\x01\t\xE9\".jpg")
-                .find("51.507332,-35]},\"properties\":{\"name\":\"a\\\\b \\\"\\u0001\\t\xEF\xBF\xBD"
-                      "\\\".jpg\",\"altitude\":-35,\"time\":\"2019-06-01T14:03:22\"}}"),
-            std::string::npos);
-  m.gps_altitude_ref = m.gps_altitude = 0;
+  EXPECT_NE(gpx_text.find("<name>a&amp;b &quot;\xEF\xBF\xBD\xEF\xBF\xBD&quot;.jpg</name>\n"
+                          "    <link href=\"a%26b%20%22%01%E9%22.jpg\"/>"),
+            std::string::npos)
+      << gpx_text;
+  EXPECT_NE(
+      geojson(m, "a\\b \"\x01\t\xE9\".jpg")
+          .find("51.5073333,-35.5]},\"properties\":{\"name\":\"a\\\\b \\\"\\u0001\\t\xEF\xBF\xBD"
+                "\\\".jpg\",\"altitude\":-35.5,\"time\":\"2019-06-01T14:03:22\","),
+      std::string::npos);
+  // Altitudes at sea level and under a metre are altitudes; a reference alone is none.
+  for (const auto& [metres, text] : {std::pair<double, const char*>{0, "0"},
+                                     {0.254, "0.25"},
+                                     {12.7, "12.7"},
+                                     {8848.86, "8848.86"}}) {
+    record_altitude(m, metres);
+    EXPECT_NE(geojson(m).find(std::string("51.5073333,") + text + "]},"), std::string::npos);
+    EXPECT_NE(gpx(m).find(std::string("<ele>") + text + "</ele>"), std::string::npos);
+  }
+  EXPECT_EQ(document("x.csv", m), "IMG_0001.jpg,51.507332,-0.127667,+8848\n");
+  m.gps_altitude_state = AltitudeState::kNone;
+  m.gps_altitude_ref = 1;
   m.date_time_original[0] = '\0';
-  EXPECT_NE(geojson(m).find("[-0.127667,51.507332]},\"properties\":{\"name\":\"IMG_0001.jpg\","
-                            "\"altitude\":null,\"time\":null}}"),
+  m.has_gps_img_direction = m.has_gps_h_positioning_error = true;
+  m.gps_img_direction = 359.5f;
+  m.gps_img_direction_ref[0] = 'T';
+  EXPECT_NE(geojson(m).find("[-0.1276667,51.5073333]},\"properties\":{\"name\":\"IMG_0001.jpg\","
+                            "\"altitude\":null,\"time\":null,\"direction\":359.5,"
+                            "\"direction_ref\":\"T\",\"accuracy\":0}}"),
             std::string::npos);
+  EXPECT_EQ(gpx(m).find("<ele>"), std::string::npos);
+
+  // Direction and accuracy to the hundredth, and none out of range.
+  const struct {
+    float direction;
+    char reference;
+    float accuracy;
+    const char* texts;
+  } views[] = {{0.0f, 'M', 3.456f, "0 M 3.46"}, {360.0f, 'x', 1e6f, "360  1000000"},
+               {360.01f, 'T', -0.5f, "  "},     {-1.0f, 'T', INFINITY, "  "},
+               {NAN, 'T', NAN, "  "},           {123.456f, 'T', 0.1f, "123.46 T 0.1"}};
+  for (const auto& view : views) {
+    m.gps_img_direction = view.direction;
+    m.gps_img_direction_ref[0] = view.reference;
+    m.gps_h_positioning_error = view.accuracy;
+    const ViewTexts texts = view_texts(m);
+    EXPECT_EQ(std::string(texts.direction) + " " + texts.direction_ref + " " + texts.accuracy,
+              view.texts);
+  }
 
   // Only a position with two numbers; KML writes whatever the key holds.
   ImageMetadata infinite = london();
   infinite.gps_latitude[0] = INFINITY;
   EXPECT_EQ(gpx(infinite).find("<wpt"), std::string::npos);
-  EXPECT_EQ(geojson(infinite), "{\"type\":\"FeatureCollection\",\"features\":[\n]}\n");
+  EXPECT_EQ(geojson(infinite),
+            "{\"type\":\"FeatureCollection\",\"generator\":\"pinreel " PINREEL_VERSION
+            "\",\"features\":[\n]}\n");
   EXPECT_NE(document("x.kml", infinite).find("-0.127667,inf,0"), std::string::npos);
+}
+
+TEST(MapFormats, HtmlPageMarkDataAndThumbnailBudget) {
+  ImageMetadata m = london();
+  record_altitude(m, 35);
+  std::strcpy(m.date_time_original, "2019:06:01 14:03:22");
+  m.has_gps_img_direction = m.has_gps_h_positioning_error = true;
+  m.gps_img_direction = 90.5f;
+  m.gps_img_direction_ref[0] = 'M';
+  m.gps_h_positioning_error = 5;
+  const uint8_t thumbnail[] = {0xFF, 0xD8, 0xFF, 0xD9, 0x00};
+  m.thumbnail = thumbnail;
+  m.thumbnail_length = sizeof thumbnail;
+  uint64_t left_out = 0;
+  const std::string page = capture([&](FILE* f) {
+    HtmlWriter writer(f, "maps/trip.html", "/w", true,
+                      16);  // room for one thumbnail's 8 characters
+    RunContext run{{}, &writer, nullptr, {}};
+    writer.begin("maps/<trip>.html");
+    deliver_photo(run, m, "<!--<script>\xE2\x80\xA8\"\\.jpg", "a/</script>.jpg");
+    m.has_gps_img_direction = m.has_gps_h_positioning_error = false;
+    m.gps_altitude_state = AltitudeState::kNone;
+    deliver_photo(run, m, "b.jpg", "b.jpg");
+    writer.end();
+    left_out = writer.thumbnails_left_out();
+  });
+  const std::string head =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<meta "
+      "name=\"generator\" content=\"pinreel " PINREEL_VERSION
+      "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>maps/&lt;trip&gt;.html</title>\n<style>\n/* ";
+  EXPECT_EQ(page.substr(0, head.size()), head);
+  // Nothing a name holds can end an element or begin a comment: the page's own script elements
+  // are all there is.
+  EXPECT_EQ(count_of(page, "<script"), 4u);
+  EXPECT_EQ(count_of(page, "</script"), 4u);
+  EXPECT_EQ(count_of(page, "<!--"), 0u);
+  EXPECT_NE(
+      page.find("\"thumbnailBudget\":16,\"thumbnailsLeftOut\":1,\"points\":[\n"
+                "[51.5073333,-0.1276667,35,\"\\u003C!--\\u003Cscript\\u003E\\u2028\\\"\\\\.jpg\","
+                "\"../a/%3C/script%3E.jpg\",\"2019-06-01T14:03:22\",90.5,\"M\",5,8],\n"
+                "[51.5073333,-0.1276667,null,\"b.jpg\",\"../b.jpg\",\"2019-06-01T14:03:22\"]]}\n"),
+      std::string::npos)
+      << page.substr(page.find("pinreel-data"), 600);
+  EXPECT_NE(page.find("id=\"pinreel-thumbnails\">\n/9j/2QA=\n</script>"), std::string::npos);
+  EXPECT_EQ(left_out, 1u);
+}
+
+// The exact numbers' texts; a position given in decimal degrees is printed from its doubles.
+TEST(MapFormats, ExactNumbersAndDecimalPositions) {
+  const auto metres = [](double value) {
+    char text[kMetresTextSize];
+    return std::string(text, format_metres(text, value));
+  };
+  const auto degrees = [](double value) {
+    char text[kDegreesTextSize];
+    return std::string(text, format_coordinate(text, value));
+  };
+  EXPECT_EQ(metres(0.1 + 0.2), "0.3");
+  EXPECT_EQ(metres(-0.004), "0");
+  EXPECT_EQ(metres(-430.05), "-430.05");
+  EXPECT_EQ(metres(2147483647), "2147483647");
+  EXPECT_EQ(degrees(-0.0), "0.0000000");
+  EXPECT_EQ(degrees(-4e-8), "0.0000000");
+  EXPECT_EQ(degrees(-179.99999996), "-180.0000000");
+
+  Photo photo{"d.jpg", "d.jpg", nullptr, {}};
+  EXPECT_EQ(decimal_position(51.5073333, -0.1276667, photo.position), PositionKind::kPosition);
+  EXPECT_EQ(capture([&](FILE* f) { CsvWriter(f).photo(photo); }), "d.jpg,51.507333,-0.127667\n");
+  EXPECT_EQ(decimal_position(4e-7, -4e-7, photo.position), PositionKind::kZeroPosition);
+  // From the record, with an altitude in whole metres for CSV and to the centimetre for GeoJSON.
+  ImageMetadata m;
+  std::memset(&m, 0, sizeof m);
+  m.has_decimal_position = m.has_decimal_altitude = true;
+  m.decimal_latitude = -33.8568;
+  m.decimal_longitude = 151.2153;
+  for (const auto& [metres, csv, json] :
+       {std::tuple<double, const char*, const char*>{-0.5, ",-0\n", ",-0.5]"},
+        {0, "\n", ",0]"},
+        {35.27, ",+35\n", ",35.27]"},
+        {5e9, "\n", "]"}}) {
+    m.decimal_altitude = metres;
+    EXPECT_EQ(document("x.csv", m, false, "d.jpg"),
+              std::string("d.jpg,-33.856800,151.215300") + csv);
+    EXPECT_NE(document("x.json", m).find(std::string("[151.2153000,-33.8568000") + json),
+              std::string::npos)
+        << metres;
+  }
 }
 
 struct TimeCase {

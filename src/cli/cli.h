@@ -22,7 +22,22 @@ constexpr int kExitFailure = 1;  // an input or output could not be read or writ
 constexpr int kExitRefused = 2;  // the output path names a photo or another file not to replace
 
 int pinreel_main(int argc, char** argv);
+
+// An option: the flag it sets (null for --help and --version), its line in the usage text that
+// pinreel prints without arguments, and its line in --help.
+struct OptionInfo {
+  const char* name;
+  bool RunOptions::*flag;
+  const char* usage;
+  const char* help;
+};
+// Every option, in the order the texts list them; the list ends with nulls.
+extern const OptionInfo kOptionList[];
+
+// The short usage text (no arguments), and the whole story (--help): every option, the formats
+// written and read, the exit statuses and where to read more.
 void print_usage();
+void print_help();
 // Lists the photos that match `pattern` (CSV, or KML into `output` when given). Returns the
 // exit status.
 int run_batch(const char* pattern, const char* output, const RunOptions& options);
@@ -91,8 +106,10 @@ class TreeSearch {
   // Lists the pattern's directory. False when it cannot be listed: list_error() says why.
   bool start(const char* pattern);
   int list_error() const { return list_error_; }
-  // The pattern's directory part, separator included ("" for the working directory).
+  // The pattern's directory part, separator included ("" for the working directory), and its
+  // last component.
   const std::string& directory() const { return directory_; }
+  const std::string& name_pattern() const { return name_pattern_; }
 
   struct Entry {
     // `name` is the path relative to the pattern's directory, with '/' separators; `path` the
@@ -285,10 +302,13 @@ class OrderedPool {
   bool stopping_ = false;
 };
 
-// The output file. An existing regular file is replaced only once the document is complete: it is
-// written to a temporary file beside it (beside a symbolic link's target), which is then renamed
-// over it. Outputs that are not regular files (a FIFO, a device, the standard output under another
-// name) are written directly.
+// The working folder as an absolute path (UTF-8 on Windows); "" when it cannot be had.
+std::string working_folder();
+
+// The output file. An existing regular file is replaced only when pinreel wrote it, and only once
+// the document is complete: it is written to a temporary file beside it (beside a symbolic link's
+// target), which is then renamed over it. Outputs that are not regular files (a FIFO, a device,
+// the standard output under another name) are written directly.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -296,9 +316,24 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { discard(); }
 
-  // Looks at what `path` names. Returns the name of an existing file that a run must not replace
-  // (`path`, or the file a link at `path` points to), or null.
-  const char* check(const char* path);
+  // Why a run must not replace an existing file.
+  struct Refusal {
+    enum Reason : uint8_t {
+      kNone,
+      kOtherName,    // its name is not one of a document
+      kNotPinreels,  // pinreel did not write it
+      kUnreadable,   // it cannot be read to tell
+    } reason;
+    const char* name;  // `path`, or for kOtherName the file a link at `path` points to
+    int error;         // kUnreadable: the errno value
+  };
+  // Looks at what `path` names and, for an existing regular file, at what it holds: an empty file
+  // or a document that pinreel wrote in the format that `path` asks for may be replaced.
+  Refusal check(const char* path);
+  // True when check() found an existing regular file, which the run would replace.
+  bool replaces_file() const { return error_ == 0 && kind_ == Kind::kRegular; }
+  // True when the output is not a regular file and is written directly.
+  bool direct() const { return error_ == 0 && kind_ == Kind::kOther; }
   // The stream to write the document into, a binary one for an archive (Windows makes others
   // text streams). Null, with errno set, when it cannot be created.
   FILE* open(bool binary);

@@ -140,11 +140,17 @@ bool Console::erase(bool before_output) {
 void Console::finish(const RunCounts& counts) {
   erase(false);
   if (!summary_) return;
+  std::string thumbnails;
+  if (counts.thumbnails_left_out != 0) {
+    thumbnails = "; " + with_thousands(counts.thumbnails_left_out) + " photo" +
+                 plural(counts.thumbnails_left_out) + " without a thumbnail in the page (" +
+                 std::to_string(kPageThumbnailBudget >> 20) + " MiB of thumbnails at most)";
+  }
   message(
       "%s photo%s read: %s with a position, %s duplicate%s left out, %s without a position; "
-      "%s could not be read",
+      "%s could not be read%s",
       with_thousands(counts.read).c_str(), plural(counts.read),
       with_thousands(counts.listed).c_str(), with_thousands(counts.duplicates).c_str(),
       plural(counts.duplicates), with_thousands(counts.without_position).c_str(),
-      with_thousands(counts.unreadable).c_str());
+      with_thousands(counts.unreadable).c_str(), thumbnails.c_str());
 }

@@ -5,14 +5,26 @@
 
 #include "cli/cli.h"
 
-const char* OutputFile::check(const char* path) {
+OutputFile::Refusal OutputFile::check(const char* path) {
   path_ = path;
   target_ = path;
   error_ = inspect(kind_);
-  if (error_ != 0 || kind_ != Kind::kRegular) return nullptr;
-  if (!is_document_name(path_.c_str())) return path_.c_str();
-  if (!is_document_name(target_.c_str())) return target_.c_str();
-  return nullptr;
+  if (!replaces_file()) return {Refusal::kNone, nullptr, 0};
+  if (!is_document_name(path_.c_str())) return {Refusal::kOtherName, path_.c_str(), 0};
+  if (!is_document_name(target_.c_str())) return {Refusal::kOtherName, target_.c_str(), 0};
+  // Opened by the path given, so that a link is read at its target.
+  FileInput file;
+  int error = file.open(path_.c_str());
+  if (error == 0) {
+    const bool written = is_pinreel_document(output_format(path_.c_str()), file);
+    error = file.error();
+    if (error == 0) {
+      return {written ? Refusal::kNone : Refusal::kNotPinreels, path_.c_str(), 0};
+    }
+  }
+  // Not a regular file any more: no document of pinreel's either.
+  if (error == kNotRegularFileError) return {Refusal::kNotPinreels, path_.c_str(), 0};
+  return {Refusal::kUnreadable, path_.c_str(), error};
 }
 
 FILE* OutputFile::open(bool binary) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/cli.h"
 
@@ -148,6 +149,11 @@ void OutputFile::remove_temporary() {
   unlink(temporary_.c_str());
   temporary_exists = 0;
   temporary_.clear();
+}
+
+std::string working_folder() {
+  char buffer[PATH_MAX];
+  return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
 }
 
 #endif

@@ -1,5 +1,6 @@
 #ifdef _WIN32
 
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -144,6 +145,12 @@ void OutputFile::remove_temporary() {
   DeleteFileW(wide_path(temporary_.c_str()).c_str());
   temporary_exists = 0;
   temporary_.clear();
+}
+
+std::string working_folder() {
+  wchar_t buffer[32768];
+  if (_wgetcwd(buffer, static_cast<int>(sizeof buffer / sizeof buffer[0])) == nullptr) return "";
+  return wide_to_utf8(buffer);
 }
 
 #endif

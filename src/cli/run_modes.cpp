@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli.h"
 #include "output/output.h"
@@ -24,6 +25,36 @@ Console& console() {
 
 void report(const char* what, const char* name, int error) {
   console().message("%s '%s': %s", what, name, std::strerror(error));
+}
+
+// A pattern's folder as messages name it.
+const char* shown_folder(const std::string& directory) {
+  return directory.empty() ? "." : directory.c_str();
+}
+
+// Says why an existing file is not to be replaced. True when nothing stands in the way.
+bool may_replace(const OutputFile::Refusal& refusal) {
+  switch (refusal.reason) {
+    case OutputFile::Refusal::kNone:
+      return true;
+    case OutputFile::Refusal::kOtherName:
+      console().message(
+          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json, .csv, .html or "
+          ".htm file is overwritten; quote the pattern or name a new output file",
+          refusal.name);
+      break;
+    case OutputFile::Refusal::kNotPinreels:
+      console().message(
+          "refusing to replace '%s': pinreel did not write it; name a new file or delete it first",
+          refusal.name);
+      break;
+    case OutputFile::Refusal::kUnreadable:
+      console().message(
+          "refusing to replace '%s': cannot read it to check that pinreel wrote it: %s",
+          refusal.name, std::strerror(refusal.error));
+      break;
+  }
+  return false;
 }
 
 // -v: why a photo read has no position.
@@ -235,25 +266,6 @@ int finish_standard_output(int status) {
 
 }  // namespace
 
-void print_usage() {
-  std::fputs(
-      "Description:\n"
-      "  Bulk extracts GPS co-ordinates from EXIF jpeg images as either CSV, or KML data.\n\n"
-      "Usage:\n"
-      "  pinreel input.jpg\n"
-      "  pinreel [options] *.jpg > output.csv\n"
-      "  pinreel [options] *.jpg output.kml\n\n"
-      "Options:\n"
-      "  -d  Removes duplicate GPS co-ordinates from the output.\n"
-      "  -r  Also searches every folder below the pattern's folder.\n"
-      "  -t  Adds the time each photo was taken.\n"
-      "  -v  Prints a summary, and why each photo without a position has none.\n"
-      "  -q  Prints neither a progress line nor a summary.\n"
-      "  --help     Prints this text.\n"
-      "  --version  Prints the version of pinreel.\n\n",
-      stdout);
-}
-
 int run_batch(const char* pattern, const char* output, const RunOptions& options) {
   console().start(options, true);
   // A shell that expanded the pattern hands us a photo as the output path: never overwrite it.
@@ -264,17 +276,10 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
         output);
     return kExitRefused;
   }
-  // The same mistake with a raw file or a sidecar, or any other file named by mistake.
+  // The same mistake with a raw file, a sidecar, another program's document or any other file
+  // named by mistake.
   OutputFile document_file;
-  if (output != nullptr) {
-    if (const char* refused = document_file.check(output)) {
-      console().message(
-          "refusing to replace '%s': only a .kml, .kmz, .gpx, .geojson, .json or .csv file is "
-          "overwritten; quote the pattern or name a new output file",
-          refused);
-      return kExitRefused;
-    }
-  }
+  if (output != nullptr && !may_replace(document_file.check(output))) return kExitRefused;
 
   // The folder is listed before any output is made; with -r, the folders below it as the walk
   // reaches them.
@@ -284,8 +289,8 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
       options.recursive ? tree.start(tree_pattern(pattern).c_str()) : search.start(pattern);
   const int list_error = options.recursive ? tree.list_error() : search.list_error();
   if (list_error != 0) {
-    const std::string& directory = options.recursive ? tree.directory() : search.directory();
-    report("cannot list", directory.empty() ? "." : directory.c_str(), list_error);
+    report("cannot list", shown_folder(options.recursive ? tree.directory() : search.directory()),
+           list_error);
     return kExitFailure;
   }
 
@@ -304,9 +309,9 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
       std::setvbuf(document, document_buffer, _IOFBF, sizeof document_buffer);
     }
   }
-  const std::unique_ptr<Writer> writer =
-      make_writer(document != nullptr ? output : nullptr,
-                  document != nullptr ? document : console().output(), options.times);
+  const std::unique_ptr<Writer> writer = make_writer(
+      document != nullptr ? output : nullptr, document != nullptr ? document : console().output(),
+      options.times, working_folder());
   RunContext run;
   run.options = options;
   run.writer = document != nullptr ? writer.get() : console().wrap(writer.get());
@@ -320,15 +325,33 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
 
   string_table_destroy(run.duplicates, release_value);
   run.writer->end();
+  run.counts.thumbnails_left_out = writer->thumbnails_left_out();
 
+  // No photo matched: most likely a name or a folder mistyped. An existing document stays as it
+  // was, and with -r no document is made. (An output that is not a file has been written.)
+  const bool unmatched =
+      run.counts.matched == 0 && (options.recursive || document_file.replaces_file());
   // Photos that could not be read leave a complete document, which replaces the old one.
-  if (document != nullptr) {
+  if (document != nullptr && unmatched && !document_file.direct()) {
+    document_file.discard();
+  } else if (document != nullptr) {
     const char* failure;
     const int error = document_file.finish(failure);
     if (error != 0) {
       report(failure, output, error);
       status = kExitFailure;
     }
+  }
+  if (unmatched) {
+    const std::string kept =
+        document_file.replaces_file() ? "; '" + std::string(output) + "' left as it was" : "";
+    if (options.recursive) {
+      console().message("no photo below '%s' matches '%s'%s", shown_folder(tree.directory()),
+                        tree.name_pattern().c_str(), kept.c_str());
+    } else {
+      console().message("no photo matches '%s'%s", pattern, kept.c_str());
+    }
+    status = kExitFailure;
   }
   console().finish(run.counts);
   return status;
@@ -340,33 +363,53 @@ int pinreel_main(int argc, char** argv) {
   RunOptions options;
   bool help = false;
   bool version = false;
-  // Each option is matched whole (never bundled); unknown ones, "-" alone included, are ignored.
-  static const struct {
-    const char* name;
-    bool RunOptions::*flag;
-  } kOptions[] = {{"-d", &RunOptions::dedup},
-                  {"-r", &RunOptions::recursive},
-                  {"-t", &RunOptions::times},
-                  {"-v", &RunOptions::verbose},
-                  {"-q", &RunOptions::quiet}};
+  // The options pinreel knows, each matched whole: never bundled.
+  const auto find_option = [&](const char* name) -> bool* {
+    for (const OptionInfo* option = kOptionList; option->name != nullptr; ++option) {
+      if (std::strcmp(name, option->name) != 0) continue;
+      if (option->flag != nullptr) return &(options.*option->flag);
+      return std::strcmp(name, "--help") == 0 ? &help : &version;
+    }
+    return nullptr;
+  };
+  std::vector<const char*> unknown;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
-      for (const auto& option : kOptions) {
-        if (std::strcmp(argument, option.name) == 0) options.*option.flag = true;
+      if (bool* flag = find_option(argument)) {
+        *flag = true;
+      } else {
+        unknown.push_back(argument);
       }
-      help = help || std::strcmp(argument, "--help") == 0;
-      version = version || std::strcmp(argument, "--version") == 0;
     } else if (input == nullptr) {
       input = argument;
     } else if (output == nullptr) {
       output = argument;
     }
   }
+  // Ignored, as ever, but never silently: "-dq" would otherwise pass for "-d -q".
+  if (!unknown.empty()) console().start(options, false);
+  for (const char* argument : unknown) {
+    std::string split;
+    for (const char* letter = argument + 1; *letter != '\0'; ++letter) {
+      const char option[] = {'-', *letter, '\0'};
+      if (find_option(option) == nullptr) {
+        split.clear();
+        break;
+      }
+      split.append(split.empty() ? "" : " ").append(option);
+    }
+    if (split.empty()) {
+      console().message("ignoring unknown option '%s'", argument);
+    } else {
+      console().message("ignoring unknown option '%s' (options are not combined: use %s)", argument,
+                        split.c_str());
+    }
+  }
 
   int status = kExitOk;
   if (help) {
-    print_usage();
+    print_help();
   } else if (version) {
     std::fputs("pinreel " PINREEL_VERSION "\n", stdout);
   } else if (input == nullptr) {

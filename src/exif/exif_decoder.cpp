@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "exif/exif_reader.h"
 
@@ -28,8 +29,9 @@ constexpr uint32_t kTagExifPointer = 34665;
 constexpr uint32_t kTagGpsPointer = 34853;
 constexpr uint32_t kTagInteropPointer = 40965;
 
-constexpr uint32_t kMaxFormat = 12;
-constexpr uint32_t kElementSize[kMaxFormat + 1] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+// Codes 0 to 12 of TIFF 6.0, and 13 (IFD), an offset of a sub-directory read as LONG.
+constexpr uint32_t kMaxFormat = 13;
+constexpr uint32_t kElementSize[kMaxFormat + 1] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
 
 // ln 2 as the formulas for shutter speed and aperture take it: rounded to single precision.
 const double kLn2 = static_cast<double>(static_cast<float>(std::log(2.0)));
@@ -59,6 +61,17 @@ bool unit_scale(int32_t code, float& scale) {
   }
 }
 
+// The tags whose values the tag tables read: an entry of another tag is never worth a read of
+// its value from elsewhere in the file.
+bool uses_value(int kind, uint32_t tag) {
+  if (kind == static_cast<int>(kTagGpsPointer)) return tag <= 7 || tag == 29;
+  static const uint16_t kMainTags[] = {
+      271,   272,   274,   282,   283,   296,   513,   514,   33434, 33437, 34665, 34850, 34853,
+      34855, 36864, 36867, 36881, 37122, 37377, 37378, 37379, 37380, 37381, 37382, 37383, 37384,
+      37385, 37386, 37510, 40961, 40962, 40963, 40965, 41486, 41487, 41488, 41495, 41990};
+  return std::binary_search(std::begin(kMainTags), std::end(kMainTags), tag);
+}
+
 }  // namespace
 
 int32_t saturate_to_int32(double value) {
@@ -83,10 +96,14 @@ double ExifReader::convert_value(const BoundedBytes& block, uint64_t offset,
     case 3:
       return read_u16(block, offset);
     case 4:
+    case 13:
       return read_u32(block, offset);
-    case 5:
+    case 5: {
+      const uint32_t denominator = read_u32(block, offset + 4);
+      if (denominator == 0) return 0.0;
+      return static_cast<double>(read_u32(block, offset)) / denominator;
+    }
     case 10: {
-      // Both rational kinds take numerator and denominator as signed.
       const int32_t denominator = read_s32(block, offset + 4);
       if (denominator == 0) return 0.0;
       return static_cast<double>(read_s32(block, offset)) / denominator;
@@ -122,13 +139,9 @@ bool ExifReader::process_exif(uint8_t* payload, int32_t length) {
     clear_block_fields();
     return false;
   }
-  return process_tiff(payload + kIdentifierSize,
-                      static_cast<uint32_t>(length - 2) - kIdentifierSize, TiffKind::kExif);
-}
-
-bool ExifReader::process_tiff(uint8_t* data, uint32_t size, TiffKind kind) {
-  BoundedBytes block(data, size);
-  return decode_tiff(block, kind);
+  BoundedBytes block(payload + kIdentifierSize,
+                     static_cast<uint32_t>(length - 2) - kIdentifierSize);
+  return decode_tiff(block, TiffKind::kExif);
 }
 
 void ExifReader::clear_block_fields() {
@@ -178,11 +191,13 @@ bool ExifReader::enter_directory(BoundedBytes& block, uint32_t offset, int kind)
     if (walk_path_[i] == offset) return false;
   }
   --walks_left_;
-  // In a TIFF-based file the first directory and a GPS directory, which the position needs, are
-  // read from a window of their own when the current one does not hold them with room for their
-  // values. Other directories are read only where they lie in the current window.
+  // In a TIFF-based file the first directory, the EXIF directory (the capture time) and a GPS
+  // directory are read from a window of their own when the current one does not hold them with
+  // room for their values. Other directories are read only where they lie in the current window.
   const bool own_window =
-      window_input_ != nullptr && (walk_depth_ == 0 || kind == static_cast<int>(kTagGpsPointer)) &&
+      window_input_ != nullptr &&
+      (walk_depth_ == 0 || kind == static_cast<int>(kTagGpsPointer) ||
+       kind == static_cast<int>(kTagExifPointer)) &&
       !block.contains(offset, offset < window_file_size_
                                   ? std::min<uint64_t>(kDirectorySpan, window_file_size_ - offset)
                                   : kDirectorySpan);
@@ -216,20 +231,27 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
 
     const uint64_t byte_count = uint64_t{elements} * kElementSize[format];
     uint64_t value_offset = entry + 8;
+    BoundedBytes* values = &block;
     if (byte_count > 4) {
       value_offset = decode_u32(fields + 8, big_endian);
-      if (!block.contains(value_offset, byte_count)) continue;
+      if (!block.contains(value_offset, byte_count)) {
+        // In a TIFF-based file the value may lie outside the directory's window.
+        values = window_input_ != nullptr && uses_value(kind, tag)
+                     ? far_value(value_offset, byte_count)
+                     : nullptr;
+        if (values == nullptr) continue;
+      }
     }
 
     if (kind == static_cast<int>(kTagGpsPointer)) {
-      apply_gps_tag(block, tag, format, value_offset, byte_count);
+      apply_gps_tag(*values, tag, format, value_offset, byte_count);
     } else {
-      apply_main_tag(block, tag, format, value_offset, byte_count, thumb_offset, thumb_length);
+      apply_main_tag(*values, tag, format, value_offset, byte_count, thumb_offset, thumb_length);
     }
 
     if (tag == kTagExifPointer || tag == kTagGpsPointer || tag == kTagInteropPointer) {
       // A sub-directory that fails keeps what it found; this directory goes on.
-      enter_directory(block, read_u32(block, value_offset), static_cast<int>(tag));
+      enter_directory(block, read_u32(*values, value_offset), static_cast<int>(tag));
     }
   }
 
@@ -372,9 +394,11 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
                                uint64_t value_offset, uint64_t byte_count) {
   ImageMetadata& m = *metadata_;
   // Degrees, minutes and seconds at value offsets 0, 8 and 16, whatever the format and count.
-  const auto read_triple = [&](float(&out)[3]) {
-    for (unsigned i = 0; i < 3; ++i)
-      out[i] = to_single(convert_value(block, value_offset + 8 * i, format));
+  const auto read_triple = [&](float(&out)[3], double(&exact)[3]) {
+    for (unsigned i = 0; i < 3; ++i) {
+      exact[i] = convert_value(block, value_offset + 8 * i, format);
+      out[i] = to_single(exact[i]);
+    }
   };
 
   switch (tag) {
@@ -386,28 +410,47 @@ void ExifReader::apply_gps_tag(const BoundedBytes& block, uint32_t tag, uint32_t
       block.copy_text(m.gps_latitude_ref, 0, value_offset, 2);
       break;
     case 2:
-      read_triple(m.gps_latitude);
+      read_triple(m.gps_latitude, m.gps_latitude_exact);
       m.has_gps_latitude = true;
       break;
     case 3:
       block.copy_text(m.gps_longitude_ref, 0, value_offset, 2);
       break;
     case 4:
-      read_triple(m.gps_longitude);
+      read_triple(m.gps_longitude, m.gps_longitude_exact);
       m.has_gps_longitude = true;
       break;
     case 5:
       m.gps_altitude_ref = saturate_to_int32(convert_value(block, value_offset, format));
       break;
-    case 6:
-      m.gps_altitude = saturate_to_int32(convert_value(block, value_offset, format));
+    case 6: {
+      // -12 m written as 4294967284/1 reads as 4 million kilometres: such a value, or one that is
+      // not a number, is no altitude.
+      const double altitude = convert_value(block, value_offset, format);
+      const bool fits = altitude >= -2147483648.0 && altitude < 2147483648.0;
+      m.gps_altitude_state = fits ? AltitudeState::kRecorded : AltitudeState::kUnfit;
+      m.gps_altitude = fits ? static_cast<int32_t>(altitude) : 0;
+      m.gps_altitude_exact = fits ? altitude : 0;
       break;
+    }
     case 7:
       // Kept as fractions: a time must be exact or none, and a zero denominator makes it none.
       m.has_gps_time_stamp = format == 5 && byte_count == 24;
       for (unsigned i = 0; m.has_gps_time_stamp && i < 6; ++i)
         m.gps_time_stamp[i] = read_u32(block, value_offset + 4 * i);
       break;
+    case 16:
+      block.copy_text(m.gps_img_direction_ref, 0, value_offset, 1);
+      break;
+    case 17:
+    case 31: {
+      // One RATIONAL; a zero denominator is no value rather than 0 degrees or metres.
+      const bool known = format == 5 && byte_count >= 8 && read_u32(block, value_offset + 4) != 0;
+      const float value = known ? to_single(convert_value(block, value_offset, format)) : 0.0f;
+      (tag == 17 ? m.has_gps_img_direction : m.has_gps_h_positioning_error) = known;
+      (tag == 17 ? m.gps_img_direction : m.gps_h_positioning_error) = value;
+      break;
+    }
     case 29:
       block.copy_text(m.gps_date_stamp, 0, value_offset, 10);
       break;

@@ -1,13 +1,14 @@
-// The image metadata reader: recognises a photo's container by its first bytes, finds the EXIF
-// block in it (a JPEG stream's marker segments up to the start of scan, ISO base media boxes, PNG
-// and RIFF chunks, a TIFF file's own directories) and decodes the block (TIFF directories, GPS
-// included) into an ImageMetadata record. Only the container's structure and the EXIF bytes are
-// read; image data is passed over by its length.
+// The image metadata reader: recognises a photo's container by its first bytes (read_photo),
+// lets that container's reader find where the EXIF block lies (a JPEG stream's marker segments up
+// to the start of scan, ISO base media boxes, PNG and RIFF chunks, a TIFF file's own
+// directories), and decodes the block (TIFF directories, GPS included) into an ImageMetadata
+// record in one place, ExifReader. Only the container's structure and the EXIF bytes are read;
+// image data is passed over by its length.
 //
 // Every byte of a TIFF block is read through BoundedBytes, which checks each offset and width
 // against the block, or through a window of it that it has checked. The few fixed-position reads
 // of a segment's own bytes (frame header, comment) check the segment's size first; container
-// fields are read through Cursor (containers.cpp), which checks each against its box.
+// fields are read through Cursor, which checks each against its box.
 #pragma once
 
 #include <cstddef>
@@ -74,6 +75,20 @@ class BoundedBytes {
   uint64_t base_;
 };
 
+// True when the text after the last '.' of `name` is `lower_extension`, ASCII letter case ignored.
+bool has_extension(const char* name, const char* lower_extension);
+// True for names ending in ".jpg" or ".jpeg", in any ASCII letter case.
+bool has_jpeg_extension(const char* name);
+// The extensions of the photos that pinreel reads (the content decides how), each with the
+// format that --help lists it under; the list ends with nulls.
+struct PhotoExtension {
+  const char* extension;  // lower case, without the dot
+  const char* format;
+};
+extern const PhotoExtension kPhotoExtensions[];
+// True for a name with one of those extensions, in any ASCII letter case.
+bool has_photo_extension(const char* name);
+
 // The containers read_photo recognises. kNone: not a photo pinreel reads.
 enum class PhotoFormat : uint8_t { kNone, kJpeg, kTiff, kHeif, kCr3, kRaf, kPng, kWebp, kJxl };
 
@@ -82,17 +97,28 @@ enum class PhotoFormat : uint8_t { kNone, kJpeg, kTiff, kHeif, kCr3, kRaf, kPng,
 // directory is the GPS directory itself.
 enum class TiffKind : uint8_t { kExif, kFile, kGps };
 
+// A piece of a file: metadata that a container stores in several places is joined in order.
+struct Extent {
+  uint64_t offset;
+  uint64_t length;
+};
+
+// The photo's record and the TIFF decoder that fills it, for one photo. The container readers
+// (below) say where the EXIF block lies through exif_block(), exif_pieces() and exif_file(), which
+// read and decode it; metadata of other kinds (an XMP packet, a video's location text) would be
+// reported through calls of their own beside these.
 class ExifReader {
  public:
   // Directories nested deeper than this are not entered.
   static constexpr int kMaxDirectoryDepth = 16;
   // Directory walks allowed per EXIF block: bounds the work on files whose directories fan out.
   static constexpr int kMaxDirectoryWalks = 64;
-  // A container's EXIF block (HEIF item, PNG or WebP chunk, JPEG XL box) is cut to this size;
-  // the decoder treats what lies beyond as outside the block.
+  // An EXIF block (HEIF item, PNG or WebP chunk, JPEG XL box) is cut to this size; the decoder
+  // treats what lies beyond as outside the block.
   static constexpr uint32_t kMaxExifBlock = 256 * 1024;
-  // A TIFF-based file is read in windows of this size: one at the start, then one at the first
-  // directory or a GPS directory when that lies elsewhere, at most kMaxWindows per file.
+  // A TIFF-based file is read in windows of this size: one at the start, then one at the first,
+  // EXIF or GPS directory when that lies elsewhere, and one where a value lies outside them, at
+  // most kMaxWindows per file.
   static constexpr uint32_t kWindowSize = 16 * 1024;
   static constexpr int kMaxWindows = 8;
 
@@ -103,39 +129,26 @@ class ExifReader {
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;
 
-  // Reads a photo from its first byte: recognises the container by its first bytes, whatever
-  // the file's name, and reads it. Returns the container, or kNone when it is none pinreel
-  // reads; a damaged container still says what it is.
-  PhotoFormat read_photo(Input& input);
-
-  // Reads `input` from its current position up to the first start-of-scan header. True when the
-  // start of scan was reached; false on a missing start-of-image marker, a damaged or cut
-  // segment, or an EOI. Frame headers, the first comment and every EXIF block are read; other
-  // segments are passed over by their lengths, however many there are. Whatever was read before
-  // a failure stays in the record.
-  bool read_sections(Input& input);
-
-  // The containers, each from the input's first byte, whose magic the caller has checked; true
-  // when an EXIF block was found and decoded. read_isobmff returns kHeif, kCr3 or kNone (a brand
-  // it does not know).
-  bool read_tiff_file(Input& input);
-  PhotoFormat read_isobmff(Input& input);
-  bool read_jxl(Input& input);
-  bool read_raf(Input& input);
-  bool read_png(Input& input);
-  bool read_webp(Input& input);
-
-  // Frame fields from one frame header segment (buffer starts with the length bytes).
-  void process_sof(const uint8_t* section, int32_t size, int marker);
-  // `comment` from one COM segment (buffer starts with the length bytes).
-  void process_comment(const uint8_t* section, int32_t size);
+  // An EXIF block in `count` pieces of `input`, joined in order up to kMaxExifBlock bytes, each
+  // of which must lie inside the input. The TIFF header comes first, or with `offset_first`
+  // after as many bytes as a 4-byte big-endian count first says (HEIF items, JPEG XL boxes); an
+  // "Exif\0\0" identifier before it is passed over. True when it decoded; has_exif is then set,
+  // and a block that fails takes nothing away that an earlier one gave.
+  bool exif_pieces(Input& input, const Extent* pieces, int count, TiffKind kind = TiffKind::kExif,
+                   bool offset_first = false);
+  bool exif_block(Input& input, uint64_t offset, uint64_t length, TiffKind kind = TiffKind::kExif,
+                  bool offset_first = false) {
+    const Extent piece{offset, length};
+    return exif_pieces(input, &piece, 1, kind, offset_first);
+  }
+  // A TIFF-based file, its own EXIF block, read from its first byte in windows around its
+  // directories and values (tiff_file.cpp). True when it decoded.
+  bool exif_file(Input& input);
 
   // Decodes one EXIF APP1 payload (the bytes after the length field; `length` is the length
   // field, payload size + 2). True when the identifier, TIFF header and first directory were
   // accepted. May rewrite trailing spaces of the user comment in place.
   bool process_exif(uint8_t* payload, int32_t length);
-  // Decodes a bare TIFF block, framed as `kind` says. May rewrite bytes in place, as above.
-  bool process_tiff(uint8_t* block, uint32_t size, TiffKind kind);
   // Walks the directory at `offset` of the TIFF block; `kind` is 0 for the first and linked
   // directories, else the tag of the pointer entry that led here.
   bool walk_directory(BoundedBytes& block, uint32_t offset, int kind);
@@ -145,29 +158,25 @@ class ExifReader {
   int32_t read_s32(const BoundedBytes& block, uint64_t offset) const;
   double convert_value(const BoundedBytes& block, uint64_t offset, uint32_t format) const;
 
-  static uint32_t read_be16(const uint8_t* bytes) { return bytes[0] * 256u + bytes[1]; }
-
   ImageMetadata& metadata() const { return *metadata_; }
   bool big_endian() const { return big_endian_ != 0; }
   int32_t largest_dimension() const { return largest_dimension_; }
-  // The EXIF segment (length bytes first), container block or file window that `thumbnail`
-  // points into, held until the reader is destroyed; null when there is none. Every other
-  // buffer is freed once it is decoded.
+  // The EXIF block or file window that `thumbnail` points into, held until the reader is
+  // destroyed; null when there is none. Every other buffer is freed once it is decoded.
   const uint8_t* thumbnail_segment() const { return thumbnail_segment_; }
   int32_t thumbnail_segment_size() const { return thumbnail_segment_size_; }
 
  private:
-  bool read_segments(Input& input);
-  bool read_exif_segment(Input& input, int32_t length);
+  // Decodes a TIFF block, framed as `kind` says. May rewrite bytes in place, as above.
   bool decode_tiff(BoundedBytes& block, TiffKind kind);
-  // Reads the `length` bytes at `offset` (the first kMaxExifBlock of them), which must lie inside
-  // the input, and decodes them as a container's EXIF block: see decode_buffer.
-  bool read_block(Input& input, uint64_t offset, uint64_t length, TiffKind kind, bool offset_first);
-  // Decodes `buffer` (from malloc, `size` bytes), then frees or keeps it. The TIFF header comes
-  // first, or after the number of bytes that a 4-byte big-endian count first says (HEIF items,
-  // JPEG XL boxes); an "Exif\0\0" identifier before it is passed over.
+  // Decodes `buffer` (from malloc, `size` bytes), framed as exif_block says, then frees or keeps
+  // it.
   bool decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first);
   bool walk_in_window(uint32_t offset, int kind);
+  // The bytes of a TIFF-based file's value that lies outside its directory's window: in the
+  // start window, the last value window, or a window loaded where it lies (one of kMaxWindows).
+  // Null when the value does not lie wholly inside the file or no window is left.
+  BoundedBytes* far_value(uint64_t offset, uint64_t size);
   // A buffer (from malloc; null when none) of `size` bytes for the window at `offset` of the file
   // being read, of which `got` arrived.
   uint8_t* load_window(uint64_t offset, uint32_t& size, uint32_t& got);
@@ -194,10 +203,14 @@ class ExifReader {
   int walk_depth_ = 0;
   int walks_left_ = 0;
 
-  // Set while a TIFF-based file is read: where windows come from, and how many are left.
+  // Set while a TIFF-based file is read: where windows come from, and how many are left; the
+  // window at the file's start, and the last one loaded for values.
   Input* window_input_ = nullptr;
   uint64_t window_file_size_ = 0;
   int windows_left_ = 0;
+  BoundedBytes* start_window_ = nullptr;
+  BoundedBytes value_window_{nullptr, 0};
+  uint8_t* value_buffer_ = nullptr;
 };
 
 // Two and four bytes in the given order, from bytes already checked to lie inside their block.
@@ -226,3 +239,197 @@ inline uint32_t ExifReader::read_u32(const BoundedBytes& block, uint64_t offset)
 
 // Truncates toward zero into the signed 32-bit range, saturating at its ends; NaN gives 0.
 int32_t saturate_to_int32(double value);
+
+// ---- The containers ----
+//
+// read_photo recognises the container by the input's first bytes, whatever the file's name, and
+// hands the input to that container's reader; it returns the container, or kNone when it is none
+// pinreel reads (a damaged container still says what it is). Each reader, in a file of its own,
+// takes the input from its first byte, the magic checked, finds where the photo's EXIF block lies
+// and reports it to `reader`; true when a block was found and decoded. A new container needs its
+// reader, a line in read_photo (or read_isobmff, for a brand of ISO base media), its extensions in
+// has_photo_extension and a fuzz target.
+PhotoFormat read_photo(Input& input, ExifReader& reader);
+// An ISO base media file by its ftyp brands: HEIF and AVIF, CR3; kNone for other brands.
+PhotoFormat read_isobmff(Input& input, ExifReader& reader);
+
+// A JPEG stream up to the first start-of-scan header. True when the start of scan was reached;
+// false on a missing start-of-image marker, a damaged or cut segment, or an EOI. Frame headers,
+// the first comment and every EXIF segment are read; other segments are passed over by their
+// lengths, however many there are. Whatever was read before a failure stays in the record.
+bool read_jpeg(Input& input, ExifReader& reader);
+bool read_tiff_file(Input& input, ExifReader& reader);
+bool read_heif(Input& input, ExifReader& reader);
+bool read_cr3(Input& input, ExifReader& reader);
+bool read_jxl(Input& input, ExifReader& reader);
+bool read_raf(Input& input, ExifReader& reader);
+bool read_png(Input& input, ExifReader& reader);
+bool read_webp(Input& input, ExifReader& reader);
+
+// ---- Shared by the container readers ----
+
+// Children of one box, items of a HEIF file, chunks of a WebP file: more are not looked at.
+constexpr int kMaxEntries = 8192;
+
+constexpr uint32_t four_cc(const char (&text)[5]) {
+  return uint32_t{static_cast<uint8_t>(text[0])} << 24 |
+         uint32_t{static_cast<uint8_t>(text[1])} << 16 |
+         uint32_t{static_cast<uint8_t>(text[2])} << 8 | uint32_t{static_cast<uint8_t>(text[3])};
+}
+
+// Reads the fields of one box or chunk in order, each checked against the end before it is
+// read. A field that does not fit, or cannot be read, fails the cursor; later fields read as 0.
+class Cursor {
+ public:
+  Cursor(Input& input, uint64_t begin, uint64_t end)
+      : input_(input), position_(begin), end_(end), ok_(begin <= end && input.seek(begin)) {}
+
+  bool ok() const { return ok_; }
+  uint64_t position() const { return position_; }
+  uint64_t remaining() const { return end_ - position_; }
+
+  // An unsigned field of 0 to 8 bytes, big-endian unless `little`.
+  uint64_t field(unsigned width, bool little = false) {
+    uint8_t bytes[8];
+    if (width > sizeof bytes || !take(bytes, width)) return 0;
+    uint64_t value = 0;
+    for (unsigned i = 0; i < width; ++i) value = value << 8 | bytes[little ? width - 1 - i : i];
+    return value;
+  }
+
+  bool take(uint8_t* dest, uint64_t n) {
+    ok_ = ok_ && n <= end_ - position_ && input_.read(dest, static_cast<size_t>(n)) == n;
+    if (ok_) position_ += n;
+    return ok_;
+  }
+
+  bool skip(uint64_t n) {
+    ok_ = ok_ && n <= end_ - position_ && input_.skip(n);
+    if (ok_) position_ += n;
+    return ok_;
+  }
+
+ private:
+  Input& input_;
+  uint64_t position_;
+  uint64_t end_;
+  bool ok_;
+};
+
+// An ISO base media box (HEIF, CR3, JPEG XL).
+struct Box {
+  uint32_t type = 0;
+  uint64_t begin = 0;  // the payload's first byte
+  uint64_t end = 0;    // just past the box
+};
+
+// Reads the header of the box at `at`, which must end by `limit`: a 32-bit size, a 64-bit one
+// (size 1), or "to the end of the parent" (size 0).
+bool read_box(Input& input, uint64_t at, uint64_t limit, Box& box);
+
+// Calls `visit` with each box in [begin, end) until it returns false, a header is damaged, or
+// kMaxEntries boxes have been seen. Every box takes 8 bytes at least, so the walk moves on.
+template <typename Visit>
+void for_each_box(Input& input, uint64_t begin, uint64_t end, Visit visit) {
+  uint64_t at = begin;
+  for (int i = 0; i < kMaxEntries && at < end; ++i) {
+    Box box;
+    if (!read_box(input, at, end, box) || !visit(box)) return;
+    at = box.end;
+  }
+}
+
+// The first box of `type` in [begin, end).
+bool find_box(Input& input, uint64_t begin, uint64_t end, uint32_t type, Box& found);
+
+// ---------------------------------------------------------------------------------------------
+// Positions outside the EXIF block: the text parsers for QuickTime's location, XMP packets and
+// Google Photos' JSON. Each takes untrusted bytes with their size, reads nothing outside them,
+// allocates nothing per call except the JSON reader's strings, and fills a zeroed record only
+// with values that passed every check.
+
+// A position given as decimal numbers rather than EXIF rationals.
+struct DecimalPosition {
+  double latitude;   // degrees, south negative
+  double longitude;  // degrees, west negative
+  double altitude;   // metres, below sea level negative; 0 without has_altitude
+  bool has_altitude;
+};
+
+// An ISO 6709 location text as QuickTime's ©xyz and Apple's
+// com.apple.quicktime.location.ISO6709 hold it: latitude and longitude, each a sign and 2/3
+// (degrees), 4/5 (degrees, minutes) or 6/7 (degrees, minutes, seconds) integer digits with an
+// optional fraction, an optional signed altitude in metres, an optional "CRS..." part and a
+// closing '/', which only NUL padding may follow. False, leaving `position` alone, for
+// anything else: a missing sign, minutes or seconds of 60 or more, a latitude beyond 90 or a
+// longitude beyond 180 degrees, other bytes.
+bool parse_iso6709(const char* text, size_t size, DecimalPosition& position);
+
+// The length of the decimal number "D+[.D+]" (no sign, no exponent) at the start of
+// [text, text + size), with its value (the nearest double) and the count of digits before the
+// point; 0 when none starts there.
+size_t read_decimal(const char* text, size_t size, double& value, size_t& integer_digits);
+
+// What an XMP packet says of a photo's position and time. Zeroed by its owner; a field that the
+// packet lacks, or holds in a form that fails its checks, stays zero with its flag false. When a
+// property appears more than once, its first valid value counts.
+struct XmpFields {
+  // exif:GPSLatitude and exif:GPSLongitude ("DDD,MM,SSk" or "DDD,MM.mmk"), exif:GPSAltitude (a
+  // rational) signed by exif:GPSAltitudeRef ("1": below sea level).
+  bool has_latitude;
+  bool has_longitude;
+  bool has_altitude;
+  double latitude;
+  double longitude;
+  double altitude;
+  // exif:DateTimeOriginal ("2019-06-01T14:03:22.5+02:00"; seconds, fraction and zone optional)
+  // as EXIF writes it, "YYYY:MM:DD HH:MM:SS" (fraction dropped), and its zone as "+HH:MM" ("Z"
+  // gives "+00:00"; "" when the date has none).
+  char date_time_original[20];
+  char offset_time_original[7];
+  // The drone fields of http://www.dji.com/drone-dji/1.0/, plain decimals: GpsLatitude,
+  // GpsLongitude (or GpsLongtitude, as some models spell it), AbsoluteAltitude (metres) and
+  // GimbalYawDegree (-180 to 180, as written).
+  bool has_drone_latitude;
+  bool has_drone_longitude;
+  bool has_drone_altitude;
+  bool has_gimbal_yaw;
+  double drone_latitude;
+  double drone_longitude;
+  double drone_altitude;
+  double gimbal_yaw_degree;
+};
+
+// Scans an XMP packet or sidecar (UTF-8 XML, any bytes accepted) for the fields of XmpFields.
+// Properties are matched by namespace URI and local name, as attributes of an rdf:Description
+// directly inside rdf:RDF or as elements directly inside such a description; the same names
+// deeper down (structures such as IPTC's LocationShown) describe something else. Entities and
+// CDATA sections in values are decoded. The scan stops, keeping what it found, at the first
+// markup it cannot follow or at elements nested deeper than kMaxXmpDepth. Returns true when it
+// stored a field.
+constexpr int kMaxXmpDepth = 64;
+bool read_xmp(const uint8_t* data, size_t size, XmpFields& fields);
+
+// The position of `fields`: exif:GPSLatitude and exif:GPSLongitude with exif:GPSAltitude when
+// both are there, else the drone fields. False when neither pair is whole.
+bool xmp_position(const XmpFields& fields, DecimalPosition& position);
+
+// What a Google Photos Takeout JSON file says of its photo.
+struct TakeoutFields {
+  // geoData's latitude, longitude and altitude; Google writes all three as 0.0 for a photo
+  // without a position, and an altitude of 0.0 for one without an altitude.
+  bool has_position;
+  DecimalPosition position;
+  // photoTakenTime.timestamp: seconds since 1970-01-01 UTC (a string in real exports; a number
+  // is accepted too).
+  bool has_taken_time;
+  int64_t taken_time;
+};
+
+// A Takeout JSON file is read whole; a larger file is no Takeout sidecar.
+constexpr size_t kMaxTakeoutJson = 1024 * 1024;
+// Reads a Takeout JSON file. False, with `fields` zeroed, when the bytes are not one JSON
+// object within kMaxTakeoutJson bytes and kMaxTakeoutDepth levels of nesting; true otherwise,
+// whether or not it held the fields.
+constexpr int kMaxTakeoutDepth = 64;
+bool read_takeout_json(const uint8_t* data, size_t size, TakeoutFields& fields);

@@ -8,6 +8,13 @@
 #include <cstdint>
 #include <type_traits>
 
+// What became of a GPSAltitude entry. An altitude whose value does not fit a signed 32-bit
+// integer, or is not a finite number, is no altitude at all: not even its reference counts.
+enum class AltitudeState : uint8_t { kNone, kRecorded, kUnfit };
+
+// Where a photo's position came from: its EXIF block, or a decimal position taken from elsewhere.
+enum class PositionSource : uint8_t { kExif, kXmp, kXmpSidecar, kGoogleJson, kQuickTime };
+
 struct ImageMetadata {
   char exif_version[5];
   char camera_make[32];
@@ -61,6 +68,27 @@ struct ImageMetadata {
   char gps_date_stamp[11];       // "YYYY:MM:DD", UTC
   uint32_t gps_time_stamp[6];    // UTC hours, minutes, seconds: numerator, denominator each
   bool has_gps_time_stamp;       // three RATIONAL values were read
+  // The GPS values in double precision, as their rationals give them, for the formats that print
+  // them exactly (GPX, GeoJSON); the single-precision fields above serve CSV, KML and the key.
+  double gps_latitude_exact[3];
+  double gps_longitude_exact[3];
+  double gps_altitude_exact;  // metres, sign as stored; valid when kRecorded
+  AltitudeState gps_altitude_state;
+  // Where the camera looked and how far the position may be off, each with its flag: zero
+  // degrees (north) and zero metres are values too. Ranges are checked where they are used.
+  char gps_img_direction_ref[2];  // "T" true north, "M" magnetic north
+  float gps_img_direction;        // degrees clockwise from that north
+  float gps_h_positioning_error;  // metres
+  bool has_gps_img_direction;
+  bool has_gps_h_positioning_error;
+  // A position given as decimal degrees rather than EXIF rationals (a video's location text, XMP,
+  // a sidecar file). When set, it is the photo's position, and the EXIF GPS fields are not used.
+  bool has_decimal_position;
+  bool has_decimal_altitude;
+  PositionSource position_source;  // kExif unless a decimal position was taken
+  double decimal_latitude;         // degrees, south negative
+  double decimal_longitude;        // degrees, west negative
+  double decimal_altitude;         // metres, below sea level negative
 };
 
 static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");

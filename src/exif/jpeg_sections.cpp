@@ -1,5 +1,4 @@
-// The JPEG marker-segment walk: SOI, then segment after segment up to the start-of-scan header.
-#include <cstdlib>
+// The JPEG reader: SOI, then segment after segment up to the start-of-scan header.
 #include <cstring>
 
 #include "exif/exif_reader.h"
@@ -21,28 +20,45 @@ bool is_frame_header(int marker) {
   return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
+uint32_t read_be16(const uint8_t* bytes) {
+  return bytes[0] * 256u + bytes[1];
+}
+
+// Frame header, offsets from the first length byte:
+//   0 length (2)  2 precision (1)  3 lines (2)  5 samples per line (2)  7 components (1)
+void process_sof(ImageMetadata& m, const uint8_t* section, int32_t size, int marker) {
+  if (size < 8) return;  // too short to hold the fields: leave them as they were
+  m.height = static_cast<int32_t>(read_be16(section + 3));
+  m.width = static_cast<int32_t>(read_be16(section + 5));
+  m.is_colour = section[7] == 3 ? 1 : 0;
+  m.sof_marker = marker;
+}
+
+// COM text: CR LF pairs become LF, other control bytes (but tab) become '?'. Reads the first
+// kCommentLimit + 1 bytes of the segment at most.
+void process_comment(ImageMetadata& m, const uint8_t* section, int32_t size) {
+  char* text = m.comment;
+  static_assert(sizeof m.comment >= kCommentLimit - 1, "room for the text and its end");
+  const int32_t limit = size < int32_t{kCommentLimit} ? size : int32_t{kCommentLimit};
+  int32_t length = 0;
+  for (int32_t i = 2; i < limit; ++i) {
+    const uint8_t byte = section[i];
+    // The look-ahead may pass the limit but never the segment's end.
+    if (byte == '\r' && i + 1 < size && section[i + 1] == '\n') continue;
+    if (byte >= 0x20 || byte == '\n' || byte == '\t') {
+      text[length++] = static_cast<char>(byte);
+    } else {
+      text[length++] = '?';
+    }
+  }
+  text[length] = '\0';
+}
+
 }  // namespace
 
-ExifReader::ExifReader(ImageMetadata* metadata) : metadata_(metadata) {
-  if (metadata_ == nullptr) {
-    metadata_ = static_cast<ImageMetadata*>(std::calloc(1, sizeof(ImageMetadata)));
-    if (metadata_ == nullptr) std::abort();
-    owns_metadata_ = true;
-  }
-}
-
-ExifReader::~ExifReader() {
-  std::free(thumbnail_segment_);
-  if (owns_metadata_) std::free(metadata_);
-}
-
-bool ExifReader::read_sections(Input& input) {
+bool read_jpeg(Input& input, ExifReader& reader) {
   if (input.get() != 0xFF || input.get() != kMarkerSoi) return false;
-  return read_segments(input);
-}
-
-// The segments after the start-of-image marker.
-bool ExifReader::read_segments(Input& input) {
+  ImageMetadata& m = reader.metadata();
   bool comment_seen = false;
 
   for (;;) {
@@ -70,7 +86,7 @@ bool ExifReader::read_segments(Input& input) {
       uint8_t header[8] = {static_cast<uint8_t>(high), static_cast<uint8_t>(low)};
       const uint32_t take = payload_size < 6 ? payload_size : 6;
       if (input.read(header + 2, take) != take || !input.skip(payload_size - take)) return false;
-      process_sof(header, length, marker);
+      process_sof(m, header, length, marker);
       continue;
     }
     if (marker == kMarkerCom && !comment_seen) {
@@ -78,7 +94,7 @@ bool ExifReader::read_segments(Input& input) {
       uint8_t text[kCommentLimit + 1] = {static_cast<uint8_t>(high), static_cast<uint8_t>(low)};
       const uint32_t take = payload_size < sizeof text - 2 ? payload_size : sizeof text - 2;
       if (input.read(text + 2, take) != take || !input.skip(payload_size - take)) return false;
-      process_comment(text, length);
+      process_comment(m, text, length);
       comment_seen = true;
       continue;
     }
@@ -86,7 +102,10 @@ bool ExifReader::read_segments(Input& input) {
       uint8_t signature[4];
       if (input.read(signature, 4) != 4) return false;
       if (std::memcmp(signature, "Exif", 4) == 0) {
-        if (!read_exif_segment(input, length)) return false;
+        // The payload from its signature on is the block; the buffer still holds the signature.
+        const uint64_t payload = input.position() - 4;
+        reader.exif_block(input, payload, payload_size);
+        if (!input.seek(payload + payload_size)) return false;
         continue;
       }
       if (!input.skip(payload_size - 4)) return false;
@@ -94,64 +113,4 @@ bool ExifReader::read_segments(Input& input) {
     }
     if (!input.skip(payload_size)) return false;
   }
-}
-
-// Reads the rest of an EXIF segment whose signature has been read, and decodes it. The segment is
-// kept only while the record's thumbnail points into it.
-bool ExifReader::read_exif_segment(Input& input, int32_t length) {
-  auto* segment = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
-  if (segment == nullptr) return false;
-  segment[0] = static_cast<uint8_t>(length >> 8);
-  segment[1] = static_cast<uint8_t>(length);
-  std::memcpy(segment + 2, "Exif", 4);
-  const size_t rest = static_cast<size_t>(length) - 6;
-  if (input.read(segment + 6, rest) != rest) {
-    std::free(segment);
-    return false;
-  }
-  // A block that fails does not take away what an earlier one gave.
-  if (process_exif(segment + 2, length)) metadata_->has_exif = true;
-  keep_if_thumbnail(segment, static_cast<size_t>(length));
-  return true;
-}
-
-void ExifReader::keep_if_thumbnail(uint8_t* buffer, size_t size) {
-  const uint8_t* thumbnail = metadata_->thumbnail;
-  if (thumbnail != nullptr && thumbnail >= buffer && thumbnail < buffer + size) {
-    std::free(thumbnail_segment_);
-    thumbnail_segment_ = buffer;
-    thumbnail_segment_size_ = static_cast<int32_t>(size);
-  } else {
-    std::free(buffer);
-  }
-}
-
-// Frame header, offsets from the first length byte:
-//   0 length (2)  2 precision (1)  3 lines (2)  5 samples per line (2)  7 components (1)
-void ExifReader::process_sof(const uint8_t* section, int32_t size, int marker) {
-  if (size < 8) return;  // too short to hold the fields: leave them as they were
-  metadata_->height = static_cast<int32_t>(read_be16(section + 3));
-  metadata_->width = static_cast<int32_t>(read_be16(section + 5));
-  metadata_->is_colour = section[7] == 3 ? 1 : 0;
-  metadata_->sof_marker = marker;
-}
-
-// COM text: CR LF pairs become LF, other control bytes (but tab) become '?'. Reads the first
-// kCommentLimit + 1 bytes of the segment at most.
-void ExifReader::process_comment(const uint8_t* section, int32_t size) {
-  char* text = metadata_->comment;
-  static_assert(sizeof metadata_->comment >= kCommentLimit - 1, "room for the text and its end");
-  const int32_t limit = size < int32_t{kCommentLimit} ? size : int32_t{kCommentLimit};
-  int32_t length = 0;
-  for (int32_t i = 2; i < limit; ++i) {
-    const uint8_t byte = section[i];
-    // The look-ahead may pass the limit but never the segment's end.
-    if (byte == '\r' && i + 1 < size && section[i + 1] == '\n') continue;
-    if (byte >= 0x20 || byte == '\n' || byte == '\t') {
-      text[length++] = static_cast<char>(byte);
-    } else {
-      text[length++] = '?';
-    }
-  }
-  text[length] = '\0';
 }

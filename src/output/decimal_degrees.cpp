@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -5,14 +6,18 @@
 
 #include "output/output.h"
 
-float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference) {
+double decimal_degrees(double degrees, double minutes, double seconds, const char* reference) {
   double t = minutes / 60.0;
   t = degrees + t;
   const double s = seconds / 3600.0;
   t = t + s;
   // Only capital S and W make the value negative, whichever axis it is.
   if (reference[0] == 'S' || reference[0] == 'W') t = -t;
-  return static_cast<float>(t);
+  return t;
+}
+
+float to_decimal_degrees(double degrees, double minutes, double seconds, const char* reference) {
+  return static_cast<float>(decimal_degrees(degrees, minutes, seconds, reference));
 }
 
 size_t format_degrees(char (&text)[kDegreesTextSize], float value) {
@@ -69,6 +74,41 @@ DegreesText degrees_text(float value) {
   return degrees;
 }
 
+DegreesText decimal_degrees_text(double value) {
+  DegreesText degrees;
+  const int length = std::snprintf(degrees.text, sizeof degrees.text, "%.6f", value);
+  degrees.length = length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof degrees.text - 1);
+  return degrees;
+}
+
+size_t format_coordinate(char (&text)[kDegreesTextSize], double degrees) {
+  const int written = std::snprintf(text, sizeof text, "%.7f", degrees);
+  if (written < 0) {
+    text[0] = '\0';
+    return 0;
+  }
+  size_t length = std::min(static_cast<size_t>(written), sizeof text - 1);
+  if (std::strcmp(text, "-0.0000000") == 0) std::memmove(text, text + 1, length--);
+  return length;
+}
+
+size_t format_metres(char (&text)[kMetresTextSize], double metres) {
+  // Callers pass altitudes that fit 32 bits: centimetres fit 64 bits with room to spare.
+  const long long centimetres = std::llround(metres * 100);
+  char* end = text;
+  if (centimetres < 0) *end++ = '-';
+  const uint64_t magnitude =
+      centimetres < 0 ? 0 - static_cast<uint64_t>(centimetres) : static_cast<uint64_t>(centimetres);
+  end = append_decimal(end, magnitude / 100);
+  if (const uint64_t cents = magnitude % 100) {
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + cents / 10);
+    if (cents % 10 != 0) *end++ = static_cast<char>('0' + cents % 10);
+  }
+  *end = '\0';
+  return static_cast<size_t>(end - text);
+}
+
 bool join_coordinate_key(char (&key)[kCoordinateKeyMax + 1], const DegreesText& longitude,
                          const DegreesText& latitude) {
   if (longitude.length + 1 + latitude.length > kCoordinateKeyMax) {
@@ -83,45 +123,4 @@ bool join_coordinate_key(char (&key)[kCoordinateKeyMax + 1], const DegreesText& 
 
 bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude) {
   return join_coordinate_key(key, degrees_text(longitude), degrees_text(latitude));
-}
-
-namespace {
-
-// The text after the last '.' of `name`; null when there is none.
-const char* extension_of(const char* name) {
-  const char* dot = name != nullptr ? std::strrchr(name, '.') : nullptr;
-  return dot != nullptr ? dot + 1 : nullptr;
-}
-
-// ASCII-only case folding: the locale is never changed, and no other mapping may apply.
-bool equals_folded(const char* extension, const char* lower) {
-  for (; *lower != '\0'; ++extension, ++lower) {
-    char c = *extension;
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != *lower) return false;
-  }
-  return *extension == '\0';
-}
-
-}  // namespace
-
-bool has_extension(const char* name, const char* lower) {
-  const char* extension = extension_of(name);
-  return extension != nullptr && equals_folded(extension, lower);
-}
-
-bool has_jpeg_extension(const char* name) {
-  return has_extension(name, "jpg") || has_extension(name, "jpeg");
-}
-
-bool has_photo_extension(const char* name) {
-  static const char* const kExtensions[] = {
-      "jpg", "jpeg", "heic", "heif", "hif", "avif", "cr3", "tif", "tiff", "dng",  "cr2", "nef",
-      "nrw", "arw",  "sr2",  "srw",  "pef", "orf",  "rw2", "raf", "png",  "webp", "jxl"};
-  const char* extension = extension_of(name);
-  if (extension == nullptr) return false;
-  for (const char* known : kExtensions) {
-    if (equals_folded(extension, known)) return true;
-  }
-  return false;
 }

@@ -1,16 +1,9 @@
 // The GPX 1.1 document: one waypoint per photograph, linked to the photograph by a path
-// relative to the document's folder.
+// relative to the document's folder; and those links, which the HTML page shares.
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "output/output.h"
-#include "util/wide.h"
 
 namespace {
 
@@ -20,9 +13,12 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 
-const char kHeaderStart[] =
+// The declaration and the root element, which names pinreel as the creator: the mark of every
+// GPX document pinreel has written, never to change.
+const char kRoot[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" creator=\"pinreel\">\n"
+    "<gpx xmlns=\"http://www.topografix.com/GPX/1/1\" version=\"1.1\" creator=\"pinreel\">\n";
+const char kMetadataStart[] =
     "  <metadata>\n"
     "    <name>";
 const char kHeaderEnd[] =
@@ -117,17 +113,6 @@ void append_percent_encoded(std::string& out, const std::string& name) {
   }
 }
 
-std::string working_folder() {
-#ifdef _WIN32
-  wchar_t buffer[32768];
-  if (_wgetcwd(buffer, static_cast<int>(sizeof buffer / sizeof buffer[0])) == nullptr) return "";
-  return wide_to_utf8(buffer);
-#else
-  char buffer[4096];
-  return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
-#endif
-}
-
 // The link to `path` from the folder `from`, both resolved against the working folder `here`;
 // with `here` null (not known), the path itself.
 std::string link_from(const SplitPath& from, const SplitPath* here, const std::string& path) {
@@ -166,14 +151,13 @@ std::string relative_link(const std::string& folder, const std::string& working,
 }
 
 // The folders are worked out once, at the start of the run.
-GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times) : out_(out), times_(times) {
+PhotoLinks::PhotoLinks(const char* output_path, const std::string& working) {
   std::string folder = output_path != nullptr ? output_path : "";
   // The document's folder: its path up to the last separator, or the working folder.
   size_t end = folder.size();
   while (end > 0 && !is_separator(folder[end - 1])) --end;
   folder.erase(end);
   if (folder.empty() || (kWindows && folder.size() == 2 && folder[1] == ':')) folder += '.';
-  const std::string working = working_folder();
   linked_ = !working.empty();
   if (linked_) {
     working_ = split_absolute(working, SplitPath{});
@@ -181,8 +165,13 @@ GpxWriter::GpxWriter(FILE* out, const char* output_path, bool times) : out_(out)
   }
 }
 
+std::string PhotoLinks::link(const char* path) const {
+  return link_from(folder_, linked_ ? &working_ : nullptr, path);
+}
+
 void GpxWriter::begin(const char* document_name) {
-  std::fputs(kHeaderStart, out_);
+  std::fputs(kRoot, out_);
+  std::fputs(kMetadataStart, out_);
   write_xml_text(out_, document_name != nullptr ? document_name : "");
   std::fputs(kHeaderEnd, out_);
 }
@@ -190,15 +179,16 @@ void GpxWriter::begin(const char* document_name) {
 void GpxWriter::photo(const Photo& photo) {
   const Position& p = photo.position;
   if (!is_map_position(p)) return;
+  char number[kDegreesTextSize];
   text_.assign("  <wpt lat=\"");
-  text_.append(p.latitude.text, p.latitude.length);
+  text_.append(number, format_coordinate(number, p.latitude_degrees));
   text_ += "\" lon=\"";
-  text_.append(p.longitude.text, p.longitude.length);
+  text_.append(number, format_coordinate(number, p.longitude_degrees));
   text_ += "\">\n";
-  if (p.has_altitude) {
-    char altitude[16];
+  if (p.has_altitude_metres) {
+    char altitude[kMetresTextSize];
     text_ += "    <ele>";
-    text_.append(altitude, format_altitude(altitude, p));
+    text_.append(altitude, format_metres(altitude, p.altitude_metres));
     text_ += "</ele>\n";
   }
   if (times_) {
@@ -213,11 +203,16 @@ void GpxWriter::photo(const Photo& photo) {
   append_xml_text(text_, photo.name);
   // Only unreserved characters, '%' and '/' make up the link: it needs no escaping.
   text_ += "</name>\n    <link href=\"";
-  text_ += link_from(folder_, linked_ ? &working_ : nullptr, photo.path);
+  text_ += links_.link(photo.path);
   text_ += "\"/>\n  </wpt>\n";
   std::fwrite(text_.data(), 1, text_.size(), out_);
 }
 
 void GpxWriter::end() {
   std::fputs("</gpx>\n", out_);
+}
+
+bool is_pinreel_gpx(Input& input) {
+  MarkReader reader(input);
+  return reader.take(kRoot);
 }

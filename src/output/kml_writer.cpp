@@ -45,9 +45,8 @@ const char kHeaderEnd[] =
     "      </Pair>\n"
     "    </StyleMap>\n";
 
-const char kPlacemarkStart[] =
-    "    <Placemark>\n"
-    "      <name>";
+#define PINREEL_PLACEMARK_LINE "    <Placemark>\n"
+const char kPlacemarkStart[] = PINREEL_PLACEMARK_LINE "      <name>";
 
 #define PINREEL_PLACEMARK_DESCRIPTION "      <description>"
 #define PINREEL_PLACEMARK_STYLE                    \
@@ -75,6 +74,8 @@ const char kPlacemarkEnd[] =
     "      </Point>\n"
     "    </Placemark>\n";
 
+const char kPlacemarkLine[] = PINREEL_PLACEMARK_LINE;
+
 const char kFooter[] =
     "  </Document>\n"
     "</kml>\n";
@@ -82,6 +83,7 @@ const char kFooter[] =
 #undef PINREEL_ICON_STYLE
 #undef PINREEL_ICON_HREF
 #undef PINREEL_PLACEMARK_DESCRIPTION
+#undef PINREEL_PLACEMARK_LINE
 #undef PINREEL_PLACEMARK_STYLE
 
 // The document goes to a stream (KML) or into a string that is compressed (KMZ). Names are
@@ -160,4 +162,18 @@ void KmlWriter::photo(const Photo& photo) {
   if (times_) time = capture_time(*photo.metadata);
   put_placemark(StreamSink{out_}, photo.name, photo.position.key,
                 time.stated[0] != '\0' ? time.stated : nullptr, nullptr);
+}
+
+// Every version of pinreel has begun its KML documents with these lines, whatever their name, and
+// followed them with a placemark or the footer: changing them would lock users out of their
+// earlier maps. Google's own exports share the style ids but not the lines (an https icon, a
+// description, folders).
+bool is_pinreel_kml(Input& input) {
+  MarkReader reader(input);
+  if (!reader.take(kHeaderStart) || !reader.skip_to('<', kDocumentNameLimit) ||
+      !reader.take(kHeaderEnd)) {
+    return false;
+  }
+  const int next = reader.take_either(kPlacemarkLine, kFooter);
+  return next == 1 || (next == 2 && reader.at_end());
 }

@@ -1,5 +1,5 @@
 // Inserted names made safe for their format: RFC 4180 quoting for CSV, well-formed UTF-8
-// character data for XML, well-formed UTF-8 strings for JSON.
+// character data for XML, well-formed UTF-8 strings for JSON and for script data in HTML.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -135,10 +135,14 @@ void append_xml_text(std::string& out, const char* text) {
   escape_xml(sink, text);
 }
 
-void append_json_string(std::string& out, const char* text) {
+namespace {
+
+// A JSON string; for a script element, the characters that HTML or older script parsers give a
+// meaning to inside a string are escaped too.
+void append_quoted(std::string& out, const char* text, bool script) {
   StringSink sink{out};
   out += '"';
-  escape(sink, text, kReplacement, [](uint32_t code_point, char(&buffer)[8]) -> const char* {
+  escape(sink, text, kReplacement, [script](uint32_t code_point, char(&buffer)[8]) -> const char* {
     switch (code_point) {
       case '"':
         return "\\\"";
@@ -153,11 +157,23 @@ void append_json_string(std::string& out, const char* text) {
       default:
         break;
     }
-    if (code_point >= 0x20) return nullptr;
+    const bool markup = code_point == '<' || code_point == '>' || code_point == '&' ||
+                        code_point == 0x2028 || code_point == 0x2029;
+    if (code_point >= 0x20 && !(script && markup)) return nullptr;
     std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(code_point));
     return buffer;
   });
   out += '"';
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, const char* text) {
+  append_quoted(out, text, false);
+}
+
+void append_script_string(std::string& out, const char* text) {
+  append_quoted(out, text, true);
 }
 
 void write_csv_name(FILE* out, const char* name) {

@@ -1,7 +1,9 @@
-// The zip container (local headers, central directory, end records, ZIP64 where needed) and an
-// in-memory deflate stream. zlib does the deflating and the CRC-32.
+// The zip container (local headers, central directory, end records, ZIP64 where needed), an
+// in-memory deflate stream, and the inflating of an earlier archive's document to recognise it.
+// zlib does the deflating, the inflating and the CRC-32.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,6 +45,12 @@ struct Fields {
 // A field that does not fit in 32 bits holds all ones and moves to the ZIP64 extra field.
 uint64_t clamp32(uint64_t value) {
   return value >= kMax32 ? kMax32 : value;
+}
+
+uint64_t little_endian(const uint8_t* bytes, int width) {
+  uint64_t value = 0;
+  for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
 }
 
 uint32_t crc32_of(uint32_t crc, const uint8_t* data, size_t size) {
@@ -87,7 +95,7 @@ void ZipWriter::add(Entry entry, const uint8_t* data) {
   entries_.push_back(std::move(entry));
 }
 
-void ZipWriter::finish() {
+void ZipWriter::finish(const std::string& comment) {
   const uint64_t directory_offset = offset_;
   bool zip64 = entries_.size() >= kMax16;
   Fields header;
@@ -123,7 +131,9 @@ void ZipWriter::finish() {
   }
   const uint64_t count = entries_.size() >= kMax16 ? kMax16 : entries_.size();
   end.u32(kEnd).u16(0).u16(0).u16(count).u16(count);
-  end.u32(clamp32(directory_size)).u32(clamp32(directory_offset)).u16(0);
+  end.u32(clamp32(directory_size)).u32(clamp32(directory_offset));
+  const std::string kept = comment.substr(0, kMax16);
+  end.u16(kept.size()).text(kept);
   put(end.bytes.data(), end.bytes.size());
 }
 
@@ -176,4 +186,82 @@ void Deflater::run(const uint8_t* input, size_t size, bool last) {
     if (size == 0) return;
     input += chunk;
   }
+}
+
+bool inflate_start(Input& input, uint64_t compressed_size, size_t limit,
+                   std::vector<uint8_t>& out) {
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  out.resize(limit);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(limit);
+  uint8_t chunk[16 * 1024];
+  int result = Z_OK;
+  while (result == Z_OK && z.avail_out > 0 && compressed_size > 0) {
+    const size_t got =
+        input.read(chunk, compressed_size < sizeof chunk ? static_cast<size_t>(compressed_size)
+                                                         : sizeof chunk);
+    if (got == 0) break;
+    compressed_size -= got;
+    z.next_in = chunk;
+    z.avail_in = static_cast<uInt>(got);
+    result = inflate(&z, Z_NO_FLUSH);
+  }
+  out.resize(limit - z.avail_out);
+  inflateEnd(&z);
+  return (result == Z_OK || result == Z_STREAM_END || result == Z_BUF_ERROR) && input.error() == 0;
+}
+
+// The end record: signature, 16 bytes of counts, sizes and offset, the comment's length (offset 20,
+// 2 bytes), then the comment, which runs to the end of the file. The record lies in the last
+// 22 + 65,535 bytes, and is looked for from the end.
+bool read_zip_comment(Input& input, std::string& comment) {
+  constexpr size_t kEndSize = 22;
+  const uint64_t size = input.size();
+  if (size < kEndSize) return false;
+  const size_t tail = static_cast<size_t>(std::min<uint64_t>(size, kEndSize + kMax16));
+  std::vector<uint8_t> bytes(tail);
+  if (!input.seek(size - tail) || input.read(bytes.data(), tail) != tail) return false;
+  for (size_t at = tail - kEndSize + 1; at-- > 0;) {
+    const uint8_t* record = bytes.data() + at;
+    if (little_endian(record, 4) == kEnd && little_endian(record + 20, 2) == tail - at - kEndSize) {
+      comment.assign(reinterpret_cast<const char*>(record + kEndSize), tail - at - kEndSize);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A local header: signature, version, flags, method (offset 8), time, date, CRC-32, compressed
+// size (18), size, name length (26), extra field length (28); then the name and the extra field,
+// which holds both sizes (size first) when they do not fit in 32 bits.
+bool read_zip_local_header(Input& input, ZipLocalHeader& entry) {
+  uint8_t header[30];
+  if (input.read(header, sizeof header) != sizeof header ||
+      little_endian(header, 4) != kLocalHeader) {
+    return false;
+  }
+  entry.method = static_cast<uint16_t>(little_endian(header + 8, 2));
+  entry.compressed_size = little_endian(header + 18, 4);
+  entry.name.resize(static_cast<size_t>(little_endian(header + 26, 2)));
+  const auto extra_length = static_cast<size_t>(little_endian(header + 28, 2));
+  if (input.read(reinterpret_cast<uint8_t*>(&entry.name[0]), entry.name.size()) !=
+      entry.name.size()) {
+    return false;
+  }
+  if (entry.compressed_size != kMax32) return input.skip(extra_length);
+  uint8_t extra[20];
+  if (extra_length != sizeof extra || input.read(extra, sizeof extra) != sizeof extra ||
+      little_endian(extra, 2) != kZip64Extra) {
+    return false;
+  }
+  entry.compressed_size = little_endian(extra + 12, 8);
+  return true;
+}
+
+bool at_zip_central_directory(Input& input) {
+  uint8_t signature[4];
+  return input.read(signature, sizeof signature) == sizeof signature &&
+         little_endian(signature, 4) == kCentralHeader;
 }

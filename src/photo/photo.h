@@ -2,8 +2,12 @@
 // run's writer; and the run context that the step shares with the run modes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "exif/exif_reader.h"
 #include "exif/image_metadata.h"
 #include "output/output.h"
 #include "util/input.h"
@@ -20,11 +24,13 @@ struct RunOptions {
 
 // What became of the photographs of a run.
 struct RunCounts {
-  uint64_t read = 0;              // opened and read
-  uint64_t listed = 0;            // with a position, written
-  uint64_t duplicates = 0;        // with a position already written
-  uint64_t without_position = 0;  // read, but no position
-  uint64_t unreadable = 0;        // could not be opened or read
+  uint64_t matched = 0;              // entries with a photo's name; the others are not opened
+  uint64_t read = 0;                 // opened and read
+  uint64_t listed = 0;               // with a position, written
+  uint64_t duplicates = 0;           // with a position already written
+  uint64_t without_position = 0;     // read, but no position
+  uint64_t unreadable = 0;           // could not be opened or read
+  uint64_t thumbnails_left_out = 0;  // the HTML page's thumbnails past its budget
 };
 
 // One run: its options, its writer, the duplicate table behind -d, and the counts.
@@ -43,7 +49,7 @@ enum class PhotoStatus : uint8_t {
   kNoExif,
   kNoGps,
   kZeroPosition,
-  kNotPhotoName,    // the name has no .jpg or .jpeg extension: not opened
+  kNotPhotoName,    // the name has no photo extension (has_photo_extension): not opened
   kNotRegularFile,  // a directory, FIFO, device or socket: not opened
   kUnreadable,      // could not be opened or read
 };
@@ -74,3 +80,65 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry);
 // hands it to the writer.
 PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const char* name,
                           const char* path);
+
+// Sidecar files: an XMP sidecar or a Google Photos Takeout JSON file beside a photo, found by
+// name among the names of a folder listing. ASCII letter case is ignored throughout.
+//
+// For the photo NAME.EXT the names accepted are, in order of precedence:
+//   XMP   NAME.EXT.xmp (darktable, digiKam), then NAME.xmp (Adobe's tools).
+//   JSON  TITLE.supplemental-metadata.json (newer exports), then TITLE.json, where TITLE is
+//         NAME.EXT; then the same with the duplicate counter moved: when NAME ends in a counter
+//         "(n)", Google titles the photo BASE.EXT without it and puts the counter after the rest
+//         of the JSON name, so IMG_4081(1).jpg has IMG_4081.jpg(1).json or
+//         IMG_4081.jpg.supplemental-metadata(1).json.
+// Google limits a JSON file's whole name to 51 characters: a longer name keeps the first 46
+// characters of TITLE.supplemental-metadata (or of TITLE) and then ".json", so that it ends in
+// ".supplemental-metad.json", ".suppl.json", ".s.json", "..json" or ".json" right after a cut
+// TITLE. Only cuts at 46 characters are accepted; a name cut shorter is no export's. Characters
+// are Unicode code points of the UTF-8 name. With a counter, both the cut at 46 characters before
+// the counter and the cut that keeps the whole name, counter included, at 51 are accepted: the
+// exports known do not settle which one Google makes.
+
+enum class SidecarKind : uint8_t { kXmp, kGoogleJson };
+
+// True when `name` (a bare name) ends in ".xmp" or ".json": a sidecar, never a photo.
+bool is_sidecar_name(const char* name);
+
+struct SidecarCandidate {
+  std::string name;
+  SidecarKind kind;
+};
+// For single-file mode, where no folder listing is made: the names a sidecar of `photo_name` (a
+// bare name) may have, XMP first, each kind in its order of precedence, as Google and the XMP
+// writers spell them (".xmp" and ".XMP" each; the JSON names in lower case, TITLE as the photo's).
+std::vector<SidecarCandidate> sidecar_candidates(const char* photo_name);
+
+// The sidecar files of one folder listing, looked up by photo name. Filled once per listing;
+// a lookup allocates nothing, and one in a listing without sidecars costs a test.
+class SidecarIndex {
+ public:
+  struct Match {
+    const char* xmp;   // the XMP sidecar's name as listed, or null
+    const char* json;  // the Google JSON file's name as listed, or null
+  };
+
+  // Forgets every name; the memory is kept for the next listing.
+  void clear();
+  // Keeps a copy of `name` (`length` bytes, a bare name of the listing) when it is a sidecar's.
+  void add(const char* name, size_t length);
+  bool empty() const { return count_ == 0; }
+  // The sidecars of the photo `photo_name` (a bare name), per kind the first by precedence. The
+  // names stay valid until the next clear() or add().
+  Match find(const char* photo_name) const;
+  // Whether the photo has a sidecar of either kind beside it.
+  bool has_sidecar(const char* photo_name) const;
+
+ private:
+  // The listed name equal to `name` but for letter case, or null.
+  const char* lookup(const char* name, size_t length) const;
+  void insert(uint32_t offset, size_t length);
+
+  std::vector<char> names_;      // the names, each NUL-terminated
+  std::vector<uint32_t> slots_;  // open addressing: 1 + a name's offset, 0 for a free slot
+  size_t count_ = 0;
+};

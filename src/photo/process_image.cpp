@@ -68,6 +68,7 @@ const char* missing_position_reason(PhotoStatus status) {
 
 PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
   if (!has_photo_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
+  ++run.counts.matched;
   FileInput input;
   if (const int error = input.open(entry.open_path, entry.type, entry.directory)) {
     if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};
@@ -78,7 +79,7 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
   ImageMetadata metadata;
   std::memset(&metadata, 0, sizeof metadata);
   ExifReader reader(&metadata);
-  const PhotoFormat format = reader.read_photo(input);
+  const PhotoFormat format = read_photo(input, reader);
   if (const int error = input.error()) {
     ++run.counts.unreadable;
     return {PhotoStatus::kUnreadable, error, input.waited()};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -112,17 +113,18 @@ bool Input::skip(uint64_t n) {
 }
 
 bool Input::seek(uint64_t offset) {
+  // Within the buffer the offset lies inside the input: no need to ask for its size.
+  if (offset >= buffer_offset_ &&
+      offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
+    next_ = buffer_ + (offset - buffer_offset_);
+    return true;
+  }
   const uint64_t total = size();
   if (offset > total) {
     jump(total);
     return false;
   }
-  if (offset >= buffer_offset_ &&
-      offset <= buffer_offset_ + static_cast<uint64_t>(end_ - buffer_)) {
-    next_ = buffer_ + (offset - buffer_offset_);
-  } else {
-    jump(offset);
-  }
+  jump(offset);
   return true;
 }
 
@@ -211,6 +213,9 @@ long FileInput::fetch(uint64_t offset, uint8_t* dest, size_t n) {
 }
 
 void FileInput::request_ahead(const char*, EntryType, int) {}
+uint64_t FileInput::requests_made() {
+  return 0;
+}
 int duplicate_folder(int) {
   return -1;
 }
@@ -273,12 +278,21 @@ void close_folder(int directory) {
   if (directory >= 0) close(directory);
 }
 
+namespace {
+std::atomic<uint64_t> requests{0};
+}  // namespace
+
+uint64_t FileInput::requests_made() {
+  return requests.load();
+}
+
 // The first 64 KiB hold the header of nearly every photo.
 void FileInput::request_ahead(const char* path, EntryType type, int directory) {
 #ifdef POSIX_FADV_WILLNEED
   FileInput file;
-  if (file.open(path, type, directory) == 0) {
-    posix_fadvise(file.fd_, 0, 64 * 1024, POSIX_FADV_WILLNEED);
+  if (file.open(path, type, directory) == 0 &&
+      posix_fadvise(file.fd_, 0, 64 * 1024, POSIX_FADV_WILLNEED) == 0) {
+    ++requests;
   }
 #else
   (void)path, (void)type, (void)directory;

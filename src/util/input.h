@@ -116,6 +116,9 @@ class FileInput : public Input {
   // Asks the system to start reading the first bytes of the file that open() would open into
   // memory, without waiting for them. Where kCanReadAhead is false it does nothing.
   static void request_ahead(const char* path, EntryType type, int directory);
+  // How many files request_ahead has asked the system for so far in this process (for tests:
+  // the effect of reading ahead is otherwise invisible).
+  static uint64_t requests_made();
 
  protected:
   long fetch(uint64_t offset, uint8_t* dest, size_t n) override;

@@ -20,8 +20,8 @@ void put(Bytes& out, size_t at, const Bytes& bytes) {
 }
 
 int element_size(uint16_t format) {
-  static const int kSizes[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  return format < 13 ? kSizes[format] : 1;
+  static const int kSizes[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return format < 14 ? kSizes[format] : 1;
 }
 
 }  // namespace
@@ -47,8 +47,8 @@ Directory& Directory::raw(uint16_t tag, uint16_t format, uint32_t count, Field f
   return *this;
 }
 
-Directory& Directory::pointer(uint16_t tag, const Directory& target) {
-  Entry e{tag, kLong, 1, {}};
+Directory& Directory::pointer(uint16_t tag, const Directory& target, uint16_t format) {
+  Entry e{tag, format, 1, {}};
   e.target = target.index();
   entries_.push_back(e);
   return *this;
@@ -174,6 +174,13 @@ Bytes Tiff::block() const {
   return out;
 }
 
+Bytes Tiff::numbers(std::initializer_list<uint64_t> values, int width) const {
+  Bytes out;
+  for (uint64_t value : values)
+    out = join({out, big_endian() ? be(value, width) : le(value, width)});
+  return out;
+}
+
 Bytes Tiff::payload() const {
   return join({{'E', 'x', 'i', 'f', 0, 0}, block()});
 }
@@ -280,6 +287,8 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   // lies in the data, and its length.
   const size_t pieces = static_cast<size_t>(o.pieces);
   Bytes data = o.in_idat ? Bytes() : filler(o.image_size);
+  const std::pair<uint64_t, uint64_t> other = {data.size(), o.other_exif.size()};
+  data.insert(data.end(), o.other_exif.begin(), o.other_exif.end());
   std::vector<std::pair<uint64_t, uint64_t>> extents(pieces);
   for (size_t i = pieces; i-- > 0;) {
     const auto begin = static_cast<long>(item.size() * i / pieces);
@@ -305,13 +314,25 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     };
     std::vector<std::pair<uint64_t, uint64_t>> exif_extents = extents;
     for (auto& extent : exif_extents) extent.first += source;
+    const bool two = !o.other_exif.empty();
     const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
                               static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
     const uint32_t tiles = static_cast<uint32_t>(o.tiles);
-    Bytes iloc = join({Bytes(sizes, sizes + 2), be(2 + tiles, id_width)});
-    Bytes infes = join({be(2 + tiles, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1")});
+    const uint32_t items = 2 + tiles + (two ? 2 : 0);
+    Bytes iloc = join({Bytes(sizes, sizes + 2), be(items, id_width)});
+    Bytes infes = join({be(items, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1")});
     const uint64_t image_size = o.in_idat ? 0 : o.image_size;
     iloc = join({iloc, item_entry(1, {{mdat_data, image_size}})});
+    // Item 1000, another image, and 1001, its Exif item: listed and laid out before item 2.
+    Bytes references;
+    if (two) {
+      iloc = join({iloc, item_entry(1000, {{mdat_data, image_size}}),
+                   item_entry(1001, {{source + other.first, other.second}})});
+      infes = join({infes, infe(o.infe_version, 1000, "hvc1"), infe(o.infe_version, 1001, "Exif")});
+      references = box("cdsc", join({be(1001, 2), be(1, 2), be(1000, 2)}));
+    }
+    if (!o.unreferenced)
+      references = join({references, box("cdsc", join({be(2, 2), be(1, 2), be(1, 2)}))});
     for (uint32_t tile = 0; tile < tiles; ++tile) {
       iloc = join({iloc, item_entry(3 + tile, {{mdat_data, image_size / (tiles + 1)}})});
       infes = join({infes, infe(o.infe_version, 3 + tile, avif ? "av01" : "hvc1")});
@@ -321,7 +342,7 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     Bytes children =
         join({full_box("hdlr", 0, join({be(0, 4), bytes_of("pict"), Bytes(12, 0), Bytes{0}})),
               full_box("pitm", 0, be(1, 2)), full_box("iinf", 0, infes),
-              full_box("iloc", o.iloc_version, iloc)});
+              full_box("iref", 0, references), full_box("iloc", o.iloc_version, iloc)});
     if (o.in_idat) children = join({children, box("idat", data)});
     return full_box("meta", 0, children);
   };
@@ -333,14 +354,16 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   return join({ftyp, meta(ftyp.size() + meta_size + 8), box("mdat", mdat_payload)});
 }
 
-Bytes cr3(const Bytes& gps_block, size_t image_size, size_t maker_note_size) {
+Bytes cr3(const Bytes& gps_block, size_t image_size, size_t maker_note_size,
+          const Bytes& exif_block) {
   static const uint8_t kUuid[16] = {0x85, 0xC0, 0xB6, 0x87, 0x82, 0x0F, 0x11, 0xE0,
                                     0x81, 0x11, 0xF4, 0xCE, 0x46, 0x2B, 0x6A, 0x48};
   Tiff camera;
   camera.first().ascii(271, "Canon").ascii(272, "Canon EOS R5");
-  const Bytes canon = join(
-      {Bytes(kUuid, kUuid + 16), box("CNCV", bytes_of("CanonCR3_001/00.09.00/00.00.00")),
-       box("CMT1", camera.block()), box("CMT3", filler(maker_note_size)), box("CMT4", gps_block)});
+  const Bytes canon =
+      join({Bytes(kUuid, kUuid + 16), box("CNCV", bytes_of("CanonCR3_001/00.09.00/00.00.00")),
+            box("CMT1", camera.block()), exif_block.empty() ? Bytes() : box("CMT2", exif_block),
+            box("CMT3", filler(maker_note_size)), box("CMT4", gps_block)});
   return join({box("ftyp", join({bytes_of("crx "), be(1, 4), bytes_of("crx isom")})),
                box("moov", join({box("uuid", canon), full_box("mvhd", 0, Bytes(96, 0))})),
                box("mdat", filler(image_size))});
@@ -354,7 +377,31 @@ Bytes jxl(const Bytes& item, bool exif_first, size_t image_size) {
   return exif_first ? join({head, exif, code}) : join({head, code, exif});
 }
 
-Bytes png(const Bytes& exif, bool after_image, size_t image_size) {
+Bytes png_profile(const std::string& type, const Bytes& exif, const std::string& profile,
+                  bool plain) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "\nexif\n" + std::to_string(exif.size()) + "\n";
+  for (size_t i = 0; i < exif.size(); ++i) {
+    text += kHex[exif[i] >> 4];
+    text += kHex[exif[i] & 15];
+    if (i % 36 == 35 || i + 1 == exif.size()) text += '\n';
+  }
+  Bytes data = bytes_of(text);
+  const bool compress = type != "tEXt" && !plain;
+  if (compress) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), 9);
+    packed.resize(size);
+    data = packed;
+  }
+  Bytes head = join({bytes_of("Raw profile type " + profile), Bytes{0}});
+  if (type == "zTXt") head.push_back(0);
+  if (type == "iTXt") head = join({head, Bytes{compress ? uint8_t{1} : uint8_t{0}, 0, 0, 0}});
+  return png_chunk(type, join({head, data}));
+}
+
+Bytes png(const Bytes& exif, bool after_image, size_t image_size, const Bytes& text) {
   Bytes image;
   const Bytes data = filler(image_size);
   for (size_t at = 0; at < data.size(); at += 8192) {
@@ -363,9 +410,9 @@ Bytes png(const Bytes& exif, bool after_image, size_t image_size) {
         "IDAT", Bytes(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(end)));
     image.insert(image.end(), chunk.begin(), chunk.end());
   }
-  const Bytes exif_chunk = png_chunk("eXIf", exif);
+  const Bytes exif_chunk = exif.empty() ? Bytes() : png_chunk("eXIf", exif);
   return join({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
-               png_chunk("IHDR", join({be(640, 4), be(480, 4), Bytes{8, 2, 0, 0, 0}})),
+               png_chunk("IHDR", join({be(640, 4), be(480, 4), Bytes{8, 2, 0, 0, 0}})), text,
                after_image ? image : exif_chunk, after_image ? exif_chunk : image,
                png_chunk("IEND", {})});
 }

@@ -17,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kNone = 0, kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5,
                    kSByte = 6, kUndefined = 7, kSShort = 8, kSLong = 9, kSRational = 10,
-                   kFloat = 11, kDouble = 12;
+                   kFloat = 11, kDouble = 12, kIfd = 13;
 
 // Sub-directory pointer tags.
 constexpr uint16_t kExifPointer = 34665, kGpsPointer = 34853, kInteropPointer = 40965;
@@ -50,8 +50,9 @@ class Directory {
   Directory& entry(uint16_t tag, uint16_t format, uint32_t count, Bytes value);
   // An entry whose 4-byte value field holds `field` (an offset that points anywhere, say).
   Directory& raw(uint16_t tag, uint16_t format, uint32_t count, Field field);
-  // A LONG entry holding the offset of `target`: tag 34665, 34853 or 40965, or any other.
-  Directory& pointer(uint16_t tag, const Directory& target);
+  // A LONG (or IFD) entry holding the offset of `target`: tag 34665, 34853 or 40965, or any
+  // other.
+  Directory& pointer(uint16_t tag, const Directory& target, uint16_t format = kLong);
   // The next-directory link; none (0) by default.
   Directory& link(const Directory& next) {
     next_ = next.index();
@@ -128,6 +129,8 @@ class Tiff {
     magic_ = value;
     return *this;
   }
+  // Numbers of `width` bytes in the block's byte order, joined: for values placed in the tail.
+  Bytes numbers(std::initializer_list<uint64_t> values, int width = 4) const;
   // Bytes appended after everything else.
   Tiff& tail(const Bytes& bytes) {
     tail_.insert(tail_.end(), bytes.begin(), bytes.end());
@@ -209,18 +212,30 @@ struct HeifOptions {
   bool meta_last = false;  // mdat before meta
   size_t image_size = 64;
   int tiles = 0;  // image items listed before the Exif item, as a grid's tiles are
+  // The Exif item of another image (a thumbnail, a depth map), listed and laid out before the
+  // primary image's; iref links each Exif item to its image unless `unreferenced`.
+  Bytes other_exif = {};
+  bool unreferenced = false;
 };
-// ftyp, meta (hdlr, pitm, iinf with an image item and the Exif item, iloc, perhaps idat), mdat.
+// ftyp, meta (hdlr, pitm, iinf with an image item and the Exif item, iref, iloc, perhaps idat),
+// mdat.
 Bytes heif(const Bytes& item, const HeifOptions& options = {});
-// ftyp "crx ", moov holding Canon's uuid box (CNCV, CMT1, CMT3 = the maker note, CMT4 =
-// `gps_block`) and mvhd, mdat.
-Bytes cr3(const Bytes& gps_block, size_t image_size = 64, size_t maker_note_size = 0);
+// ftyp "crx ", moov holding Canon's uuid box (CNCV, CMT1, CMT2 = `exif_block` when given, CMT3
+// = the maker note, CMT4 = `gps_block`) and mvhd, mdat.
+Bytes cr3(const Bytes& gps_block, size_t image_size = 64, size_t maker_note_size = 0,
+          const Bytes& exif_block = {});
 // The signature box, ftyp, the codestream box and the Exif box (`item`), that last box first
 // when `exif_first`.
 Bytes jxl(const Bytes& item, bool exif_first = false, size_t image_size = 64);
-// Signature, IHDR, eXIf (`exif` as the chunk's data) before or after the IDAT chunks (8 KiB each),
-// IEND; CRCs computed.
-Bytes png(const Bytes& exif, bool after_image = false, size_t image_size = 64);
+// Signature, IHDR, `text` (a chunk), eXIf (`exif` as the chunk's data; none when empty) before or
+// after the IDAT chunks (8 KiB each), IEND; CRCs computed.
+Bytes png(const Bytes& exif, bool after_image = false, size_t image_size = 64,
+          const Bytes& text = {});
+// The text chunk that ImageMagick writes for an EXIF block: `type` tEXt, zTXt or iTXt (zlib-
+// compressed unless tEXt or `plain`), the keyword "Raw profile type " + `profile`, then "exif",
+// the length and the bytes in hexadecimal, 36 to a line.
+Bytes png_profile(const std::string& type, const Bytes& exif, const std::string& profile = "exif",
+                  bool plain = false);
 // RIFF, VP8X, VP8 (the image), EXIF (`exif` as the chunk's data).
 Bytes webp(const Bytes& exif, size_t image_size = 64);
 // A Fujifilm RAF header whose JPEG fields point at `jpeg`, then the raw data.

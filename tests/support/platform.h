@@ -33,6 +33,13 @@ inline std::string text_stream(const std::string& text) {
 FILE* scratch_file();
 
 // What `write` puts on a scratch file.
+// How often `part` occurs in `text`, overlaps included.
+inline size_t count_of(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 inline std::string capture(const std::function<void(FILE*)>& write) {
   FILE* f = scratch_file();
   if (f == nullptr) return "<no scratch file>";
@@ -73,10 +80,11 @@ bool write_nested(const std::string& base, const std::vector<std::string>& folde
 void remove_nested(const std::string& base, const std::string& top);
 
 // The file at `path` held open without sharing while the object lives, so that it can be
-// neither replaced nor removed: Windows only (held() is false elsewhere).
+// neither replaced nor removed, nor read unless `readable`: Windows only (held() is false
+// elsewhere).
 class ExclusiveHold {
  public:
-  explicit ExclusiveHold(const std::string& path);
+  explicit ExclusiveHold(const std::string& path, bool readable = false);
   ~ExclusiveHold();
   ExclusiveHold(const ExclusiveHold&) = delete;
   ExclusiveHold& operator=(const ExclusiveHold&) = delete;

@@ -76,7 +76,7 @@ void remove_nested(const std::string& base, const std::string& top) {
   std::filesystem::remove_all(base + "/" + top);  // from descriptors of each folder
 }
 
-ExclusiveHold::ExclusiveHold(const std::string&) {}
+ExclusiveHold::ExclusiveHold(const std::string&, bool) {}
 ExclusiveHold::~ExclusiveHold() {}
 
 }  // namespace platform

@@ -103,9 +103,10 @@ void remove_nested(const std::string& base, const std::string& top) {
   remove_long_path(long_path(base) + L"\\" + utf8_to_wide(top.c_str()));
 }
 
-ExclusiveHold::ExclusiveHold(const std::string& path) {
-  HANDLE file = CreateFileW(utf8_to_wide(path.c_str()).c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+ExclusiveHold::ExclusiveHold(const std::string& path, bool readable) {
+  HANDLE file =
+      CreateFileW(utf8_to_wide(path.c_str()).c_str(), GENERIC_READ, readable ? FILE_SHARE_READ : 0,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) handle_ = file;
 }
 

@@ -1,0 +1,173 @@
+// PNG files: the eXIf chunk, before or after the image data, or else ImageMagick's EXIF text
+// chunk. The chunks are walked by their lengths; image data is never read.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <zlib.h>
+
+#include "exif/exif_reader.h"
+
+namespace {
+
+// Signature, then chunks: length (4, big-endian, at most 2^31 - 1), type, data, CRC (4).
+constexpr uint64_t kSignatureSize = 8;
+constexpr uint32_t kMaxLength = 0x7FFFFFFF;
+// Image data often comes in chunks of 8 KiB, so a large image has thousands.
+constexpr int kMaxChunks = 1 << 17;
+
+// ImageMagick's EXIF text chunk: tEXt, zTXt or iTXt with the keyword "Raw profile type exif"
+// (or "APP1"); then (zTXt) a compression method, or (iTXt) a compression flag and method, a
+// language tag and a translated keyword, each ended by NUL; then the text, zlib-compressed in
+// zTXt and in an iTXt whose flag is set: a line with the profile's name, its length in decimal,
+// and its bytes in hexadecimal, on lines of their own.
+constexpr size_t kProfileKeywordSize = 22;  // the keyword and its NUL
+// The text of a block of kMaxExifBlock bytes: two digits a byte, line ends, the head.
+constexpr uint32_t kMaxProfileText = 3 * ExifReader::kMaxExifBlock;
+// A language tag or translated keyword longer than this is taken for damage.
+constexpr int kMaxTextField = 1024;
+
+bool is_hex_digit(uint8_t c, uint8_t& value) {
+  if (c >= '0' && c <= '9') {
+    value = static_cast<uint8_t>(c - '0');
+  } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+    value = static_cast<uint8_t>((c | 0x20) - 'a' + 10);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool is_space(uint8_t c) {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// The bytes that a profile's text spells, at most kMaxExifBlock of them, into a buffer from
+// malloc; null when the text is not of that form or holds fewer bytes than it says.
+uint8_t* decode_profile_text(const uint8_t* text, size_t size, uint32_t& length) {
+  size_t i = 0;
+  const auto skip = [&](bool space) {
+    while (i < size && is_space(text[i]) == space) ++i;
+  };
+  skip(true);
+  skip(false);  // the profile's name
+  skip(true);
+  uint64_t declared = 0;
+  const size_t digits = i;
+  for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
+    declared = std::min<uint64_t>(declared * 10 + (text[i] - '0'), uint64_t{1} << 32);
+  }
+  if (i == digits || declared == 0) return nullptr;
+  length = static_cast<uint32_t>(std::min<uint64_t>(declared, ExifReader::kMaxExifBlock));
+  auto* bytes = static_cast<uint8_t*>(std::malloc(length));
+  if (bytes == nullptr) return nullptr;
+  uint32_t got = 0;
+  for (uint8_t high = 0, low = 0; got < length; i += 2) {
+    skip(true);
+    if (i + 1 >= size || !is_hex_digit(text[i], high) || !is_hex_digit(text[i + 1], low)) break;
+    bytes[got++] = static_cast<uint8_t>(high << 4 | low);
+  }
+  if (got < length) {
+    std::free(bytes);
+    return nullptr;
+  }
+  return bytes;
+}
+
+// Where an EXIF text chunk's text lies; end 0 while none is found.
+struct TextProfile {
+  uint64_t begin = 0;  // the text's first byte
+  uint64_t end = 0;    // the chunk data's end
+  bool compressed = false;
+};
+
+// Fills `profile` when the chunk of `type` whose data is [begin, end) is an EXIF text chunk.
+void find_text_profile(Input& input, uint64_t type, uint64_t begin, uint64_t end,
+                       TextProfile& profile) {
+  const bool ztxt = type == four_cc("zTXt"), itxt = type == four_cc("iTXt");
+  if (type != four_cc("tEXt") && !ztxt && !itxt) return;
+  Cursor c(input, begin, end);
+  uint8_t keyword[kProfileKeywordSize];
+  if (!c.take(keyword, sizeof keyword) ||
+      (std::memcmp(keyword, "Raw profile type exif", sizeof keyword) != 0 &&
+       std::memcmp(keyword, "Raw profile type APP1", sizeof keyword) != 0)) {
+    return;
+  }
+  bool compressed = ztxt;
+  if (ztxt && c.field(1) != 0) return;  // method 0: zlib
+  if (itxt) {
+    compressed = c.field(1) != 0;
+    if (c.field(1) != 0) return;
+    for (int field = 0; field < 2; ++field) {  // the language tag and the translated keyword
+      for (int n = 0; c.field(1) != 0; ++n) {
+        if (n == kMaxTextField) return;
+      }
+    }
+  }
+  if (c.ok()) profile = {c.position(), end, compressed};
+}
+
+// The block that an EXIF text chunk spells, in a buffer from malloc of `size` bytes; null when
+// there is none.
+uint8_t* read_text_profile(Input& input, const TextProfile& profile, uint32_t& size) {
+  Cursor c(input, profile.begin, profile.end);
+  const size_t capacity =
+      profile.compressed ? kMaxProfileText
+                         : static_cast<size_t>(std::min<uint64_t>(c.remaining(), kMaxProfileText));
+  auto* text = static_cast<uint8_t*>(std::malloc(capacity > 0 ? capacity : 1));
+  if (text == nullptr) return nullptr;
+  size_t length = 0;
+  if (!profile.compressed) {
+    length = c.take(text, capacity) ? capacity : 0;
+  } else {
+    // Inflated piece by piece, up to the cap whatever the chunk holds.
+    z_stream z{};
+    if (inflateInit(&z) == Z_OK) {
+      uint8_t piece[4096];
+      z.next_out = text;
+      z.avail_out = kMaxProfileText;
+      int status = Z_OK;
+      while (status == Z_OK && z.avail_out > 0 && c.remaining() > 0) {
+        const auto n = static_cast<uInt>(std::min<uint64_t>(sizeof piece, c.remaining()));
+        if (!c.take(piece, n)) break;
+        z.next_in = piece;
+        z.avail_in = n;
+        status = inflate(&z, Z_NO_FLUSH);
+      }
+      length = kMaxProfileText - z.avail_out;
+      inflateEnd(&z);
+    }
+  }
+  uint8_t* block = decode_profile_text(text, length, size);
+  std::free(text);
+  return block;
+}
+
+}  // namespace
+
+bool read_png(Input& input, ExifReader& reader) {
+  const uint64_t file_size = input.size();
+  uint64_t at = kSignatureSize;
+  TextProfile text;  // the first EXIF text chunk, read when there is no eXIf chunk
+  for (int i = 0; i < kMaxChunks; ++i) {
+    Cursor c(input, at, file_size);
+    const uint64_t length = c.field(4);
+    const uint64_t type = c.field(4);
+    if (!c.ok() || length > kMaxLength || type == four_cc("IEND")) break;
+    if (type == four_cc("eXIf")) {
+      return reader.exif_block(input, c.position(), length);
+    }
+    if (text.end == 0) find_text_profile(input, type, c.position(), c.position() + length, text);
+    // The data and the CRC, unread: the image data after IDAT headers is never fetched.
+    if (length + 4 > c.remaining()) break;
+    at = c.position() + length + 4;
+  }
+  if (text.end == 0) return false;
+  uint32_t size = 0;
+  uint8_t* block = read_text_profile(input, text, size);
+  if (block == nullptr) return false;
+  MemoryInput bytes(block, size);
+  const bool found = reader.exif_block(bytes, 0, size);
+  std::free(block);
+  return found;
+}
