@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct RunOptions {
   bool times = false;      // -t: the capture time
   bool verbose = false;    // -v: a summary, and why photos have no position
   bool quiet = false;      // -q: no progress line and no summary
+  unsigned threads = 1;    // -j: reader threads; 1 reads each photo in turn on the run's thread
 };
 
 // What became of the photographs of a run.
@@ -75,6 +77,19 @@ struct PhotoEntry {
 // Reads the photograph of `entry` and hands its position to the run's writer. Counts it in the
 // run's counts.
 PhotoResult process_image(RunContext& run, const PhotoEntry& entry);
+
+// process_image in two steps, so that reader threads can read ahead of the writer: what reading
+// an entry found, kept until its turn comes.
+struct EntryRead {
+  ImageMetadata metadata;
+  std::optional<ExifReader> reader;  // holds the buffer that metadata.thumbnail points into
+  PhotoResult result;  // kListed: read, to be delivered; otherwise final but for the counts
+};
+// Reads the photograph of `entry` into `read`. Touches nothing else: any thread may call it.
+void read_entry(const PhotoEntry& entry, EntryRead& read);
+// Counts what read_entry found in the run's counts and hands the position to the run's writer;
+// then frees what `read` holds.
+PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& read);
 
 // The second half of process_image: applies the duplicate filter to a record already read and
 // hands it to the writer.

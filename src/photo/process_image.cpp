@@ -66,28 +66,54 @@ const char* missing_position_reason(PhotoStatus status) {
   }
 }
 
-PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
-  if (!has_photo_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
-  ++run.counts.matched;
+void read_entry(const PhotoEntry& entry, EntryRead& read) {
+  read.reader.reset();
+  if (!has_photo_extension(entry.name)) {
+    read.result = {PhotoStatus::kNotPhotoName, 0};
+    return;
+  }
   FileInput input;
   if (const int error = input.open(entry.open_path, entry.type, entry.directory)) {
-    if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};
-    ++run.counts.unreadable;
-    return {PhotoStatus::kUnreadable, error};
+    read.result = error == kNotRegularFileError ? PhotoResult{PhotoStatus::kNotRegularFile, 0}
+                                                : PhotoResult{PhotoStatus::kUnreadable, error};
+    return;
   }
-
-  ImageMetadata metadata;
-  std::memset(&metadata, 0, sizeof metadata);
-  ExifReader reader(&metadata);
-  const PhotoFormat format = read_photo(input, reader);
+  std::memset(&read.metadata, 0, sizeof read.metadata);
+  read.reader.emplace(&read.metadata);
+  const PhotoFormat format = read_photo(input, *read.reader);
   if (const int error = input.error()) {
-    ++run.counts.unreadable;
-    return {PhotoStatus::kUnreadable, error, input.waited()};
+    read.result = {PhotoStatus::kUnreadable, error, input.waited()};
+  } else {
+    read.result = {format == PhotoFormat::kNone ? PhotoStatus::kNotPhoto : PhotoStatus::kListed, 0,
+                   input.waited()};
   }
-  ++run.counts.read;
-  if (format == PhotoFormat::kNone) {
-    ++run.counts.without_position;
-    return {PhotoStatus::kNotPhoto, 0, input.waited()};
+}
+
+PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& read) {
+  PhotoResult result = read.result;
+  if (result.status != PhotoStatus::kNotPhotoName) ++run.counts.matched;
+  switch (result.status) {
+    case PhotoStatus::kNotPhotoName:
+    case PhotoStatus::kNotRegularFile:
+      break;
+    case PhotoStatus::kUnreadable:
+      ++run.counts.unreadable;
+      break;
+    case PhotoStatus::kNotPhoto:
+      ++run.counts.read;
+      ++run.counts.without_position;
+      break;
+    default:
+      ++run.counts.read;
+      result.status = deliver_photo(run, read.metadata, entry.name, entry.path);
+      break;
   }
-  return {deliver_photo(run, metadata, entry.name, entry.path), 0, input.waited()};
+  read.reader.reset();
+  return result;
+}
+
+PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
+  EntryRead read;
+  read_entry(entry, read);
+  return deliver_entry(run, entry, read);
 }
