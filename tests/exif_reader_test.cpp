@@ -47,7 +47,6 @@ Bytes exif(const char* make) {
 
 constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
 // One APP1 payload decoded into a zeroed record; the payload stays alive for `thumbnail`.
 struct Decode {
