@@ -4,14 +4,15 @@
 usage: compare_exiftool.py FOLDER [PINREEL]
 
 Runs pinreel (default: the one on the PATH) with -r -t over FOLDER into a GeoJSON document, and
-ExifTool over the same photos and videos, then prints one table by format and every disagreement with both
-readings. A position agrees when latitude and longitude differ by 1e-5 degrees at most and the
-altitudes are equal to the centimetre. Counted apart: positions that ExifTool takes from XMP or
-a maker note, which pinreel does not read, and positions of 0,0, which pinreel leaves out. An
-altitude beyond the signed 32-bit range counts as none, as in pinreel. A time agrees when
-pinreel's equals DateTimeOriginal with OffsetTimeOriginal, or else the GPS date and time stamps;
-for a video, the position is ExifTool's reading of its location (GPSCoordinates, or 3GPP's
-location box) and the time Apple's CreationDate, or else the movie header's CreateDate in UTC.
+ExifTool over the same photos and videos, then prints one table by format and every disagreement
+with both readings. A position agrees when latitude and longitude differ by 1e-5 degrees at most
+and the altitudes differ by half a centimetre at most (pinreel writes them to the centimetre).
+Counted apart: positions that ExifTool takes from XMP or a maker note, which pinreel does not read,
+and positions of 0,0, which pinreel leaves out. An altitude beyond the signed 32-bit range counts
+as none, as in pinreel. A time agrees when pinreel's equals DateTimeOriginal with
+OffsetTimeOriginal, or else the GPS date and time stamps; for a video, the position is ExifTool's
+reading of its location (GPSCoordinates, or 3GPP's location box) and the time Apple's CreationDate,
+or else the movie header's CreateDate in UTC.
 
 Exit status: 0 when nothing disagrees, 1 when something does, 2 when a tool is missing or fails.
 """
@@ -183,7 +184,7 @@ def compare(records, reading):
             problems.append("extra      %s: pinreel %s; ExifTool none" % (name, show(have)))
             continue
         altitudes_agree = (want[2] is None) == (have[2] is None) and (
-            want[2] is None or abs(round(want[2], 2) - have[2]) < 0.0051)
+            want[2] is None or abs(want[2] - have[2]) < 0.0051)
         if abs(want[0] - have[0]) > DEGREES or abs(want[1] - have[1]) > DEGREES or \
                 not altitudes_agree:
             row["different"] += 1
