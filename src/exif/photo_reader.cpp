@@ -24,10 +24,10 @@ bool is_heif_brand(uint32_t brand) {
 bool is_video_brand(uint32_t brand) {
   for (uint32_t known :
        {four_cc("qt  "), four_cc("isom"), four_cc("iso2"), four_cc("iso4"), four_cc("iso5"),
-        four_cc("iso6"), four_cc("mp41"), four_cc("mp42"), four_cc("avc1"), four_cc("hvc1"),
-        four_cc("M4V "), four_cc("M4VH"), four_cc("M4VP"), four_cc("mmp4"), four_cc("3gp4"),
-        four_cc("3gp5"), four_cc("3gp6"), four_cc("3gp7"), four_cc("3gg6"), four_cc("3g2a"),
-        four_cc("3g2b"), four_cc("3g2c"), four_cc("XAVC"), four_cc("CAEP"), four_cc("MSNV")}) {
+        four_cc("iso6"), four_cc("mp41"), four_cc("mp42"), four_cc("avc1"), four_cc("M4V "),
+        four_cc("M4VH"), four_cc("M4VP"), four_cc("mmp4"), four_cc("3gp4"), four_cc("3gp5"),
+        four_cc("3gp6"), four_cc("3gp7"), four_cc("3gg6"), four_cc("3g2a"), four_cc("3g2b"),
+        four_cc("3g2c"), four_cc("XAVC"), four_cc("CAEP"), four_cc("MSNV")}) {
     if (brand == known) return true;
   }
   return false;
@@ -131,17 +131,17 @@ PhotoFormat read_photo(Input& input, ExifReader& reader) {
                      {starts("FUJIFILMCCD-RAW ", 16), PhotoFormat::kRaf, read_raf}};
   input.seek(0);
   if (starts("ftyp", 4, 4)) return read_isobmff(input, reader);
+  for (const auto& container : kContainers) {
+    if (container.matches) {
+      container.read(input, reader);
+      return container.format;
+    }
+  }
   // QuickTime files older than the ftyp box begin with one of these.
   for (const char* box : {"wide", "free", "skip", "mdat", "moov", "pnot"}) {
     if (starts(box, 4, 4)) {
       read_video(input, reader);
       return PhotoFormat::kVideo;
-    }
-  }
-  for (const auto& container : kContainers) {
-    if (container.matches) {
-      container.read(input, reader);
-      return container.format;
     }
   }
   return PhotoFormat::kNone;
