@@ -1206,9 +1206,9 @@ TEST(Video, HostileBoxesAndBytesRead) {
   const size_t text = find(xyz, "-33.8568") - 4, entry = find(keyed, kLocationKey) - 8;
   const size_t moov = find(xyz, "moov") - 4, mdat = find(xyz, "mdat") - 4;
   const Bytes cases[] = {
-      patched(xyz, text, be(19, 2)),          // the text's length past its box
-      patched(xyz, moov, be(xyz.size(), 4)),  // moov past the file
-      patched(xyz, mdat, be(0, 4)),           // the media data to the end of the file
+      patched(xyz, text, be(19, 2)),                  // the text's length past its box
+      patched(xyz, moov, be(xyz.size(), 4)),          // moov past the file
+      patched(xyz, mdat, be(0, 4)),                   // the media data to the end of the file
       patched(xyz, find(xyz, "udta") - 4, be(4, 4)),  // a size smaller than its header
       video(user_data(user_text(kXyz, "+48.8577" + std::string(60, '0') + "+002.2950/"))),
       patched(keyed, entry, be(4, 4)),                        // an entry shorter than its header
