@@ -52,6 +52,10 @@ def parse_args():
                    help="instead of the JPEG folders, time pinreel and ExifTool on a folder of "
                         "COUNT (default 1000) photos in every format pinreel reads, and report "
                         "the bytes read per photo beside the file sizes")
+    p.add_argument("--videos", type=int, nargs="?", const=1000, metavar="COUNT",
+                   help="instead, time pinreel on a folder of COUNT (default 1000) phone videos "
+                        "with the movie box after the media data, against the folder of as many "
+                        "JPEG photos, and report the bytes read per video")
     return p.parse_args()
 
 
@@ -64,7 +68,7 @@ def source_digest(here, generator="make_corpus.cpp"):
     return h.hexdigest()
 
 
-def ensure_corpus(make_corpus, out, count, digest, prefix="photos"):
+def ensure_corpus(make_corpus, out, count, digest, prefix="photos", extra=()):
     """Generates the folder unless one from the same generator is already there."""
     folder = os.path.join(out, "%s-%d" % (prefix, count))
     stamp = folder + ".stamp"
@@ -75,7 +79,7 @@ def ensure_corpus(make_corpus, out, count, digest, prefix="photos"):
         os.remove(stamp)
     shutil.rmtree(folder, ignore_errors=True)
     print("generating %d photos in %s ..." % (count, folder), flush=True)
-    subprocess.run([make_corpus, folder, str(count)], check=True)
+    subprocess.run([make_corpus, folder, str(count)] + list(extra), check=True)
     with open(stamp, "w") as f:
         f.write(want)
     return folder
@@ -290,6 +294,46 @@ def run_mixed(args, here):
         f.write("\n".join(lines) + "\n")
 
 
+def run_videos(args, here):
+    """pinreel on phone videos against pinreel on as many JPEG photos, taking turns."""
+    count = args.videos
+    videos = ensure_corpus(os.path.join(args.bin, "bench", "make_mixed"), args.out, count,
+                           source_digest(here, "make_mixed.cpp"), "videos", ["1", "videos"])
+    photos = ensure_corpus(os.path.join(args.bin, "bench", "make_corpus"), args.out, count,
+                           source_digest(here))
+    timed = os.path.join(args.bin, "bench", "timed")
+    pinreel = os.path.join(args.bin, "pinreel")
+    runs = [(videos, Tool("pinreel CSV, videos", [pinreel, "*"])),
+            (photos, Tool("pinreel CSV, JPEG photos", [pinreel, PATTERN]))]
+    for folder, t in runs:  # warm the page cache
+        run_once(timed, t.argv, folder, t.stdout)
+    reps = args.reps * 3 if count <= 2000 else args.reps
+    for rep in range(reps):
+        for folder, t in runs if rep % 2 == 0 else runs[::-1]:
+            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout)
+            t.walls.append(wall)
+            t.cpus.append(cpu)
+            t.rss.append(rss)
+    video, jpeg = runs[0][1], runs[1][1]
+    lines = ["%s phone videos (the movie box last) against %s JPEG photos" % (
+                 format(count, ","), format(count, ",")), "",
+             "| folder | µs per file | ratio to JPEG | CPU µs per file | CPU ratio | peak RSS | runs |",
+             "| --- | ---: | ---: | ---: | ---: | ---: | ---: |"]
+    for t in (video, jpeg):
+        lines.append("| %s | %.1f | %.2f | %.1f | %.2f | %.2f MB | %d |" % (
+            t.name, statistics.median(t.walls) / count * 1e6,
+            statistics.median([w / jpeg.walls[i] for i, w in enumerate(t.walls)]),
+            statistics.median(t.cpus) / count * 1e6,
+            statistics.median([c / jpeg.cpus[i] for i, c in enumerate(t.cpus)]),
+            max(t.rss) / 1024, len(t.walls)))
+    lines += ["", "Bytes read per video (pinreel's reader, as bench/bytes_read counts them):", ""]
+    lines += subprocess.run([os.path.join(args.bin, "bench", "bytes_read"), videos],
+                            stdout=subprocess.PIPE, check=True).stdout.decode().splitlines()
+    print("\n".join(lines))
+    with open(args.markdown or os.path.join(args.out, "results-videos.md"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     args = parse_args()
     raise_stack_limit()
@@ -297,6 +341,9 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     if args.mixed:
         run_mixed(args, here)
+        return
+    if args.videos:
+        run_videos(args, here)
         return
     sizes = [int(s) for s in args.sizes.split(",") if s]
     if args.large and 100000 not in sizes:

@@ -1,7 +1,7 @@
 // Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
 // fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names,
-// marks, isobmff, tiff_file, png, webp, raf, xmp, takeout (one per target) and photos (JPEG files
-// under the names the command line meets, and one photo of each other container).
+// marks, isobmff, tiff_file, png, webp, raf, video, xmp, takeout (one per target) and photos (JPEG
+// files under the names the command line meets, and one photo of each other container).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -203,6 +203,17 @@ std::vector<ContainerSeed> container_seeds() {
   wide.pieces = 3;
   idat.iloc_version = 0;
   idat.in_idat = true;
+  // An iPhone's video (64-bit sizes, the movie box last), ffmpeg's MP4 file, an older QuickTime
+  // file (no ftyp, the movie box first, a version 1 movie header).
+  const char kLocationKey[] = "com.apple.quicktime.location.ISO6709";
+  const char kCreationKey[] = "com.apple.quicktime.creationdate";
+  VideoOptions large, mp4, old;
+  large.large_sizes = true;
+  mp4.brand = "isom";
+  mp4.creation = 3642235402;
+  old.brand = "";
+  old.moov_first = old.version1 = true;
+  old.creation = 3642235402;
   return {
       {"isobmff", "photo.heic", heif(exif_item(intel))},
       {"isobmff", "photo.avif", heif(exif_item(motorola), avif)},
@@ -231,6 +242,16 @@ std::vector<ContainerSeed> container_seeds() {
       {"webp", "", webp(motorola.payload())},
       {"raf", "photo.raf", raf(jpeg)},
       {"raf", "", raf(photo(motorola), 3)},
+      {"video", "photo.mov",
+       video(keyed_meta({{kLocationKey, "+48.8577+002.2950+035.000/"},
+                         {kCreationKey, "2019-06-01T14:03:22+0200"}}),
+             large)},
+      {"video", "photo.mp4",
+       video(box("udta", location_box(-2218839, 9910046, -786432, {0xFE, 0xFF, 0, 'P', 0, 0})),
+             mp4)},
+      {"video", "",
+       video(box("udta", user_text("\xA9xyz", "+401213.1-0750015.12+10CRSWGS_84/")), old)},
+      {"video", "", video(box("udta", listed_meta("\xA9xyz", "-33.8568+151.2153/")), mp4)},
   };
 }
 

@@ -45,6 +45,7 @@ done
 check 0 -t "$work/in/good_motorola.jpg"
 check 0 "$work/in/*"
 check 0 -d "$work/in/photo.*" "$work/containers.kml"
+check 0 -t "$work/in/photo.m*" "$work/videos.gpx"
 check 1 "$work/in/*.jpg" "$work/no/such/dir.kml"
 check 2 "$work/in/*.jpg" "$work/in/photo.jpg"
 check 1 "$work/nowhere/*.jpg"

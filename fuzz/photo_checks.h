@@ -74,8 +74,11 @@ void check_photo(const uint8_t* data, size_t size, Read read) {
   check_time(time.utc);
   FUZZ_CHECK(time.utc[0] == '\0' || std::strlen(time.utc) == 20);
 
-  const bool has_latitude = m.has_exif && m.gps_latitude_ref[0] != '\0' && m.has_gps_latitude;
-  const bool has_key = has_latitude && m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude;
+  // A decimal position has both coordinates.
+  const bool has_latitude =
+      m.has_decimal_position || (m.has_exif && m.gps_latitude_ref[0] != '\0' && m.has_gps_latitude);
+  const bool has_key = m.has_decimal_position ||
+                       (has_latitude && m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude);
 
   const std::string csv = photo_output(m, false);
   if (!csv.empty()) {

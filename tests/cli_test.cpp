@@ -1251,7 +1251,7 @@ TEST_F(Formats, TimesAgreeWithExifTool) {
 // byte orders, read as ExifTool reads them (tools/compare_exiftool.py): pointers of type IFD,
 // values and an EXIF directory far from the first directory's window, RATIONAL numerators of
 // 2^31 and more, an altitude that does not fit, altitudes of 0 and under a metre, the primary
-// image's Exif item, CR3's EXIF box, PNG text chunks.
+// image's Exif item, CR3's EXIF box, PNG text chunks; videos as phones and encoders lay them out.
 TEST_F(Formats, CameraLayoutsAgreeWithExifTool) {
   std::string out;
   if (!client("exiftool", "-ver", out)) return;
@@ -1304,10 +1304,54 @@ TEST_F(Formats, CameraLayoutsAgreeWithExifTool) {
       write(name, png({}, false, 64, png_profile(type, i % 2 ? ifd.payload() : ifd.block())));
     }
   }
+  // Videos: an iPhone's (64-bit sizes, the movie box last), an older QuickTime file's (no ftyp),
+  // an item list's location text, 3GPP's location box; creation dates and movie header times.
+  VideoOptions iphone, old, mp4, three_gp;
+  iphone.large_sizes = true;
+  old.brand = "";
+  old.creation = mp4.creation = 3642235402;
+  mp4.brand = "mp42";
+  mp4.version1 = mp4.moov_first = true;
+  three_gp.brand = "3gp4";
+  write("iphone.mov",
+        video(keyed_meta({{"com.apple.quicktime.location.ISO6709", "+48.8577+002.2950+035.000/"},
+                          {"com.apple.quicktime.creationdate", "2019-06-01T14:03:22+0200"}}),
+              iphone));
+  write("old.mov", video(box("udta", user_text("\xA9xyz", "-33.8568+151.2153-012.500/")), old));
+  write("list.mp4", video(box("udta", listed_meta("\xA9xyz", "+35.6586+139.7454/")), mp4));
+  write("loci.3gp", video(box("udta", location_box(-2218839, 9910046, -786432)), three_gp));
   const std::string tool = PINREEL_SOURCE_DIR "/tools/compare_exiftool.py";
   EXPECT_TRUE(client("python3", "'" + tool + "' . '" + program_ + "'", out)) << out;
   // Files, positions, agreeing, missing, different and extra ones.
-  EXPECT_TRUE(std::regex_search(out, std::regex("\nall +18 +18 +18 +0 +0 +0 "))) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("\nall +22 +22 +22 +0 +0 +0 "))) << out;
+}
+
+// Videos are read among the photos, by default: their positions and times in CSV, a reason for
+// one without a position, and no image in the KMZ archive (a video has no EXIF thumbnail).
+TEST_F(Formats, VideosAmongThePhotos) {
+  VideoOptions mp4, three_gp;
+  mp4.brand = "isom";
+  mp4.creation = 3642235402;
+  three_gp.brand = "3gp4";
+  write_file(path("IMG_0001.MOV"),
+             video(keyed_meta({{"com.apple.quicktime.location.ISO6709", "-33.8568+151.2153+012.7/"},
+                               {"com.apple.quicktime.creationdate", "2019-06-01T14:03:22+1000"}})));
+  write_file(path("a.jpg"), photo(Shot{"a.jpg", 18506400, 4179600, thumbnail(1)}));
+  write_file(path("clip.mp4"), video(box("udta", location_box(3201938, 150405, 0)), mp4));
+  write_file(path("empty.3gp"), video({}, three_gp));
+  write_file(path("zero.m4v"), video(box("udta", user_text("\xA9xyz", "+00.0000+000.0000/"))));
+  EXPECT_EQ(run({"-v", "-t", "*"}),
+            outcome(0,
+                    "IMG_0001.MOV,-33.856800,151.215300,+12,2019-06-01T14:03:22+10:00\n"
+                    "a.jpg,51.406666,11.610000,,\n"
+                    "clip.mp4,48.857697,2.294998,,2019-06-01T12:03:22Z\n",
+                    "pinreel: empty.3gp: no position\npinreel: zero.m4v: GPS position 0,0\n"
+                    "pinreel: 5 photos read: 3 with a position, 0 duplicates left out, 2 without a "
+                    "position; 0 could not be read\n"));
+  run_ok({"*", "map.kml"});
+  run_ok({"*", "map.kmz"});
+  EXPECT_TRUE(read_file(path("map.kmz")) ==
+              kmz_of(read_file(path("map.kml")), "map.kmz", {{"a.jpg", thumbnail(1)}}));
 }
 
 // An empty run gives an archive with the empty document.

@@ -4,7 +4,8 @@
 usage: compare_exiftool.py PINREEL WORKDIR
 
 Encodes a picture in every format, writes positions and capture times into copies with ExifTool,
-and runs tools/compare_exiftool.py over them: every position and time must agree. Exit status 0
+makes videos with ffmpeg (the movie box before and after the media data) and writes their
+locations with ExifTool (Apple's keys, QuickTime's user data) and with ffmpeg itself, and runs tools/compare_exiftool.py over them: every position and time must agree. Exit status 0
 when everything agrees, 1 on any difference, 77 when a tool is missing.
 """
 
@@ -15,7 +16,7 @@ import subprocess
 import sys
 import zlib
 
-TOOLS = ("convert", "tiffcp", "heif-enc", "avifenc", "cwebp", "cjxl", "exiftool")
+TOOLS = ("convert", "tiffcp", "heif-enc", "avifenc", "cwebp", "cjxl", "exiftool", "ffmpeg")
 COMPARE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools",
                        "compare_exiftool.py")
 # Latitude, longitude (decimal degrees), altitude (m, negative below sea level).
@@ -56,6 +57,46 @@ def set_position(paths, place, time):
         "-GPSLongitudeRef=" + ("W" if longitude < 0 else "E"),
         "-GPSAltitude=%.2f" % abs(altitude), "-GPSAltitudeRef#=%d" % (1 if altitude < 0 else 0),
         "-EXIF:DateTimeOriginal=" + time[0], "-EXIF:OffsetTimeOriginal=" + time[1], *paths)
+
+
+def make_videos(folder):
+    """Videos with positions and times; returns how many have a position."""
+    def ffmpeg(path, *options):
+        # H.263, 3GPP's codec, takes only a few picture sizes.
+        size = "176x144" if path.endswith(".3gp") else "64x64"
+        run("ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+            "testsrc=size=%s:duration=0.1" % size, *options, "-y", path)
+
+    def iso6709(place, altitude=True):
+        text = "%+08.4f%+09.4f" % place[:2]
+        return text + ("%+.3f/" % place[2] if altitude else "/")
+
+    plain = []
+    for name in ("last.mov", "last.mp4", "first.mov", "first.mp4", "clip.m4v", "clip.3gp"):
+        path = os.path.join(folder, "video_" + name)
+        ffmpeg(path, *(["-movflags", "+faststart"] if name.startswith("first") else []),
+               "-metadata", "creation_time=2019-06-01T12:03:2%dZ" % len(plain))
+        plain.append(path)
+    # ExifTool: iPhones' keys with the creation date on even places, QuickTime's user data on odd
+    # ones, each into a copy of every video.
+    count = 0
+    for i, place in enumerate(PLACES):
+        copies = [p.replace("video_", "video%d_" % i) for p in plain]
+        for source, copy in zip(plain, copies):
+            shutil.copyfile(source, copy)
+        coordinates = "%.4f, %.4f, %.3f" % place
+        tags = (["-Keys:GPSCoordinates=" + coordinates,
+                 "-Keys:CreationDate=2020:02:29 23:59:5%d+05:30" % i] if i % 2 == 0 else
+                ["-UserData:GPSCoordinates=" + coordinates])
+        run("exiftool", "-q", "-overwrite_original", *tags, *copies)
+        count += len(copies)
+    # ffmpeg's own location: QuickTime's user data in MOV, 3GPP's location box in MP4.
+    for i, place in enumerate(PLACES[:2]):
+        for name in ("ffmpeg%d.mov" % i, "ffmpeg%d.mp4" % i, "ffmpeg%d_first.mp4" % i):
+            ffmpeg(os.path.join(folder, name), "-metadata", "location=" + iso6709(place, False),
+                   *(["-movflags", "+faststart"] if "first" in name else []))
+            count += 1
+    return count
 
 
 def png_with_profile(jpeg, path):
@@ -103,14 +144,15 @@ def main():
     png_with_profile(os.path.join(folder, "place1.jpg"), into.replace("jpeg", "profile") + "png")
     for name in ("base.png", "base.tif"):
         os.remove(os.path.join(folder, name))
+    videos = make_videos(folder)
 
     result = subprocess.run([sys.executable, COMPARE, folder, pinreel], stdout=subprocess.PIPE,
                             universal_newlines=True)
     print(result.stdout, end="")
     rows = [line.split() for line in result.stdout.splitlines()]
     total = next(row for row in rows if row and row[0] == "all")
-    # Every place in every format, and the copies of the JPEG file but TIFF's.
-    positions = len(PLACES) * len(plain) + 5
+    # Every place in every format, the copies of the JPEG file but TIFF's, and the videos.
+    positions = len(PLACES) * len(plain) + 5 + videos
     if result.returncode != 0 or int(total[2]) != positions:
         print("%s positions expected" % positions)
         return 1

@@ -4,12 +4,15 @@
 usage: compare_exiftool.py FOLDER [PINREEL]
 
 Runs pinreel (default: the one on the PATH) with -r -t over FOLDER into a GeoJSON document, and
-ExifTool over the same photos, then prints one table by format and every disagreement with both
-readings. A position agrees when latitude and longitude differ by 1e-5 degrees at most and the
-altitudes are equal to the centimetre. Counted apart: positions that ExifTool takes from XMP or
-a maker note, which pinreel does not read, and positions of 0,0, which pinreel leaves out. An
-altitude beyond the signed 32-bit range counts as none, as in pinreel. A time agrees when
-pinreel's equals DateTimeOriginal with OffsetTimeOriginal, or else the GPS date and time stamps.
+ExifTool over the same photos and videos, then prints one table by format and every disagreement
+with both readings. A position agrees when latitude and longitude differ by 1e-5 degrees at most
+and the altitudes differ by half a centimetre at most (pinreel writes them to the centimetre).
+Counted apart: positions that ExifTool takes from XMP or a maker note, which pinreel does not read,
+and positions of 0,0, which pinreel leaves out. An altitude beyond the signed 32-bit range counts
+as none, as in pinreel. A time agrees when pinreel's equals DateTimeOriginal with
+OffsetTimeOriginal, or else the GPS date and time stamps; for a video, the position is ExifTool's
+reading of its location (GPSCoordinates, or 3GPP's location box) and the time Apple's CreationDate,
+or else the movie header's CreateDate in UTC.
 
 Exit status: 0 when nothing disagrees, 1 when something does, 2 when a tool is missing or fails.
 """
@@ -23,10 +26,12 @@ import tempfile
 
 # The photo extensions that pinreel reads; other files are passed over by both.
 EXTENSIONS = ("jpg", "jpeg", "heic", "heif", "hif", "avif", "cr3", "tif", "tiff", "dng", "cr2",
-              "nef", "nrw", "arw", "sr2", "srw", "pef", "orf", "rw2", "raf", "png", "webp", "jxl")
+              "nef", "nrw", "arw", "sr2", "srw", "pef", "orf", "rw2", "raf", "png", "webp", "jxl",
+              "mov", "mp4", "m4v", "3gp", "3g2")
+VIDEOS = ("MOV", "MP4", "M4V", "3GP", "3G2")
 TAGS = ("FileType", "GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef",
         "GPSAltitude", "GPSAltitudeRef", "DateTimeOriginal", "OffsetTimeOriginal",
-        "GPSDateStamp", "GPSTimeStamp")
+        "GPSDateStamp", "GPSTimeStamp", "CreationDate", "CreateDate")
 DEGREES = 1e-5
 COLUMNS = ("files", "positions", "agree", "missing", "different", "extra", "xmp/makernote",
            "0,0", "times agree", "times differ")
@@ -89,8 +94,22 @@ def signed(value, reference, negative):
     return -float(value) if str(reference)[:1] == negative else float(value)
 
 
+def is_video(record):
+    return tag(record, "FileType") in VIDEOS
+
+
 def exiftool_position(record):
-    """(latitude, longitude, altitude or None) from the EXIF GPS directory; None without one."""
+    """(latitude, longitude, altitude or None) from the EXIF GPS directory, or a video's location;
+    None without one."""
+    if is_video(record):
+        latitude, longitude = (tag(record, name, {"Composite"}) for name in ("GPSLatitude",
+                                                                              "GPSLongitude"))
+        if latitude is None or longitude is None:
+            return None
+        altitude = tag(record, "GPSAltitude", {"Composite"})
+        if altitude is not None and tag(record, "GPSAltitudeRef", {"Composite"}) in (1, "1"):
+            altitude = -float(altitude)
+        return float(latitude), float(longitude), None if altitude is None else float(altitude)
     latitude = signed(tag(record, "GPSLatitude", {"GPS"}), tag(record, "GPSLatitudeRef", {"GPS"}),
                       "S")
     longitude = signed(tag(record, "GPSLongitude", {"GPS"}),
@@ -109,6 +128,15 @@ def exiftool_position(record):
 
 def exiftool_time(record):
     """The capture time as pinreel states it, from ExifTool's fields; None without one."""
+    if is_video(record):
+        created = tag(record, "CreationDate", {"Keys"})
+        if created:
+            d = str(created)
+            return "%s-%s-%sT%s" % (d[:4], d[5:7], d[8:10], d[11:])
+        created = str(tag(record, "CreateDate", {"QuickTime"}) or "")
+        if created.strip(" :0"):
+            return "%s-%s-%sT%sZ" % (created[:4], created[5:7], created[8:10], created[11:19])
+        return None
     original = tag(record, "DateTimeOriginal", {"ExifIFD", "IFD0"}) or ""
     if str(original).strip(" :0"):
         d = str(original)
@@ -156,7 +184,7 @@ def compare(records, reading):
             problems.append("extra      %s: pinreel %s; ExifTool none" % (name, show(have)))
             continue
         altitudes_agree = (want[2] is None) == (have[2] is None) and (
-            want[2] is None or abs(round(want[2], 2) - have[2]) < 0.0051)
+            want[2] is None or abs(want[2] - have[2]) < 0.0051)
         if abs(want[0] - have[0]) > DEGREES or abs(want[1] - have[1]) > DEGREES or \
                 not altitudes_agree:
             row["different"] += 1

@@ -90,7 +90,18 @@ extern const PhotoExtension kPhotoExtensions[];
 bool has_photo_extension(const char* name);
 
 // The containers read_photo recognises. kNone: not a photo pinreel reads.
-enum class PhotoFormat : uint8_t { kNone, kJpeg, kTiff, kHeif, kCr3, kRaf, kPng, kWebp, kJxl };
+enum class PhotoFormat : uint8_t {
+  kNone,
+  kJpeg,
+  kTiff,
+  kHeif,
+  kCr3,
+  kRaf,
+  kPng,
+  kWebp,
+  kJxl,
+  kVideo,
+};
 
 // How a TIFF block is framed: the block of an EXIF segment, box or chunk (magic 42); a TIFF-based
 // file, whose magic may also be Olympus's or Panasonic's; Canon's CR3 GPS block, whose first
@@ -250,7 +261,7 @@ int32_t saturate_to_int32(double value);
 // reader, a line in read_photo (or read_isobmff, for a brand of ISO base media), its extensions in
 // has_photo_extension and a fuzz target.
 PhotoFormat read_photo(Input& input, ExifReader& reader);
-// An ISO base media file by its ftyp brands: HEIF and AVIF, CR3; kNone for other brands.
+// An ISO base media file by its ftyp brands: HEIF and AVIF, CR3, videos; kNone for other brands.
 PhotoFormat read_isobmff(Input& input, ExifReader& reader);
 
 // A JPEG stream up to the first start-of-scan header. True when the start of scan was reached;
@@ -265,6 +276,10 @@ bool read_jxl(Input& input, ExifReader& reader);
 bool read_raf(Input& input, ExifReader& reader);
 bool read_png(Input& input, ExifReader& reader);
 bool read_webp(Input& input, ExifReader& reader);
+// A QuickTime or ISO base media video (video.cpp): its location and creation time, from the movie
+// box wherever it lies, as a decimal position (PositionSource::kQuickTime) and capture time in the
+// record. True when it found a position.
+bool read_video(Input& input, ExifReader& reader);
 
 // ---- Shared by the container readers ----
 
@@ -369,6 +384,12 @@ bool parse_iso6709(const char* text, size_t size, DecimalPosition& position);
 // [text, text + size), with its value (the nearest double) and the count of digits before the
 // point; 0 when none starts there.
 size_t read_decimal(const char* text, size_t size, double& value, size_t& integer_digits);
+
+// An ISO 8601 date and time, "YYYY-MM-DDThh:mm[:ss[.s+]]" and an optional zone ("Z", "+hh:mm",
+// or "+hhmm" as Apple's videos write it), as EXIF writes them: "YYYY:MM:DD hh:mm:ss" (a fraction
+// dropped) and "+hh:mm" ("+00:00" for "Z", "" without a zone). False, leaving both alone, for
+// anything else.
+bool parse_iso8601(const char* text, size_t size, char (&date)[20], char (&offset)[7]);
 
 // What an XMP packet says of a photo's position and time. Zeroed by its owner; a field that the
 // packet lacks, or holds in a form that fails its checks, stays zero with its flag false. When a

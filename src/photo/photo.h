@@ -48,6 +48,7 @@ enum class PhotoStatus : uint8_t {
   kNotPhoto,  // read, but in no format pinreel reads
   kNoExif,
   kNoGps,
+  kNoPosition,  // a video without a position: it has no EXIF block to lack
   kZeroPosition,
   kNotPhotoName,    // the name has no photo extension (has_photo_extension): not opened
   kNotRegularFile,  // a directory, FIFO, device or socket: not opened

@@ -59,6 +59,8 @@ const char* missing_position_reason(PhotoStatus status) {
       return "no EXIF block";
     case PhotoStatus::kNoGps:
       return "no GPS position";
+    case PhotoStatus::kNoPosition:
+      return "no position";
     case PhotoStatus::kZeroPosition:
       return "GPS position 0,0";
     default:
@@ -89,5 +91,9 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
     ++run.counts.without_position;
     return {PhotoStatus::kNotPhoto, 0, input.waited()};
   }
-  return {deliver_photo(run, metadata, entry.name, entry.path), 0, input.waited()};
+  PhotoStatus status = deliver_photo(run, metadata, entry.name, entry.path);
+  if (format == PhotoFormat::kVideo && status == PhotoStatus::kNoExif) {
+    status = PhotoStatus::kNoPosition;
+  }
+  return {status, 0, input.waited()};
 }

@@ -429,6 +429,63 @@ Bytes webp(const Bytes& exif, size_t image_size) {
   return join({bytes_of("RIFF"), le(body.size(), 4), body});
 }
 
+Bytes video(const Bytes& boxes, const VideoOptions& o) {
+  const Bytes ftyp = o.brand.empty()
+                         ? Bytes()
+                         : box("ftyp", join({bytes_of(o.brand), be(0x200, 4), bytes_of(o.brand)}));
+  const int time_size = o.version1 ? 8 : 4;
+  const Bytes mvhd = full_box("mvhd", o.version1 ? 1 : 0,
+                              join({be(o.creation, time_size), be(o.creation, time_size),
+                                    be(1000, 4), be(120, time_size), Bytes(80, 0)}));
+  const Bytes moov =
+      box("moov", join({mvhd, box("trak", filler(o.track_size)), boxes}), o.large_sizes);
+  const Bytes media =
+      join({o.wide ? box("wide", {}) : Bytes(), box("mdat", filler(o.media_size), o.large_sizes)});
+  return o.moov_first ? join({ftyp, moov, media}) : join({ftyp, media, moov});
+}
+
+Bytes user_text(const std::string& type, const std::string& text) {
+  return box(type, join({be(text.size(), 2), be(0x15C7, 2), bytes_of(text)}));
+}
+
+namespace {
+
+Bytes item_list(const std::vector<std::pair<Bytes, std::string>>& items) {
+  Bytes list;
+  for (const auto& item : items) {
+    const Bytes data = box("data", join({be(1, 4), be(0, 4), bytes_of(item.second)}));
+    list = join({list, join({be(data.size() + 8, 4), item.first, data})});
+  }
+  return box("ilst", list);
+}
+
+Bytes handler(const std::string& type) {
+  return full_box("hdlr", 0, join({be(0, 4), bytes_of(type), Bytes(12, 0), Bytes{0}}));
+}
+
+}  // namespace
+
+Bytes keyed_meta(const std::vector<std::pair<std::string, std::string>>& items) {
+  Bytes keys = be(items.size(), 4);
+  std::vector<std::pair<Bytes, std::string>> values;
+  for (const auto& item : items) {
+    keys = join({keys, be(item.first.size() + 8, 4), bytes_of("mdta"), bytes_of(item.first)});
+    values.emplace_back(be(values.size() + 1, 4), item.second);
+  }
+  return box("meta", join({handler("mdta"), full_box("keys", 0, keys), item_list(values)}));
+}
+
+Bytes listed_meta(const std::string& type, const std::string& text) {
+  return full_box("meta", 0, join({handler("mdir"), item_list({{bytes_of(type), text}})}));
+}
+
+Bytes location_box(int32_t latitude, int32_t longitude, int32_t altitude, const Bytes& name) {
+  const auto fixed = [](int32_t value) { return be(static_cast<uint32_t>(value), 4); };
+  return full_box("loci", 0,
+                  join({be(0x15C7, 2), name, Bytes{0}, fixed(longitude), fixed(latitude),
+                        fixed(altitude), bytes_of("earth"), Bytes{0, 0}}));
+}
+
 Bytes raf(const Bytes& jpeg, size_t image_size) {
   constexpr size_t kJpegOffset = 148;
   Bytes head = join({bytes_of("FUJIFILMCCD-RAW 0201FF129502"), bytes_of("X-T3"), Bytes(28, 0),
