@@ -109,7 +109,10 @@ int TreeSearch::list_folder(Level& level) {
     }
     if (kind == DT_DIR) {
       add_name(name, std::strlen(name), kFolder);
-    } else if ((kind == DT_REG || kind == DT_LNK) &&
+      continue;
+    }
+    top_sidecars().add(name, std::strlen(name));
+    if ((kind == DT_REG || kind == DT_LNK) &&
                matches_name_pattern(name_pattern_.c_str(), name)) {
       add_name(name, std::strlen(name),
                static_cast<char>(kind == DT_REG ? EntryType::kRegular : EntryType::kUnknown));
