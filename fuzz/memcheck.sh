@@ -45,6 +45,13 @@ done
 check 0 -t "$work/in/good_motorola.jpg"
 check 0 "$work/in/*"
 check 0 -d "$work/in/photo.*" "$work/containers.kml"
+# Sidecars: an XMP file and a Google Photos JSON file beside photos, read with -s.
+printf '%s' "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='10,30N' exif:GPSLongitude='20,15.5W'/></rdf:RDF></x:xmpmeta>" >"$work/in/no_exif.xmp"
+printf '%s' '{"geoData":{"latitude":1.5,"longitude":2.5,"altitude":3.0},"photoTakenTime":{"timestamp":"1559397802"}}' >"$work/in/latitude_only.jpg.json"
+check 0 -s -v -t "$work/in/*" "$work/sidecars.geojson"
+check 0 -v "$work/in/*.jpg"
+check 0 -s -t "$work/in/no_exif.jpg"
+check 0 -s "$work/in/latitude_only.jpg"
 check 1 "$work/in/*.jpg" "$work/no/such/dir.kml"
 check 2 "$work/in/*.jpg" "$work/in/photo.jpg"
 check 1 "$work/nowhere/*.jpg"
