@@ -218,8 +218,8 @@ std::vector<ContainerSeed> container_seeds() {
   Tiff tiff_xmp;
   tiff_xmp.first().undefined(700, kXmpPacket);
   add_gps(tiff_xmp, "N", "E", 0, 3);
-  const Bytes xmp_app1 = join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0},
-                               bytes_of(kXmpPacket)});
+  const Bytes xmp_app1 =
+      join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0}, bytes_of(kXmpPacket)});
   return {
       {"isobmff", "photo.heic", heif(exif_item(intel))},
       {"isobmff", "photo.avif", heif(exif_item(motorola), avif)},

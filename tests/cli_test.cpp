@@ -628,25 +628,27 @@ TEST_F(Cli, SidecarsAndXmpByPrecedence) {
   write("b.jpg.json", takeout_json("\"latitude\": -33.8568, \"longitude\": 151.2153"));
   write("c(1).jpg", photo(nullptr));  // the duplicate counter moved, a stripped photo
   write("c.jpg(1).json", takeout_json("\"latitude\": 1.5, \"longitude\": 2.5, \"altitude\": 7.5"));
-  write("d.jpg", exif_and_xmp);  // the EXIF position before the embedded one
-  write("e.jpg", embedded);      // the embedded one without
+  write("d.jpg", exif_and_xmp);    // the EXIF position before the embedded one
+  write("e.jpg", embedded);        // the embedded one without
   write("f.jpg", photo(nullptr));  // Google's zeros are no position
   write("f.jpg.supplemental-metadata.json", takeout_json("\"latitude\": 0.0, \"longitude\": 0.0"));
   write("g.jpg", photo(&kLondon));  // nor is an XMP sidecar's 0,0
   write("g.jpg.xmp", bytes_of(xmp_packet("0,0N", "0,0E")));
   write("h.jpg", photo(nullptr));  // a drone's packet, its gimbal pointing west
-  write("h.xmp", bytes_of(xmp_packet("", "", "drone-dji:GpsLatitude='+22.5' "
-                                             "drone-dji:GpsLongitude='-113.25' "
-                                             "drone-dji:GimbalYawDegree='-90.5'")));
+  write("h.xmp", bytes_of(xmp_packet("", "",
+                                     "drone-dji:GpsLatitude='+22.5' "
+                                     "drone-dji:GpsLongitude='-113.25' "
+                                     "drone-dji:GimbalYawDegree='-90.5'")));
   write("notes.json", bytes_of("{}"));
-  mkdir_in("Sub");  // before the parent's photos, whose index outlives it
+  mkdir_in("Sub");                     // before the parent's photos, whose index outlives it
   write("Sub/a.jpg", photo(nullptr));  // a name of the parent folder: its own sidecar only
   write("Sub/b.jpg", photo(nullptr));
   write("Sub/b.xmp", bytes_of(xmp_packet()));
 
   EXPECT_EQ(run({"-v", "*.jpg"}),
-            outcome(0, "a.jpg" + kLondon.line + "b.jpg" + kLondon.line + "d.jpg" + kLondon.line +
-                           "g.jpg" + kLondon.line,
+            outcome(0,
+                    "a.jpg" + kLondon.line + "b.jpg" + kLondon.line + "d.jpg" + kLondon.line +
+                        "g.jpg" + kLondon.line,
                     "pinreel: c(1).jpg: no GPS position\npinreel: e.jpg: no EXIF block\n"
                     "pinreel: f.jpg: no GPS position\npinreel: h.jpg: no GPS position\n"
                     "pinreel: 8 photos read: 4 with a position, 0 duplicates left out, 4 without "
@@ -674,7 +676,8 @@ TEST_F(Cli, SidecarsAndXmpByPrecedence) {
   write("b.xmp", bytes_of(xmp_packet()));
   EXPECT_EQ(run({"-s", "-t", "b.jpg"}),
             outcome(0, "b.jpg,48.858370,2.294482,,2019-06-01T14:03:22Z\n"));
-  EXPECT_EQ(run({"-s", "-t", "c(1).jpg"}).out, "c(1).jpg,1.500000,2.500000,+7,2019-06-01T14:03:22Z\n");
+  EXPECT_EQ(run({"-s", "-t", "c(1).jpg"}).out,
+            "c(1).jpg,1.500000,2.500000,+7,2019-06-01T14:03:22Z\n");
   EXPECT_EQ(run({"-s", "-t", "h.jpg", "h.geojson"}).status, 0);
   const std::string feature = read("h.geojson");
   EXPECT_NE(feature.find("\"coordinates\":[-113.2500000,22.5000000]},\"properties\":{\"name\":"

@@ -1114,13 +1114,16 @@ TEST(Takeout, GeoDataAndTakenTimeAsExportsWriteThem) {
 // The XMP packet of every container that holds one, read only when asked for: without, a TIFF
 // file's packet beyond the windows is never fetched.
 TEST(Xmp, PacketInEveryContainer) {
-  const std::string position = packet("", "  <exif:GPSLatitude>48,51.5022N</exif:GPSLatitude>\n"
-                                          "  <exif:GPSLongitude>2,17.6689E</exif:GPSLongitude>\n");
+  const std::string position = packet("",
+                                      "  <exif:GPSLatitude>48,51.5022N</exif:GPSLatitude>\n"
+                                      "  <exif:GPSLongitude>2,17.6689E</exif:GPSLongitude>\n");
   Tiff with_gps;
   london(with_gps);
   Tiff tiff;
-  tiff.first().ascii(271, "Scanner").raw(700, kUndefined, static_cast<uint32_t>(position.size()),
-                                          block_end(static_cast<uint32_t>(position.size())));
+  tiff.first()
+      .ascii(271, "Scanner")
+      .raw(700, kUndefined, static_cast<uint32_t>(position.size()),
+           block_end(static_cast<uint32_t>(position.size())));
   tiff.tail(Bytes(40000, 0)).tail(bytes_of(position));
   HeifOptions heif_xmp;
   heif_xmp.xmp = bytes_of(position);

@@ -183,7 +183,7 @@ class TreeSearch {
   std::vector<uint32_t> offsets_;
   std::vector<Level> levels_;
   std::vector<SidecarIndex> sidecars_;  // one per level, kept for the next folder at its depth
-  size_t open_folders_ = 0;  // POSIX: descriptors held in levels_
+  size_t open_folders_ = 0;             // POSIX: descriptors held in levels_
   size_t folder_changes_ = 0;
   int list_error_ = 0;
 };

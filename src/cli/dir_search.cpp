@@ -106,7 +106,7 @@ bool DirSearch::peek(size_t ahead, const char*& name, EntryType& type) const {
 // rather than every entry that differs from it only in case. The listing goes on for the
 // sidecars.
 void DirSearch::add_listed(const char* name, size_t length, EntryType type) {
-  if (type != EntryType::kOther) sidecars_.add(name, length);
+  if (type != EntryType::kOther) sidecars_.add(name, length, type);
   if (exact_) return;
   if (!has_wildcards(name_pattern_) && std::strcmp(name_pattern_, name) == 0) {
     names_.clear();

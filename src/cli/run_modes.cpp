@@ -61,17 +61,17 @@ bool may_replace(const OutputFile::Refusal& refusal) {
 // that could not be read is reported whatever the options.
 void explain(const RunOptions& options, const PhotoResult& result, const char* shown) {
   if (result.unreadable_sidecar != nullptr) {
-    console().message("cannot read the sidecar '%s' of '%s': %s", result.unreadable_sidecar,
-                      shown, std::strerror(result.sidecar_error));
+    console().message("cannot read the sidecar '%s' of '%s': %s", result.unreadable_sidecar, shown,
+                      std::strerror(result.sidecar_error));
   }
   if (!options.verbose) return;
   if (const char* reason = missing_position_reason(result.status)) {
     console().message("%s: %s", shown, reason);
   } else if (options.sidecars && result.status == PhotoStatus::kListed) {
-    const char* from = result.sidecar != nullptr                       ? "sidecar "
-                       : result.source == PositionSource::kXmp         ? "the photo's XMP"
-                       : result.source == PositionSource::kQuickTime   ? "the video's location"
-                                                                       : "the EXIF block";
+    const char* from = result.sidecar != nullptr                     ? "sidecar "
+                       : result.source == PositionSource::kXmp       ? "the photo's XMP"
+                       : result.source == PositionSource::kQuickTime ? "the video's location"
+                                                                     : "the EXIF block";
     console().message("%s: position from %s%s", shown, from,
                       result.sidecar != nullptr ? result.sidecar : "");
   }

@@ -82,7 +82,7 @@ int TreeSearch::list_folder(Level&) {
       }
       continue;
     }
-    top_sidecars().add(name.c_str(), name.size());
+    top_sidecars().add(name.c_str(), name.size(), link ? EntryType::kUnknown : EntryType::kRegular);
     if (matches_name_pattern(name_pattern_.c_str(), name.c_str())) {
       add_name(name.c_str(), name.size(),
                static_cast<char>(link ? EntryType::kUnknown : EntryType::kRegular));

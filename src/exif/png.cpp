@@ -130,9 +130,8 @@ void find_xmp_chunk(Input& input, uint64_t begin, uint64_t end, TextProfile& pac
 // malloc; null when there is no memory.
 uint8_t* read_text(Input& input, const TextProfile& profile, uint32_t cap, size_t& length) {
   Cursor c(input, profile.begin, profile.end);
-  const size_t capacity = profile.compressed
-                              ? cap
-                              : static_cast<size_t>(std::min<uint64_t>(c.remaining(), cap));
+  const size_t capacity =
+      profile.compressed ? cap : static_cast<size_t>(std::min<uint64_t>(c.remaining(), cap));
   auto* text = static_cast<uint8_t*>(std::malloc(capacity > 0 ? capacity : 1));
   if (text == nullptr) return nullptr;
   length = 0;

@@ -98,7 +98,7 @@ PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const 
 
 // What a photo's sidecar files say, zeroed by its owner: the fields of a file not read stay zero.
 struct SidecarFields {
-  const char* xmp_name;  // the XMP sidecar read, or null
+  const char* xmp_name;   // the XMP sidecar read, or null
   const char* json_name;  // the Google JSON file read, or null
   XmpFields xmp;
   TakeoutFields json;
@@ -161,8 +161,11 @@ class SidecarIndex {
 
   // Forgets every name; the memory is kept for the next listing.
   void clear();
-  // Keeps a copy of `name` (`length` bytes, a bare name of the listing) when it is a sidecar's.
-  void add(const char* name, size_t length);
+  // Keeps a copy of `name` (`length` bytes, a bare name of the listing) when it is a sidecar's,
+  // with what the listing said of its type.
+  void add(const char* name, size_t length, EntryType type = EntryType::kUnknown);
+  // The type given with a name that find() returned.
+  static EntryType type_of(const char* listed) { return static_cast<EntryType>(listed[-1]); }
   bool empty() const { return count_ == 0; }
   // The sidecars of the photo `photo_name` (a bare name), per kind the first by precedence. The
   // names stay valid until the next clear() or add().
@@ -175,7 +178,7 @@ class SidecarIndex {
   const char* lookup(const char* name, size_t length) const;
   void insert(uint32_t offset, size_t length);
 
-  std::vector<char> names_;      // the names, each NUL-terminated
+  std::vector<char> names_;      // per name its type byte, then the name, NUL-terminated
   std::vector<uint32_t> slots_;  // open addressing: 1 + a name's offset, 0 for a free slot
   size_t count_ = 0;
 };

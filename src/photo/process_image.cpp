@@ -37,8 +37,8 @@ bool remember(StringTable* table, const char* key) {
 // XMP sidecar is scanned as far as this.
 constexpr size_t kMaxSidecar = kMaxTakeoutJson;
 
-// Reads the sidecar `name` beside the photo of `entry`, whose bare name has `bare_length` bytes,
-// into `bytes`. Returns 0 or the errno value.
+// Reads the sidecar `name` (as the folder's index lists it) beside the photo of `entry`, whose
+// bare name has `bare_length` bytes, into `bytes`. Returns 0 or the errno value.
 int read_sidecar(const PhotoEntry& entry, size_t bare_length, const char* name,
                  std::vector<uint8_t>& bytes) {
   bytes.clear();
@@ -46,7 +46,7 @@ int read_sidecar(const PhotoEntry& entry, size_t bare_length, const char* name,
   std::string path(entry.open_path, open_length - std::min(bare_length, open_length));
   path += name;
   FileInput input;
-  if (const int error = input.open(path.c_str(), EntryType::kUnknown, entry.directory)) {
+  if (const int error = input.open(path.c_str(), SidecarIndex::type_of(name), entry.directory)) {
     return error == kNotRegularFileError ? 0 : error;
   }
   const uint64_t size = input.size();

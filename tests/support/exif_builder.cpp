@@ -438,8 +438,8 @@ Bytes png_xmp(const std::string& packet, bool compressed) {
     packed.resize(size);
     data = packed;
   }
-  return png_chunk("iTXt", join({bytes_of("XML:com.adobe.xmp"), Bytes{0, static_cast<uint8_t>(compressed), 0, 0, 0},
-                                 data}));
+  return png_chunk("iTXt", join({bytes_of("XML:com.adobe.xmp"),
+                                 Bytes{0, static_cast<uint8_t>(compressed), 0, 0, 0}, data}));
 }
 
 Bytes webp(const Bytes& exif, size_t image_size, const std::string& xmp) {
