@@ -111,13 +111,11 @@ int TreeSearch::list_folder(Level& level) {
       add_name(name, std::strlen(name), kFolder);
       continue;
     }
-    if (kind == DT_REG || kind == DT_LNK) {
-      top_sidecars().add(name, std::strlen(name),
-                         kind == DT_REG ? EntryType::kRegular : EntryType::kUnknown);
-    }
-    if ((kind == DT_REG || kind == DT_LNK) && matches_name_pattern(name_pattern_.c_str(), name)) {
-      add_name(name, std::strlen(name),
-               static_cast<char>(kind == DT_REG ? EntryType::kRegular : EntryType::kUnknown));
+    if (kind != DT_REG && kind != DT_LNK) continue;
+    const EntryType type = kind == DT_REG ? EntryType::kRegular : EntryType::kUnknown;
+    top_sidecars().add(name, std::strlen(name), type);
+    if (matches_name_pattern(name_pattern_.c_str(), name)) {
+      add_name(name, std::strlen(name), static_cast<char>(type));
     }
   }
   closedir(dir);

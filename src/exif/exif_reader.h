@@ -273,9 +273,9 @@ int32_t saturate_to_int32(double value);
 // pinreel reads (a damaged container still says what it is). Each reader, in a file of its own,
 // takes the input from its first byte, the magic checked, finds where the photo's EXIF block lies
 // and reports it to `reader`, and its XMP packet too when reader.wants_xmp(); true when a block
-// was found and decoded. A new container needs its
-// reader, a line in read_photo (or read_isobmff, for a brand of ISO base media), its extensions in
-// has_photo_extension and a fuzz target.
+// was found and decoded. A new container needs its reader, a line in read_photo (or
+// read_isobmff, for a brand of ISO base media), its extensions in has_photo_extension and a fuzz
+// target.
 PhotoFormat read_photo(Input& input, ExifReader& reader);
 // An ISO base media file by its ftyp brands: HEIF and AVIF, CR3; kNone for other brands.
 PhotoFormat read_isobmff(Input& input, ExifReader& reader);
