@@ -591,6 +591,26 @@ bool reference_match(const char* pattern, const char* name) {
 
 // The Windows search does its own matching; this is the POSIX one. Every short pattern against
 // every short name, wildcards and would-be escapes mixed: the strings over an alphabet in turn.
+TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
+  EXPECT_TRUE(matches_name_pattern("*.jpg", ".JPG"));
+  EXPECT_FALSE(matches_name_pattern("\xC9*", "\xE9.jpg"));  // only ASCII letters fold
+  const auto nth = [](const std::string& alphabet, size_t i) {
+    std::string text;
+    for (; i > 0; i = (i - 1) / alphabet.size()) text += alphabet[(i - 1) % alphabet.size()];
+    return text;
+  };
+  int differences = 0;
+  for (size_t p = 0; p < 3906; ++p) {   // up to 5 characters
+    for (size_t n = 0; n < 341; ++n) {  // up to 4
+      const std::string pattern = nth("a*?[\\", p), name = nth("aA[\\", n);
+      differences += matches_name_pattern(pattern.c_str(), name.c_str()) !=
+                     reference_match(pattern.c_str(), name.c_str());
+    }
+  }
+  EXPECT_EQ(differences, 0);
+}
+#endif
+
 // An XMP packet of a position (Paris by default), as ExifTool writes a sidecar; DJI's drone
 // fields with `drone`.
 std::string xmp_packet(const std::string& latitude = "48,51.5022N",
@@ -671,13 +691,13 @@ TEST_F(Cli, SidecarsAndXmpByPrecedence) {
                     "pinreel: h.jpg: position from sidecar h.xmp\n"
                     "pinreel: 8 photos read: 7 with a position, 0 duplicates left out, 1 without a "
                     "position; 0 could not be read\n"));
-  EXPECT_EQ(run({"-s", "-r", "-q", "."}).out, "Sub/b.jpg" + paris + listed);
+  EXPECT_EQ(run({"-s", "-r", "-q", "."}), outcome(0, "Sub/b.jpg" + paris + listed));
   // Single-file mode; the time from Google's JSON where the photo has none.
   write("b.xmp", bytes_of(xmp_packet()));
   EXPECT_EQ(run({"-s", "-t", "b.jpg"}),
             outcome(0, "b.jpg,48.858370,2.294482,,2019-06-01T14:03:22Z\n"));
-  EXPECT_EQ(run({"-s", "-t", "c(1).jpg"}).out,
-            "c(1).jpg,1.500000,2.500000,+7,2019-06-01T14:03:22Z\n");
+  EXPECT_EQ(run({"-s", "-t", "c(1).jpg"}),
+            outcome(0, "c(1).jpg,1.500000,2.500000,+7,2019-06-01T14:03:22Z\n"));
   EXPECT_EQ(run({"-s", "-t", "h.jpg", "h.geojson"}).status, 0);
   const std::string feature = read("h.geojson");
   EXPECT_NE(feature.find("\"coordinates\":[-113.2500000,22.5000000]},\"properties\":{\"name\":"
@@ -686,26 +706,6 @@ TEST_F(Cli, SidecarsAndXmpByPrecedence) {
             std::string::npos)
       << feature;
 }
-
-TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
-  EXPECT_TRUE(matches_name_pattern("*.jpg", ".JPG"));
-  EXPECT_FALSE(matches_name_pattern("\xC9*", "\xE9.jpg"));  // only ASCII letters fold
-  const auto nth = [](const std::string& alphabet, size_t i) {
-    std::string text;
-    for (; i > 0; i = (i - 1) / alphabet.size()) text += alphabet[(i - 1) % alphabet.size()];
-    return text;
-  };
-  int differences = 0;
-  for (size_t p = 0; p < 3906; ++p) {   // up to 5 characters
-    for (size_t n = 0; n < 341; ++n) {  // up to 4
-      const std::string pattern = nth("a*?[\\", p), name = nth("aA[\\", n);
-      differences += matches_name_pattern(pattern.c_str(), name.c_str()) !=
-                     reference_match(pattern.c_str(), name.c_str());
-    }
-  }
-  EXPECT_EQ(differences, 0);
-}
-#endif
 
 // Sidecars matched by name in a folder listing, as Adobe's tools, darktable and Google's
 // exports name them, with the JSON names Google cuts to 51 characters.
