@@ -56,6 +56,10 @@ def parse_args():
                    help="instead, time pinreel on a folder of COUNT (default 1000) phone videos "
                         "with the movie box after the media data, against the folder of as many "
                         "JPEG photos, and report the bytes read per video")
+    p.add_argument("--takeout", type=int, nargs="?", const=10000, metavar="COUNT",
+                   help="instead, time pinreel with and without -s on a Google Photos export of "
+                        "COUNT (default 10000) photos, each with its JSON file, and -s on the "
+                        "same photos without sidecars")
     return p.parse_args()
 
 
@@ -334,6 +338,67 @@ def run_videos(args, here):
         f.write("\n".join(lines) + "\n")
 
 
+def ensure_takeout(photos, out, count):
+    """A Takeout folder: hard links to the generated photos, every other one under a name with a
+    duplicate counter, each with its JSON file as Google names it, half in the newer form."""
+    folder = os.path.join(out, "takeout-%d" % count)
+    stamp = folder + ".stamp"
+    want = "%d %s\n" % (count, photos)
+    if os.path.isdir(folder) and os.path.exists(stamp) and open(stamp).read() == want:
+        return folder
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    names = sorted(n for n in os.listdir(photos) if n.lower().endswith((".jpg", ".jpeg")))
+    for i, name in enumerate(names[:count]):
+        stem, ext = os.path.splitext(name)
+        counted = "%s(1)%s" % (stem, ext) if i % 2 else name
+        try:
+            os.link(os.path.join(photos, name), os.path.join(folder, counted))
+        except OSError:
+            shutil.copyfile(os.path.join(photos, name), os.path.join(folder, counted))
+        supplemental = ".supplemental-metadata" if i % 4 < 2 else ""
+        json_name = (name + supplemental)[:46] + ("(1)" if i % 2 else "") + ".json"
+        with open(os.path.join(folder, json_name), "w") as f:
+            f.write('{"title": "%s", "photoTakenTime": {"timestamp": "%d", "formatted": ""}, '
+                    '"geoData": {"latitude": %.6f, "longitude": %.6f, "altitude": 12.5, '
+                    '"latitudeSpan": 0.0, "longitudeSpan": 0.0}, "url": "https://photos.google.'
+                    'com/photo/%d"}\n' % (name, 1500000000 + i, 40 + i % 1000 / 100.0,
+                                           -3 - i % 700 / 100.0, i))
+    with open(stamp, "w") as f:
+        f.write(want)
+    return folder
+
+
+def run_takeout(args, here):
+    """pinreel with -s against pinreel without it, on a Takeout folder and on plain photos."""
+    count = args.takeout
+    photos = ensure_corpus(os.path.join(args.bin, "bench", "make_corpus"), args.out, count,
+                           source_digest(here))
+    folder = ensure_takeout(photos, args.out, count)
+    pinreel = os.path.join(args.bin, "pinreel")
+    timed = os.path.join(args.bin, "bench", "timed")
+    runs = [("Takeout folder", folder, Tool("pinreel", [pinreel, "*"]),
+             Tool("pinreel -s", [pinreel, "-s", "*"])),
+            ("photos without sidecars", photos, Tool("pinreel", [pinreel, "*"]),
+             Tool("pinreel -s", [pinreel, "-s", "*"]))]
+    lines = ["%s photos: -s against no -s (median of the per-repetition ratios)" %
+             format(count, ","), "",
+             "| folder | µs per photo | with -s | ratio | CPU ratio | runs |",
+             "| --- | ---: | ---: | ---: | ---: | ---: |"]
+    for name, where, plain, sidecars in runs:
+        for t in (plain, sidecars):  # warm the page cache
+            run_once(timed, t.argv, where, t.stdout, t.ok_status)
+        time_tools(args, [plain, sidecars], where, args.reps, False)
+        ratio = statistics.median(w / plain.walls[i] for i, w in enumerate(sidecars.walls))
+        cpu = statistics.median(c / plain.cpus[i] for i, c in enumerate(sidecars.cpus))
+        lines.append("| %s | %.1f | %.1f | %.2f | %.2f | %d |" % (
+            name, statistics.median(plain.walls) / count * 1e6,
+            statistics.median(sidecars.walls) / count * 1e6, ratio, cpu, len(plain.walls)))
+    print("\n".join(lines))
+    with open(args.markdown or os.path.join(args.out, "results-takeout.md"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     args = parse_args()
     raise_stack_limit()
@@ -344,6 +409,9 @@ def main():
         return
     if args.videos:
         run_videos(args, here)
+        return
+    if args.takeout:
+        run_takeout(args, here)
         return
     sizes = [int(s) for s in args.sizes.split(",") if s]
     if args.large and 100000 not in sizes:

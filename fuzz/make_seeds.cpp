@@ -49,6 +49,16 @@ void add_camera(Tiff& tiff) {
   tiff.first().link(thumbnail);
 }
 
+// An XMP packet as ExifTool writes it into a photo, with a position of its own.
+const std::string kXmpPacket =
+    "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
+    "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+    "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n<rdf:Description rdf:about='' "
+    "xmlns:exif='http://ns.adobe.com/exif/1.0/'>\n<exif:GPSLatitude>48,51.5022N"
+    "</exif:GPSLatitude>\n<exif:GPSLongitude>2,17.6689E</exif:GPSLongitude>\n"
+    "<exif:GPSAltitude>355/10</exif:GPSAltitude>\n</rdf:Description></rdf:RDF></x:xmpmeta>\n"
+    "<?xpacket end='w'?>";
+
 Bytes photo(const Tiff& tiff) {
   return Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
 }
@@ -214,6 +224,13 @@ std::vector<ContainerSeed> container_seeds() {
   old.brand = "";
   old.moov_first = old.version1 = true;
   old.creation = 3642235402;
+  HeifOptions with_xmp;
+  with_xmp.xmp = bytes_of(kXmpPacket);
+  Tiff tiff_xmp;
+  tiff_xmp.first().undefined(700, kXmpPacket);
+  add_gps(tiff_xmp, "N", "E", 0, 3);
+  const Bytes xmp_app1 =
+      join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0}, bytes_of(kXmpPacket)});
   return {
       {"isobmff", "photo.heic", heif(exif_item(intel))},
       {"isobmff", "photo.avif", heif(exif_item(motorola), avif)},
@@ -224,6 +241,14 @@ std::vector<ContainerSeed> container_seeds() {
       {"isobmff", "", jxl(exif_item(intel), true)},
       {"isobmff", "", heif(exif_item(intel), two_images)},
       {"isobmff", "", cr3(gps_only.block(), 64, 100, exif_directory.block())},
+      {"isobmff", "xmp.heic", heif(exif_item(Tiff()), with_xmp)},
+      {"isobmff", "xmp.jxl", join({jxl(exif_item(intel)), box("xml ", bytes_of(kXmpPacket))})},
+      {"reader", "xmp_position.jpg",
+       Jpeg().soi().segment(0xE1, xmp_app1).dqt().sof(0xC0, 8, 8, 3).sos().eoi().bytes()},
+      {"tiff_file", "xmp.tif", tiff_xmp.block()},
+      {"png", "xmp.png", png({}, false, 64, png_xmp(kXmpPacket, true))},
+      {"png", "", png(intel.block(), true, 20000, png_xmp(kXmpPacket, false))},
+      {"webp", "xmp.webp", webp(intel.block(), 64, kXmpPacket)},
       {"tiff_file", "", drone.block()},
       {"tiff_file", "", scan.block()},
       {"tiff_file", "photo.tif", intel.block()},

@@ -240,6 +240,7 @@ const std::string kUsage =
     "  -d  Removes duplicate GPS co-ordinates from the output.\n"
     "  -r  Also searches every folder below the pattern's folder.\n"
     "  -t  Adds the time each photo was taken.\n"
+    "  -s  Also takes positions from XMP and sidecar files.\n"
     "  -v  Prints a summary, and why each photo without a position has none.\n"
     "  -q  Prints neither a progress line nor a summary.\n"
     "  --help     Prints every option and format.\n"
@@ -609,6 +610,102 @@ TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
   EXPECT_EQ(differences, 0);
 }
 #endif
+
+// An XMP packet of a position (Paris by default), as ExifTool writes a sidecar; DJI's drone
+// fields with `drone`.
+std::string xmp_packet(const std::string& latitude = "48,51.5022N",
+                       const std::string& longitude = "2,17.6689E", const char* drone = "") {
+  return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
+         "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n<rdf:Description "
+         "rdf:about='' xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+         "xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/' " +
+         std::string(drone) + ">\n<exif:GPSLatitude>" + latitude +
+         "</exif:GPSLatitude>\n<exif:GPSLongitude>" + longitude +
+         "</exif:GPSLongitude>\n</rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+}
+
+// A Takeout JSON file.
+Bytes takeout_json(const char* geo, const char* taken = "1559397802") {
+  return bytes_of(std::string("{\"title\": \"x\", \"photoTakenTime\": {\"timestamp\": \"") + taken +
+                  "\"}, \"geoData\": {" + geo + "}}");
+}
+
+// -s: each source in its order of precedence, sidecars found in the folders' listings whatever
+// the pattern (one index per folder of the tree), and in single-file mode by their names;
+// without -s, only the summary's count of the sidecars not read.
+TEST_F(Cli, SidecarsAndXmpByPrecedence) {
+  const Bytes xmp_app1 = join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0},
+                               bytes_of(xmp_packet("10,30N", "20,15W"))});
+  const Bytes segment = Jpeg().segment(0xE1, xmp_app1).bytes();
+  const Bytes embedded = join({Bytes{0xFF, 0xD8}, segment, Jpeg().dqt().sos().eoi().bytes()});
+  Bytes exif_and_xmp = photo(&kLondon);
+  exif_and_xmp.insert(exif_and_xmp.begin() + 2, segment.begin(), segment.end());
+  const std::string paris = ",48.858370,2.294482\n";
+  write("a.jpg", photo(&kLondon));  // its sidecar wins over its EXIF position
+  write("A.XMP", bytes_of(xmp_packet()));
+  write("b.jpg", photo(&kLondon));  // so does Google's JSON, but not over an XMP sidecar
+  write("b.jpg.json", takeout_json("\"latitude\": -33.8568, \"longitude\": 151.2153"));
+  write("c(1).jpg", photo(nullptr));  // the duplicate counter moved, a stripped photo
+  write("c.jpg(1).json", takeout_json("\"latitude\": 1.5, \"longitude\": 2.5, \"altitude\": 7.5"));
+  write("d.jpg", exif_and_xmp);    // the EXIF position before the embedded one
+  write("e.jpg", embedded);        // the embedded one without
+  write("f.jpg", photo(nullptr));  // Google's zeros are no position
+  write("f.jpg.supplemental-metadata.json", takeout_json("\"latitude\": 0.0, \"longitude\": 0.0"));
+  write("g.jpg", photo(&kLondon));  // nor is an XMP sidecar's 0,0
+  write("g.jpg.xmp", bytes_of(xmp_packet("0,0N", "0,0E")));
+  write("h.jpg", photo(nullptr));  // a drone's packet, its gimbal pointing west
+  write("h.xmp", bytes_of(xmp_packet("", "",
+                                     "drone-dji:GpsLatitude='+22.5' "
+                                     "drone-dji:GpsLongitude='-113.25' "
+                                     "drone-dji:GimbalYawDegree='-90.5'")));
+  write("notes.json", bytes_of("{}"));
+  mkdir_in("Sub");                     // before the parent's photos, whose index outlives it
+  write("Sub/a.jpg", photo(nullptr));  // a name of the parent folder: its own sidecar only
+  write("Sub/b.jpg", photo(nullptr));
+  write("Sub/b.xmp", bytes_of(xmp_packet()));
+
+  EXPECT_EQ(run({"-v", "*.jpg"}),
+            outcome(0,
+                    "a.jpg" + kLondon.line + "b.jpg" + kLondon.line + "d.jpg" + kLondon.line +
+                        "g.jpg" + kLondon.line,
+                    "pinreel: c(1).jpg: no GPS position\npinreel: e.jpg: no EXIF block\n"
+                    "pinreel: f.jpg: no GPS position\npinreel: h.jpg: no GPS position\n"
+                    "pinreel: 8 photos read: 4 with a position, 0 duplicates left out, 4 without "
+                    "a position; 0 could not be read\n"
+                    "pinreel: 3 photos without a position have a sidecar file: add -s to read "
+                    "them\n"));
+  const std::string listed = "a.jpg" + paris +
+                             "b.jpg,-33.856800,151.215300\nc(1).jpg,1.500000,2.500000,+7\n" +
+                             "d.jpg" + kLondon.line + "e.jpg,10.500000,-20.250000\n" + "g.jpg" +
+                             kLondon.line + "h.jpg,22.500000,-113.250000\n";
+  EXPECT_EQ(run({"-s", "-v", "*.jpg"}),
+            outcome(0, listed,
+                    "pinreel: a.jpg: position from sidecar A.XMP\n"
+                    "pinreel: b.jpg: position from sidecar b.jpg.json\n"
+                    "pinreel: c(1).jpg: position from sidecar c.jpg(1).json\n"
+                    "pinreel: d.jpg: position from the EXIF block\n"
+                    "pinreel: e.jpg: position from the photo's XMP\n"
+                    "pinreel: f.jpg: no GPS position\n"
+                    "pinreel: g.jpg: position from the EXIF block\n"
+                    "pinreel: h.jpg: position from sidecar h.xmp\n"
+                    "pinreel: 8 photos read: 7 with a position, 0 duplicates left out, 1 without a "
+                    "position; 0 could not be read\n"));
+  EXPECT_EQ(run({"-s", "-r", "-q", "."}), outcome(0, "Sub/b.jpg" + paris + listed));
+  // Single-file mode; the time from Google's JSON where the photo has none.
+  write("b.xmp", bytes_of(xmp_packet()));
+  EXPECT_EQ(run({"-s", "-t", "b.jpg"}),
+            outcome(0, "b.jpg,48.858370,2.294482,,2019-06-01T14:03:22Z\n"));
+  EXPECT_EQ(run({"-s", "-t", "c(1).jpg"}),
+            outcome(0, "c(1).jpg,1.500000,2.500000,+7,2019-06-01T14:03:22Z\n"));
+  EXPECT_EQ(run({"-s", "-t", "h.jpg", "h.geojson"}).status, 0);
+  const std::string feature = read("h.geojson");
+  EXPECT_NE(feature.find("\"coordinates\":[-113.2500000,22.5000000]},\"properties\":{\"name\":"
+                         "\"h.jpg\",\"altitude\":null,\"time\":null,\"direction\":269.5,"
+                         "\"direction_ref\":null,\"accuracy\":null,\"source\":\"xmp-sidecar\"}"),
+            std::string::npos)
+      << feature;
+}
 
 // Sidecars matched by name in a folder listing, as Adobe's tools, darktable and Google's
 // exports name them, with the JSON names Google cuts to 51 characters.

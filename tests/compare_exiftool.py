@@ -9,6 +9,7 @@ locations with ExifTool (Apple's keys, QuickTime's user data) and with ffmpeg it
 when everything agrees, 1 on any difference, 77 when a tool is missing.
 """
 
+import json
 import os
 import shutil
 import struct
@@ -116,6 +117,57 @@ def png_with_profile(jpeg, path):
                 chunk(b"IEND", b""))
 
 
+def takeout_json(path, title, latitude, longitude, altitude, taken):
+    with open(path, "w") as f:
+        json.dump({"title": title, "photoTakenTime": {"timestamp": str(taken), "formatted": ""},
+                   "geoData": {"latitude": latitude, "longitude": longitude, "altitude": altitude,
+                               "latitudeSpan": 0.0, "longitudeSpan": 0.0}}, f)
+
+
+def write_sources(folder, plain):
+    """Positions outside the EXIF block, as ExifTool writes them and Google exports them: the XMP
+    packet of every format, a drone's XMP, sidecars of both naming conventions, Takeout layouts.
+    Returns how many photos must have a position with -s."""
+    os.makedirs(folder)
+    latitude, longitude, altitude = PLACES[1]
+    for ext in sorted(plain):
+        shutil.copyfile(plain[ext], os.path.join(folder, "xmp." + ext))
+    run("exiftool", "-q", "-m", "-overwrite_original", "-XMP-exif:GPSLatitude=%.7f" % latitude,
+        "-XMP-exif:GPSLongitude=%.7f" % longitude, "-XMP-exif:GPSAltitude=%.2f" % altitude,
+        "-XMP-exif:DateTimeOriginal=2019:06:01 14:03:22+02:00",
+        *[os.path.join(folder, "xmp." + ext) for ext in sorted(plain)])
+    drone = os.path.join(folder, "DJI_0001.jpg")
+    shutil.copyfile(plain["jpg"], drone)
+    run("exiftool", "-q", "-overwrite_original", "-XMP-drone-dji:GpsLatitude=22.5432101",
+        "-XMP-drone-dji:GpsLongtitude=113.9512345", "-XMP-drone-dji:AbsoluteAltitude=120.5",
+        "-XMP-drone-dji:GimbalYawDegree=-90.5", drone)
+    # Sidecars beside photos with an EXIF position of their own, which they correct.
+    for name, sidecar in (("IMG_0001.jpg", "IMG_0001.xmp"), ("IMG_0002.jpg", "IMG_0002.jpg.xmp")):
+        shutil.copyfile(plain["jpg"], os.path.join(folder, name))
+        set_position([os.path.join(folder, name)], PLACES[0], ("2019:06:01 14:03:20", ""))
+        run("exiftool", "-q", "-o", os.path.join(folder, sidecar),
+            "-XMP-exif:GPSLatitude=%.7f" % PLACES[3][0],
+            "-XMP-exif:GPSLongitude=%.7f" % PLACES[3][1], "-XMP-exif:GPSAltitude=25")
+    # Takeout: the counter moved, a name clipped, a photo stripped of its EXIF position, and
+    # Google's zeros beside a photo that has a position of its own and one that has none.
+    layouts = (("IMG_4081(1).jpg", "IMG_4081.jpg(1).json", True, PLACES[4]),
+               ("IMG_4082(2).jpg", "IMG_4082.jpg.supplemental-metadata(2).json", False, PLACES[5]),
+               ("a_rather_long_name_from_a_phone_camera_roll_2019.jpg",
+                "a_rather_long_name_from_a_phone_camera_roll_20.json", True, PLACES[2]),
+               ("PXL_20230615_101112345.MP.jpg",
+                "PXL_20230615_101112345.MP.jpg.supplemental-met.json", True, PLACES[1]),
+               ("zero.jpg", "zero.jpg.json", False, (0.0, 0.0, 0.0)),
+               ("none.jpg", "none.jpg.supplemental-metadata.json", True, (0.0, 0.0, 0.0)))
+    for name, json_name, stripped, place in layouts:
+        path = os.path.join(folder, name)
+        shutil.copyfile(plain["jpg"], path)
+        set_position([path], PLACES[0], ("2019:06:01 14:03:21", ""))
+        if stripped:
+            run("exiftool", "-q", "-overwrite_original", "-gps:all=", "-DateTimeOriginal=", path)
+        takeout_json(os.path.join(folder, json_name), name, *place, 1559397802)
+    return len(plain) + 1 + 2 + len(layouts) - 1
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__.strip().splitlines()[2])
@@ -156,7 +208,18 @@ def main():
     if result.returncode != 0 or int(total[2]) != positions:
         print("%s positions expected" % positions)
         return 1
-    print("%d passed, 0 failed" % int(total[1]))
+    # With -s: what lies outside the EXIF block.
+    sources = os.path.join(folder, "sources")
+    expected = write_sources(sources, plain)
+    result = subprocess.run([sys.executable, COMPARE, "-s", sources, pinreel],
+                            stdout=subprocess.PIPE, universal_newlines=True)
+    print(result.stdout, end="")
+    rows = [line.split() for line in result.stdout.splitlines()]
+    sidecar_total = next(row for row in rows if row and row[0] == "all")
+    if result.returncode != 0 or int(sidecar_total[2]) != expected:
+        print("%s positions expected with -s" % expected)
+        return 1
+    print("%d passed, 0 failed" % (int(total[1]) + int(sidecar_total[1])))
     return 0
 
 

@@ -1235,3 +1235,62 @@ TEST(Video, HostileBoxesAndBytesRead) {
   EXPECT_EQ(r.csv, "x,48.857700,2.295000\n");
   EXPECT_LE(r.fetched, 24u * 1024);
 }
+
+// The XMP packet of every container that holds one, read only when asked for: without, a TIFF
+// file's packet beyond the windows is never fetched.
+TEST(Xmp, PacketInEveryContainer) {
+  const std::string position = packet("",
+                                      "  <exif:GPSLatitude>48,51.5022N</exif:GPSLatitude>\n"
+                                      "  <exif:GPSLongitude>2,17.6689E</exif:GPSLongitude>\n");
+  Tiff with_gps;
+  london(with_gps);
+  Tiff tiff;
+  tiff.first()
+      .ascii(271, "Scanner")
+      .raw(700, kUndefined, static_cast<uint32_t>(position.size()),
+           block_end(static_cast<uint32_t>(position.size())));
+  tiff.tail(Bytes(40000, 0)).tail(bytes_of(position));
+  HeifOptions heif_xmp;
+  heif_xmp.xmp = bytes_of(position);
+  const Bytes app1 = join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0}, bytes_of(position)});
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {
+      {"jpeg", Jpeg().soi().app1_exif(with_gps).segment(0xE1, app1).dqt().sos().eoi().bytes()},
+      {"heif", heif(exif_item(with_gps), heif_xmp)},
+      {"jxl", join({jxl(exif_item(with_gps)), box("xml ", bytes_of(position))})},
+      {"tiff", tiff.block()},
+      {"png", png(with_gps.block(), false, 64, png_xmp(position, true))},
+      {"png after the image", png({}, true, 20000, png_xmp(position, false))},
+      {"webp", webp(with_gps.block(), 64, position)},
+  };
+  const auto six = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    return std::string(text);
+  };
+  for (const auto& c : cases) {
+    uint64_t fetched_without = 0;
+    for (const bool wanted : {false, true}) {
+      ImageMetadata md;
+      std::memset(&md, 0, sizeof md);
+      XmpFields fields{};
+      MemoryInput input(c.bytes.data(), c.bytes.size());
+      ExifReader reader(&md, wanted ? &fields : nullptr);
+      read_photo(input, reader);
+      EXPECT_EQ(fields.has_latitude && fields.has_longitude, wanted) << c.name;
+      EXPECT_EQ(six(fields.latitude), wanted ? "48.858370" : "0.000000") << c.name;
+      EXPECT_EQ(six(fields.longitude), wanted ? "2.294482" : "0.000000") << c.name;
+      if (!wanted) fetched_without = input.bytes_fetched();
+      if (wanted && std::string(c.name) == "tiff") {
+        EXPECT_GE(input.bytes_fetched(), fetched_without + position.size());
+        EXPECT_LT(fetched_without, 40000u);
+      }
+      // The EXIF block is read as ever.
+      if (std::string(c.name) != "tiff" && std::string(c.name) != "png after the image") {
+        EXPECT_TRUE(md.has_exif && md.has_gps_latitude) << c.name;
+      }
+    }
+  }
+}

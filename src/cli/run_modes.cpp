@@ -57,11 +57,36 @@ bool may_replace(const OutputFile::Refusal& refusal) {
   return false;
 }
 
-// -v: why a photo read has no position.
-void explain(const RunOptions& options, PhotoStatus status, const char* shown) {
+// -v: why a photo read has no position; with -s, where a listed position came from. A sidecar
+// that could not be read is reported whatever the options.
+void explain(const RunOptions& options, const PhotoResult& result, const char* shown) {
+  if (result.unreadable_sidecar != nullptr) {
+    console().message("cannot read the sidecar '%s' of '%s': %s", result.unreadable_sidecar, shown,
+                      std::strerror(result.sidecar_error));
+  }
   if (!options.verbose) return;
-  if (const char* reason = missing_position_reason(status)) {
+  if (const char* reason = missing_position_reason(result.status)) {
     console().message("%s: %s", shown, reason);
+  } else if (options.sidecars && result.status == PhotoStatus::kListed) {
+    const char* from = result.sidecar != nullptr                     ? "sidecar "
+                       : result.source == PositionSource::kXmp       ? "the photo's XMP"
+                       : result.source == PositionSource::kQuickTime ? "the video's location"
+                                                                     : "the EXIF block";
+    console().message("%s: position from %s%s", shown, from,
+                      result.sidecar != nullptr ? result.sidecar : "");
+  }
+}
+
+// Single-file mode lists no folder: the sidecar names the photo may have are looked for one by
+// one.
+void find_sidecars(const char* name, SidecarIndex& index) {
+  const size_t folder = directory_part_length(name);
+  const std::string directory(name, folder);
+  for (const SidecarCandidate& candidate : sidecar_candidates(name + folder)) {
+    FileInput probe;
+    if (probe.open((directory + candidate.name).c_str()) == 0) {
+      index.add(candidate.name.c_str(), candidate.name.size());
+    }
   }
 }
 
@@ -71,7 +96,14 @@ int run_single(const char* name, const RunOptions& options) {
   RunContext run;
   run.options = options;
   run.writer = console().wrap(&csv);
-  const PhotoResult result = process_image(run, PhotoEntry{name, name, name});
+  PhotoEntry entry{name, name, name};
+  SidecarIndex sidecars;
+  if (options.sidecars) {
+    find_sidecars(name, sidecars);
+    entry.bare_name = name + directory_part_length(name);
+    entry.sidecars = &sidecars;
+  }
+  const PhotoResult result = process_image(run, entry);
   const char* reason = nullptr;
   switch (result.status) {
     case PhotoStatus::kNotPhotoName:
@@ -84,8 +116,8 @@ int run_single(const char* name, const RunOptions& options) {
       reason = std::strerror(result.error);
       break;
     default:
-      explain(options, result.status, name);
-      return kExitOk;
+      explain(options, result, name);
+      return result.unreadable_sidecar != nullptr ? kExitFailure : kExitOk;
   }
   console().message("cannot read '%s': %s", name, reason);
   return kExitFailure;
@@ -215,7 +247,8 @@ int visit(RunContext& run, ReadAhead& ahead, const PhotoEntry& entry) {
     report("cannot read", entry.path, result.error);
     status = kExitFailure;
   } else {
-    explain(run.options, result.status, entry.path);
+    explain(run.options, result, entry.path);
+    if (result.unreadable_sidecar != nullptr) status = kExitFailure;
   }
   console().tick(run.counts);
   return status;
@@ -229,7 +262,9 @@ int visit_folder(RunContext& run, DirSearch& search) {
   const char* path;
   EntryType type;
   while (search.next_entry(name, path, type)) {
-    if (visit(run, ahead, PhotoEntry{path, name, path, type}) != kExitOk) status = kExitFailure;
+    PhotoEntry entry{path, name, path, type};
+    entry.sidecars = &search.sidecars();
+    if (visit(run, ahead, entry) != kExitOk) status = kExitFailure;
     ahead.request(search);
   }
   return status;
@@ -311,7 +346,7 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   }
   const std::unique_ptr<Writer> writer = make_writer(
       document != nullptr ? output : nullptr, document != nullptr ? document : console().output(),
-      options.times, working_folder());
+      options.times, working_folder(), options.sidecars);
   RunContext run;
   run.options = options;
   run.writer = document != nullptr ? writer.get() : console().wrap(writer.get());

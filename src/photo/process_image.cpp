@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "exif/exif_reader.h"
 #include "photo/photo.h"
@@ -28,6 +31,59 @@ bool remember(StringTable* table, const char* key) {
   std::memcpy(value, key, size);
   string_table_insert(table, key, value);
   return true;
+}
+
+// A sidecar is read whole up to this size; a larger JSON file is no Takeout sidecar, and a larger
+// XMP sidecar is scanned as far as this.
+constexpr size_t kMaxSidecar = kMaxTakeoutJson;
+
+// Reads the sidecar `name` (as the folder's index lists it) beside the photo of `entry`, whose
+// bare name has `bare_length` bytes, into `bytes`. Returns 0 or the errno value.
+int read_sidecar(const PhotoEntry& entry, size_t bare_length, const char* name,
+                 std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  const size_t open_length = std::strlen(entry.open_path);
+  std::string path(entry.open_path, open_length - std::min(bare_length, open_length));
+  path += name;
+  FileInput input;
+  if (const int error = input.open(path.c_str(), SidecarIndex::type_of(name), entry.directory)) {
+    return error == kNotRegularFileError ? 0 : error;
+  }
+  const uint64_t size = input.size();
+  bytes.resize(static_cast<size_t>(size < kMaxSidecar ? size : kMaxSidecar + 1));
+  bytes.resize(input.read(bytes.data(), bytes.size()));
+  return input.error();
+}
+
+// Reads the sidecars of `entry` that its folder's index names into `fields`.
+void read_sidecars(const PhotoEntry& entry, const char* bare, SidecarFields& fields,
+                   PhotoResult& result) {
+  const SidecarIndex::Match match = entry.sidecars->find(bare);
+  if (match.xmp == nullptr && match.json == nullptr) return;
+  const size_t bare_length = std::strlen(bare);
+  std::vector<uint8_t> bytes;
+  const auto read = [&](const char* name) {
+    const int error = read_sidecar(entry, bare_length, name, bytes);
+    if (error != 0) {
+      result.unreadable_sidecar = name;
+      result.sidecar_error = error;
+    }
+    return error == 0 && !bytes.empty();
+  };
+  if (match.xmp != nullptr && read(match.xmp)) {
+    fields.xmp_name = match.xmp;
+    read_xmp(bytes.data(), std::min(bytes.size(), kMaxSidecar), fields.xmp);
+  }
+  if (match.json != nullptr && read(match.json)) {
+    fields.json_name = match.json;
+    read_takeout_json(bytes.data(), bytes.size(), fields.json);
+  }
+}
+
+bool lacks_position(PhotoStatus status) {
+  return status == PhotoStatus::kNotPhoto || status == PhotoStatus::kNoExif ||
+         status == PhotoStatus::kNoGps || status == PhotoStatus::kNoPosition ||
+         status == PhotoStatus::kZeroPosition;
 }
 
 }  // namespace
@@ -80,20 +136,39 @@ PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
 
   ImageMetadata metadata;
   std::memset(&metadata, 0, sizeof metadata);
-  ExifReader reader(&metadata);
+  const bool sidecars = run.options.sidecars;
+  XmpFields xmp;
+  std::memset(&xmp, 0, sizeof xmp);
+  ExifReader reader(&metadata, sidecars ? &xmp : nullptr);
   const PhotoFormat format = read_photo(input, reader);
   if (const int error = input.error()) {
     ++run.counts.unreadable;
     return {PhotoStatus::kUnreadable, error, input.waited()};
   }
   ++run.counts.read;
-  if (format == PhotoFormat::kNone) {
+  PhotoResult result{PhotoStatus::kNotPhoto, 0, input.waited()};
+  const char* bare = entry.bare_name != nullptr ? entry.bare_name : entry.name;
+  if (sidecars) {
+    SidecarFields found;
+    std::memset(&found, 0, sizeof found);
+    if (entry.sidecars != nullptr) read_sidecars(entry, bare, found, result);
+    const PositionOrigin origin = merge_sources(metadata, xmp, found, run.options.times);
+    result.source = origin.source;
+    result.sidecar = origin.sidecar;
+  }
+  // A file in no format pinreel reads may still have a sidecar's position.
+  if (format == PhotoFormat::kNone && !metadata.has_decimal_position) {
     ++run.counts.without_position;
-    return {PhotoStatus::kNotPhoto, 0, input.waited()};
+  } else {
+    result.status = deliver_photo(run, metadata, entry.name, entry.path);
+    if (format == PhotoFormat::kVideo && result.status == PhotoStatus::kNoExif) {
+      result.status = PhotoStatus::kNoPosition;
+    }
   }
-  PhotoStatus status = deliver_photo(run, metadata, entry.name, entry.path);
-  if (format == PhotoFormat::kVideo && status == PhotoStatus::kNoExif) {
-    status = PhotoStatus::kNoPosition;
+  // Without -s, the names alone tell which photos without a position have a sidecar.
+  if (!sidecars && lacks_position(result.status) && entry.sidecars != nullptr &&
+      entry.sidecars->has_sidecar(bare)) {
+    ++run.counts.unread_sidecars;
   }
-  return {status, 0, input.waited()};
+  return result;
 }

@@ -240,9 +240,12 @@ Bytes png_chunk(const std::string& type, const Bytes& data) {
       {be(data.size(), 4), typed, be(crc32(0, typed.data(), static_cast<uInt>(typed.size())), 4)});
 }
 
-Bytes infe(uint8_t version, uint32_t id, const std::string& type) {
-  return full_box("infe", version,
-                  join({be(id, version == 2 ? 2 : 4), be(0, 2), bytes_of(type), Bytes{0}}));
+// An item's information; a 'mime' item's content type follows its name.
+Bytes infe(uint8_t version, uint32_t id, const std::string& type,
+           const std::string& content_type = "") {
+  Bytes fields = join({be(id, version == 2 ? 2 : 4), be(0, 2), bytes_of(type), Bytes{0}});
+  if (!content_type.empty()) fields = join({fields, bytes_of(content_type), Bytes{0}});
+  return full_box("infe", version, fields);
 }
 
 }  // namespace
@@ -289,6 +292,8 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   Bytes data = o.in_idat ? Bytes() : filler(o.image_size);
   const std::pair<uint64_t, uint64_t> other = {data.size(), o.other_exif.size()};
   data.insert(data.end(), o.other_exif.begin(), o.other_exif.end());
+  const std::pair<uint64_t, uint64_t> xmp = {data.size(), o.xmp.size()};
+  data.insert(data.end(), o.xmp.begin(), o.xmp.end());
   std::vector<std::pair<uint64_t, uint64_t>> extents(pieces);
   for (size_t i = pieces; i-- > 0;) {
     const auto begin = static_cast<long>(item.size() * i / pieces);
@@ -318,7 +323,8 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
                               static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
     const uint32_t tiles = static_cast<uint32_t>(o.tiles);
-    const uint32_t items = 2 + tiles + (two ? 2 : 0);
+    const bool has_xmp = !o.xmp.empty();
+    const uint32_t items = 2 + tiles + (two ? 2 : 0) + (has_xmp ? 1 : 0);
     Bytes iloc = join({Bytes(sizes, sizes + 2), be(items, id_width)});
     Bytes infes = join({be(items, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1")});
     const uint64_t image_size = o.in_idat ? 0 : o.image_size;
@@ -333,6 +339,12 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     }
     if (!o.unreferenced)
       references = join({references, box("cdsc", join({be(2, 2), be(1, 2), be(1, 2)}))});
+    // Item 2000, the XMP packet, listed before the Exif item.
+    if (has_xmp) {
+      iloc = join({iloc, item_entry(2000, {{source + xmp.first, xmp.second}})});
+      infes = join({infes, infe(o.infe_version, 2000, "mime", "application/rdf+xml")});
+      references = join({references, box("cdsc", join({be(2000, 2), be(1, 2), be(1, 2)}))});
+    }
     for (uint32_t tile = 0; tile < tiles; ++tile) {
       iloc = join({iloc, item_entry(3 + tile, {{mdat_data, image_size / (tiles + 1)}})});
       infes = join({infes, infe(o.infe_version, 3 + tile, avif ? "av01" : "hvc1")});
@@ -417,7 +429,20 @@ Bytes png(const Bytes& exif, bool after_image, size_t image_size, const Bytes& t
                png_chunk("IEND", {})});
 }
 
-Bytes webp(const Bytes& exif, size_t image_size) {
+Bytes png_xmp(const std::string& packet, bool compressed) {
+  Bytes data = bytes_of(packet);
+  if (compressed) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), 9);
+    packed.resize(size);
+    data = packed;
+  }
+  return png_chunk("iTXt", join({bytes_of("XML:com.adobe.xmp"),
+                                 Bytes{0, static_cast<uint8_t>(compressed), 0, 0, 0}, data}));
+}
+
+Bytes webp(const Bytes& exif, size_t image_size, const std::string& xmp) {
   const auto chunk = [](const std::string& type, const Bytes& data) {
     Bytes out = join({bytes_of(type), le(data.size(), 4), data});
     if (data.size() % 2 != 0) out.push_back(0);
@@ -425,7 +450,8 @@ Bytes webp(const Bytes& exif, size_t image_size) {
   };
   const Bytes body =
       join({bytes_of("WEBP"), chunk("VP8X", join({Bytes{0x08, 0, 0, 0}, le(639, 3), le(479, 3)})),
-            chunk("VP8 ", filler(image_size)), chunk("EXIF", exif)});
+            chunk("VP8 ", filler(image_size)), chunk("EXIF", exif),
+            xmp.empty() ? Bytes() : chunk("XMP ", bytes_of(xmp))});
   return join({bytes_of("RIFF"), le(body.size(), 4), body});
 }
 

@@ -216,6 +216,8 @@ struct HeifOptions {
   // primary image's; iref links each Exif item to its image unless `unreferenced`.
   Bytes other_exif = {};
   bool unreferenced = false;
+  // An XMP packet as a 'mime' item linked to the primary image; none when empty.
+  Bytes xmp = {};
 };
 // ftyp, meta (hdlr, pitm, iinf with an image item and the Exif item, iref, iloc, perhaps idat),
 // mdat.
@@ -236,8 +238,10 @@ Bytes png(const Bytes& exif, bool after_image = false, size_t image_size = 64,
 // the length and the bytes in hexadecimal, 36 to a line.
 Bytes png_profile(const std::string& type, const Bytes& exif, const std::string& profile = "exif",
                   bool plain = false);
-// RIFF, VP8X, VP8 (the image), EXIF (`exif` as the chunk's data).
-Bytes webp(const Bytes& exif, size_t image_size = 64);
+// PNG's iTXt chunk of an XMP packet, zlib-compressed or not.
+Bytes png_xmp(const std::string& packet, bool compressed);
+// RIFF, VP8X, VP8 (the image), EXIF (`exif` as the chunk's data), then XMP when not empty.
+Bytes webp(const Bytes& exif, size_t image_size = 64, const std::string& xmp = "");
 // A Fujifilm RAF header whose JPEG fields point at `jpeg`, then the raw data.
 Bytes raf(const Bytes& jpeg, size_t image_size = 64);
 
