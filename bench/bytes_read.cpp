@@ -32,6 +32,8 @@ const char* format_name(PhotoFormat format) {
       return "WebP";
     case PhotoFormat::kJxl:
       return "JPEG XL";
+    case PhotoFormat::kVideo:
+      return "video";
     case PhotoFormat::kNone:
       break;
   }

@@ -58,6 +58,14 @@ def parse_args():
                    help="instead of the JPEG folders, time pinreel and ExifTool on a folder of "
                         "COUNT (default 1000) photos in every format pinreel reads, and report "
                         "the bytes read per photo beside the file sizes")
+    p.add_argument("--videos", type=int, nargs="?", const=1000, metavar="COUNT",
+                   help="instead, time pinreel on a folder of COUNT (default 1000) phone videos "
+                        "with the movie box after the media data, against the folder of as many "
+                        "JPEG photos, and report the bytes read per video")
+    p.add_argument("--takeout", type=int, nargs="?", const=10000, metavar="COUNT",
+                   help="instead, time pinreel with and without -s on a Google Photos export of "
+                        "COUNT (default 10000) photos, each with its JSON file, and -s on the "
+                        "same photos without sidecars")
     return p.parse_args()
 
 
@@ -70,7 +78,7 @@ def source_digest(here, generator="make_corpus.cpp"):
     return h.hexdigest()
 
 
-def ensure_corpus(make_corpus, out, count, digest, prefix="photos"):
+def ensure_corpus(make_corpus, out, count, digest, prefix="photos", extra=()):
     """Generates the folder unless one from the same generator is already there."""
     folder = os.path.join(out, "%s-%d" % (prefix, count))
     stamp = folder + ".stamp"
@@ -81,7 +89,7 @@ def ensure_corpus(make_corpus, out, count, digest, prefix="photos"):
         os.remove(stamp)
     shutil.rmtree(folder, ignore_errors=True)
     print("generating %d photos in %s ..." % (count, folder), flush=True)
-    subprocess.run([make_corpus, folder, str(count)], check=True)
+    subprocess.run([make_corpus, folder, str(count)] + list(extra), check=True)
     with open(stamp, "w") as f:
         f.write(want)
     return folder
@@ -307,6 +315,107 @@ def run_mixed(args, here):
         f.write("\n".join(lines) + "\n")
 
 
+def run_videos(args, here):
+    """pinreel on phone videos against pinreel on as many JPEG photos, taking turns."""
+    count = args.videos
+    videos = ensure_corpus(os.path.join(args.bin, "bench", "make_mixed"), args.out, count,
+                           source_digest(here, "make_mixed.cpp"), "videos", ["1", "videos"])
+    photos = ensure_corpus(os.path.join(args.bin, "bench", "make_corpus"), args.out, count,
+                           source_digest(here))
+    timed = os.path.join(args.bin, "bench", "timed")
+    pinreel = os.path.join(args.bin, "pinreel")
+    runs = [(videos, Tool("pinreel CSV, videos", [pinreel, "*"])),
+            (photos, Tool("pinreel CSV, JPEG photos", [pinreel, PATTERN]))]
+    for folder, t in runs:  # warm the page cache
+        run_once(timed, t.argv, folder, t.stdout)
+    reps = args.reps * 3 if count <= 2000 else args.reps
+    for rep in range(reps):
+        for folder, t in runs if rep % 2 == 0 else runs[::-1]:
+            wall, cpu, rss = run_once(timed, t.argv, folder, t.stdout)
+            t.walls.append(wall)
+            t.cpus.append(cpu)
+            t.rss.append(rss)
+    video, jpeg = runs[0][1], runs[1][1]
+    lines = ["%s phone videos (the movie box last) against %s JPEG photos" % (
+                 format(count, ","), format(count, ",")), "",
+             "| folder | µs per file | ratio to JPEG | CPU µs per file | CPU ratio | peak RSS | runs |",
+             "| --- | ---: | ---: | ---: | ---: | ---: | ---: |"]
+    for t in (video, jpeg):
+        lines.append("| %s | %.1f | %.2f | %.1f | %.2f | %.2f MB | %d |" % (
+            t.name, statistics.median(t.walls) / count * 1e6,
+            statistics.median([w / jpeg.walls[i] for i, w in enumerate(t.walls)]),
+            statistics.median(t.cpus) / count * 1e6,
+            statistics.median([c / jpeg.cpus[i] for i, c in enumerate(t.cpus)]),
+            max(t.rss) / 1024, len(t.walls)))
+    lines += ["", "Bytes read per video (pinreel's reader, as bench/bytes_read counts them):", ""]
+    lines += subprocess.run([os.path.join(args.bin, "bench", "bytes_read"), videos],
+                            stdout=subprocess.PIPE, check=True).stdout.decode().splitlines()
+    print("\n".join(lines))
+    with open(args.markdown or os.path.join(args.out, "results-videos.md"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def ensure_takeout(photos, out, count):
+    """A Takeout folder: hard links to the generated photos, every other one under a name with a
+    duplicate counter, each with its JSON file as Google names it, half in the newer form."""
+    folder = os.path.join(out, "takeout-%d" % count)
+    stamp = folder + ".stamp"
+    want = "%d %s\n" % (count, photos)
+    if os.path.isdir(folder) and os.path.exists(stamp) and open(stamp).read() == want:
+        return folder
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    names = sorted(n for n in os.listdir(photos) if n.lower().endswith((".jpg", ".jpeg")))
+    for i, name in enumerate(names[:count]):
+        stem, ext = os.path.splitext(name)
+        counted = "%s(1)%s" % (stem, ext) if i % 2 else name
+        try:
+            os.link(os.path.join(photos, name), os.path.join(folder, counted))
+        except OSError:
+            shutil.copyfile(os.path.join(photos, name), os.path.join(folder, counted))
+        supplemental = ".supplemental-metadata" if i % 4 < 2 else ""
+        json_name = (name + supplemental)[:46] + ("(1)" if i % 2 else "") + ".json"
+        with open(os.path.join(folder, json_name), "w") as f:
+            f.write('{"title": "%s", "photoTakenTime": {"timestamp": "%d", "formatted": ""}, '
+                    '"geoData": {"latitude": %.6f, "longitude": %.6f, "altitude": 12.5, '
+                    '"latitudeSpan": 0.0, "longitudeSpan": 0.0}, "url": "https://photos.google.'
+                    'com/photo/%d"}\n' % (name, 1500000000 + i, 40 + i % 1000 / 100.0,
+                                           -3 - i % 700 / 100.0, i))
+    with open(stamp, "w") as f:
+        f.write(want)
+    return folder
+
+
+def run_takeout(args, here):
+    """pinreel with -s against pinreel without it, on a Takeout folder and on plain photos."""
+    count = args.takeout
+    photos = ensure_corpus(os.path.join(args.bin, "bench", "make_corpus"), args.out, count,
+                           source_digest(here))
+    folder = ensure_takeout(photos, args.out, count)
+    pinreel = os.path.join(args.bin, "pinreel")
+    timed = os.path.join(args.bin, "bench", "timed")
+    runs = [("Takeout folder", folder, Tool("pinreel", [pinreel, "*"]),
+             Tool("pinreel -s", [pinreel, "-s", "*"])),
+            ("photos without sidecars", photos, Tool("pinreel", [pinreel, "*"]),
+             Tool("pinreel -s", [pinreel, "-s", "*"]))]
+    lines = ["%s photos: -s against no -s (median of the per-repetition ratios)" %
+             format(count, ","), "",
+             "| folder | µs per photo | with -s | ratio | CPU ratio | runs |",
+             "| --- | ---: | ---: | ---: | ---: | ---: |"]
+    for name, where, plain, sidecars in runs:
+        for t in (plain, sidecars):  # warm the page cache
+            run_once(timed, t.argv, where, t.stdout, t.ok_status)
+        time_tools(args, [plain, sidecars], where, args.reps, False)
+        ratio = statistics.median(w / plain.walls[i] for i, w in enumerate(sidecars.walls))
+        cpu = statistics.median(c / plain.cpus[i] for i, c in enumerate(sidecars.cpus))
+        lines.append("| %s | %.1f | %.1f | %.2f | %.2f | %d |" % (
+            name, statistics.median(plain.walls) / count * 1e6,
+            statistics.median(sidecars.walls) / count * 1e6, ratio, cpu, len(plain.walls)))
+    print("\n".join(lines))
+    with open(args.markdown or os.path.join(args.out, "results-takeout.md"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     args = parse_args()
     raise_stack_limit()
@@ -314,6 +423,12 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     if args.mixed:
         run_mixed(args, here)
+        return
+    if args.videos:
+        run_videos(args, here)
+        return
+    if args.takeout:
+        run_takeout(args, here)
         return
     sizes = [int(s) for s in args.sizes.split(",") if s]
     if args.large and 100000 not in sizes:

@@ -1,13 +1,14 @@
 // Writes a folder of synthetic photos in every format pinreel reads, as a modern photo library
 // holds them: phone HEIC and JPEG, camera raws (CR2, NEF, ARW, DNG, ORF, RW2, CR3, RAF), TIFF
-// scans, PNG and WebP exports, AVIF and JPEG XL.
+// scans, PNG and WebP exports, AVIF and JPEG XL; or, with the kind "videos", a folder of phone
+// videos (an iPhone's .mov, an Android phone's .mp4) with the movie box after the media data.
 //
 // Each photo is built with the tests' fixture builder around an EXIF block of its camera's size
 // (maker notes of a few to a hundred KB, placed before the GPS directory as cameras do), then
 // written with its image data as a hole: the file has its real size (tens of MB for raws) but
 // takes only its headers on disk. One photo in ten has no position.
 //
-// usage: make_mixed FOLDER [COUNT] [SEED]
+// usage: make_mixed FOLDER [COUNT] [SEED] [videos]
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -200,6 +201,44 @@ File jxl_file(const Position& p) {
   return {file, hole, {}};
 }
 
+// A phone's video: ftyp, (wide,) mdat with the media data as the hole, then the movie box with
+// its track tables (4 bytes a video frame in the sample sizes, offsets and times; an audio track
+// of 43 packets a second) and the location: Apple's keys in an iPhone's .mov, QuickTime's
+// user-data text in an Android phone's .mp4.
+File video_file(const Position& p, bool iphone) {
+  const size_t media = megabytes(10, 2000);
+  const double seconds = static_cast<double>(media) / (2 << 20);  // about 16 Mbit/s
+  char location[64];
+  std::snprintf(location, sizeof location, "%+08.4f%+09.4f%+08.3f/", p.latitude, p.longitude,
+                p.altitude);
+  VideoOptions o;
+  o.brand = iphone ? "qt  " : "isom";
+  o.wide = iphone;
+  o.media_size = 0;
+  o.creation = 3800000000u + rng() % 100000000;
+  o.track_size = static_cast<size_t>(seconds * 30 * 12);
+  const Bytes audio = box("trak", Bytes(static_cast<size_t>(seconds * 43 * 8), 0));
+  Bytes place;
+  if (iphone) {
+    std::vector<std::pair<std::string, std::string>> keys = {
+        {"com.apple.quicktime.make", "Apple"},
+        {"com.apple.quicktime.model", "iPhone 15 Pro"},
+        {"com.apple.quicktime.software", "17.4.1"},
+        {"com.apple.quicktime.creationdate", "2024-05-01T12:00:00+0200"}};
+    if (p.present) keys.emplace_back("com.apple.quicktime.location.ISO6709", location);
+    place = keyed_meta(keys);
+  } else if (p.present) {
+    place = box("udta", user_text("\xA9xyz", location));
+  }
+  const Bytes file = video(join({audio, place}), o);
+  const size_t moov = find(file, "moov") - 4;
+  // The media data's header, now with the hole's size: 64 bits in an iPhone's file.
+  const Bytes head(file.begin(), file.begin() + static_cast<long>(moov - 8));
+  const Bytes mdat = iphone ? join({be(1, 4), bytes_of("mdat"), be(16 + media, 8)})
+                            : join({be(8 + media, 4), bytes_of("mdat")});
+  return {join({head, mdat}), media, Bytes(file.begin() + static_cast<long>(moov), file.end())};
+}
+
 struct Kind {
   const char* extension;
   int weight;
@@ -209,6 +248,7 @@ struct Kind {
 const Kind kKinds[] = {{".jpg", 25}, {".heic", 30}, {".avif", 3}, {".cr3", 5},  {".cr2", 6},
                        {".nef", 6},  {".arw", 3},   {".dng", 3},  {".orf", 1},  {".rw2", 1},
                        {".tif", 2},  {".raf", 3},   {".png", 5},  {".webp", 5}, {".jxl", 2}};
+const Kind kVideoKinds[] = {{".mov", 6}, {".mp4", 4}};
 
 File make(const std::string& extension, const Position& p) {
   if (extension == ".jpg") return jpeg(p);
@@ -232,6 +272,8 @@ File make(const std::string& extension, const Position& p) {
   if (extension == ".tif") return tiff_raw("Epson", "Perfection V600", 0, Order::kIntel, 30, 80, p);
   if (extension == ".raf") return raf_file(p);
   if (extension == ".png") return png_file(p);
+  if (extension == ".mov") return video_file(p, true);
+  if (extension == ".mp4") return video_file(p, false);
   if (extension == ".webp") return webp_file(p);
   return jxl_file(p);
 }
@@ -253,8 +295,9 @@ bool write_sparse(const std::string& path, const File& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4 || argv[1][0] == '-') {
-    std::fputs("usage: make_mixed FOLDER [COUNT] [SEED]\n", stderr);
+  const bool videos = argc == 5 && std::string(argv[4]) == "videos";
+  if (argc < 2 || (argc > 4 && !videos) || argv[1][0] == '-') {
+    std::fputs("usage: make_mixed FOLDER [COUNT] [SEED] [videos]\n", stderr);
     return 2;
   }
   const std::string folder = argv[1];
@@ -265,13 +308,15 @@ int main(int argc, char** argv) {
     std::perror(folder.c_str());
     return 1;
   }
+  std::vector<Kind> kinds(std::begin(kKinds), std::end(kKinds));
+  if (videos) kinds.assign(std::begin(kVideoKinds), std::end(kVideoKinds));
   std::vector<int> weights;
-  for (const Kind& k : kKinds) weights.push_back(k.weight);
+  for (const Kind& k : kinds) weights.push_back(k.weight);
   std::discrete_distribution<size_t> pick_kind(weights.begin(), weights.end());
   std::uniform_real_distribution<double> u(0.0, 1.0);
   double apparent = 0, on_disk = 0;
   for (long i = 0; i < count; ++i) {
-    const std::string extension = kKinds[pick_kind(rng)].extension;
+    const std::string extension = kinds[pick_kind(rng)].extension;
     const Position p{(u(rng) - 0.5) * 160, (u(rng) - 0.5) * 355, (u(rng) - 0.1) * 2000,
                      u(rng) >= 0.1};
     const File f = make(extension, p);

@@ -5,6 +5,8 @@
 #   bench/run.sh                 1,000 and 10,000 photos, with ExifTool and Exiv2 if installed
 #   bench/run.sh --large         also 100,000 photos (about 5 GB on disk, mostly sparse)
 #   bench/run.sh --mixed         1,000 photos in every format, with ExifTool and the bytes read
+#   bench/run.sh --videos        1,000 phone videos against 1,000 JPEG photos, and the bytes read
+#   bench/run.sh --takeout       10,000 photos of a Google Photos export with and without -s
 #   bench/run.sh --map [COUNT]   the HTML map of 100,000 (COUNT) photos in headless Chromium
 #   bench/run.sh --help          every option
 set -euo pipefail

@@ -1,7 +1,7 @@
 // Writes the fuzz targets' seed corpora and the photo set of the memory check, all made with the
 // fixture builder: make_seeds <directory>. Subdirectories: reader, decoder, string_table, names,
-// marks, isobmff, tiff_file, png, webp, raf, xmp, takeout (one per target) and photos (JPEG files
-// under the names the command line meets, and one photo of each other container).
+// marks, isobmff, tiff_file, png, webp, raf, video, xmp, takeout (one per target) and photos (JPEG
+// files under the names the command line meets, and one photo of each other container).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -48,6 +48,16 @@ void add_camera(Tiff& tiff) {
   thumbnail.longs(513, {0}).longs(514, {0}).shorts(296, {3});
   tiff.first().link(thumbnail);
 }
+
+// An XMP packet as ExifTool writes it into a photo, with a position of its own.
+const std::string kXmpPacket =
+    "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
+    "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+    "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n<rdf:Description rdf:about='' "
+    "xmlns:exif='http://ns.adobe.com/exif/1.0/'>\n<exif:GPSLatitude>48,51.5022N"
+    "</exif:GPSLatitude>\n<exif:GPSLongitude>2,17.6689E</exif:GPSLongitude>\n"
+    "<exif:GPSAltitude>355/10</exif:GPSAltitude>\n</rdf:Description></rdf:RDF></x:xmpmeta>\n"
+    "<?xpacket end='w'?>";
 
 Bytes photo(const Tiff& tiff) {
   return Jpeg().soi().app1_exif(tiff).dqt().sof(0xC0, 8, 8, 3).dht().sos().eoi().bytes();
@@ -203,6 +213,24 @@ std::vector<ContainerSeed> container_seeds() {
   wide.pieces = 3;
   idat.iloc_version = 0;
   idat.in_idat = true;
+  // An iPhone's video (64-bit sizes, the movie box last), ffmpeg's MP4 file, an older QuickTime
+  // file (no ftyp, the movie box first, a version 1 movie header).
+  const char kLocationKey[] = "com.apple.quicktime.location.ISO6709";
+  const char kCreationKey[] = "com.apple.quicktime.creationdate";
+  VideoOptions large, mp4, old;
+  large.large_sizes = true;
+  mp4.brand = "isom";
+  mp4.creation = 3642235402;
+  old.brand = "";
+  old.moov_first = old.version1 = true;
+  old.creation = 3642235402;
+  HeifOptions with_xmp;
+  with_xmp.xmp = bytes_of(kXmpPacket);
+  Tiff tiff_xmp;
+  tiff_xmp.first().undefined(700, kXmpPacket);
+  add_gps(tiff_xmp, "N", "E", 0, 3);
+  const Bytes xmp_app1 =
+      join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0}, bytes_of(kXmpPacket)});
   return {
       {"isobmff", "photo.heic", heif(exif_item(intel))},
       {"isobmff", "photo.avif", heif(exif_item(motorola), avif)},
@@ -213,6 +241,14 @@ std::vector<ContainerSeed> container_seeds() {
       {"isobmff", "", jxl(exif_item(intel), true)},
       {"isobmff", "", heif(exif_item(intel), two_images)},
       {"isobmff", "", cr3(gps_only.block(), 64, 100, exif_directory.block())},
+      {"isobmff", "xmp.heic", heif(exif_item(Tiff()), with_xmp)},
+      {"isobmff", "xmp.jxl", join({jxl(exif_item(intel)), box("xml ", bytes_of(kXmpPacket))})},
+      {"reader", "xmp_position.jpg",
+       Jpeg().soi().segment(0xE1, xmp_app1).dqt().sof(0xC0, 8, 8, 3).sos().eoi().bytes()},
+      {"tiff_file", "xmp.tif", tiff_xmp.block()},
+      {"png", "xmp.png", png({}, false, 64, png_xmp(kXmpPacket, true))},
+      {"png", "", png(intel.block(), true, 20000, png_xmp(kXmpPacket, false))},
+      {"webp", "xmp.webp", webp(intel.block(), 64, kXmpPacket)},
       {"tiff_file", "", drone.block()},
       {"tiff_file", "", scan.block()},
       {"tiff_file", "photo.tif", intel.block()},
@@ -231,6 +267,16 @@ std::vector<ContainerSeed> container_seeds() {
       {"webp", "", webp(motorola.payload())},
       {"raf", "photo.raf", raf(jpeg)},
       {"raf", "", raf(photo(motorola), 3)},
+      {"video", "photo.mov",
+       video(keyed_meta({{kLocationKey, "+48.8577+002.2950+035.000/"},
+                         {kCreationKey, "2019-06-01T14:03:22+0200"}}),
+             large)},
+      {"video", "photo.mp4",
+       video(box("udta", location_box(-2218839, 9910046, -786432, {0xFE, 0xFF, 0, 'P', 0, 0})),
+             mp4)},
+      {"video", "",
+       video(box("udta", user_text("\xA9xyz", "+401213.1-0750015.12+10CRSWGS_84/")), old)},
+      {"video", "", video(box("udta", listed_meta("\xA9xyz", "-33.8568+151.2153/")), mp4)},
   };
 }
 

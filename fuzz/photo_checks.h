@@ -3,6 +3,7 @@
 // Shared by the targets that read whole photos, each through its own reader entry.
 #pragma once
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -54,13 +55,28 @@ inline void check_time(const std::string& text) {
   FUZZ_CHECK(number(11) <= 23 && number(14) <= 59 && number(17) <= 59);
 }
 
-// Reads `data` with `read(reader, input)` and checks the record and its output.
+// -s on the record: the photo's XMP packet merged in. A position taken from it is in range, and
+// its output one CSV line.
+inline void check_merged(ImageMetadata m, const XmpFields& xmp) {
+  SidecarFields none;
+  std::memset(&none, 0, sizeof none);
+  merge_sources(m, xmp, none, true);
+  FUZZ_CHECK(!m.has_decimal_position ||
+             (std::fabs(m.decimal_latitude) <= 90 && std::fabs(m.decimal_longitude) <= 180));
+  const std::string csv = photo_output(m, false);
+  FUZZ_CHECK(csv.empty() || csv.find('\n') == csv.size() - 1);
+}
+
+// Reads `data` with `read(reader, input)`, the XMP packet too, and checks the record and its
+// output.
 template <typename Read>
 void check_photo(const uint8_t* data, size_t size, Read read) {
   ImageMetadata m;
   std::memset(&m, 0, sizeof m);
+  XmpFields xmp;
+  std::memset(&xmp, 0, sizeof xmp);
   {
-    ExifReader reader(&m);
+    ExifReader reader(&m, &xmp);
     MemoryInput input(data, size);
     read(reader, input);
     FUZZ_CHECK(input.position() <= size);
@@ -68,14 +84,18 @@ void check_photo(const uint8_t* data, size_t size, Read read) {
   }
   // Nothing below may look at the thumbnail: its buffer is gone with the reader.
   m.thumbnail = nullptr;
+  check_merged(m, xmp);
 
   const CaptureTime time = capture_time(m);
   check_time(time.stated);
   check_time(time.utc);
   FUZZ_CHECK(time.utc[0] == '\0' || std::strlen(time.utc) == 20);
 
-  const bool has_latitude = m.has_exif && m.gps_latitude_ref[0] != '\0' && m.has_gps_latitude;
-  const bool has_key = has_latitude && m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude;
+  // A decimal position has both coordinates.
+  const bool has_latitude =
+      m.has_decimal_position || (m.has_exif && m.gps_latitude_ref[0] != '\0' && m.has_gps_latitude);
+  const bool has_key = m.has_decimal_position ||
+                       (has_latitude && m.gps_longitude_ref[0] != '\0' && m.has_gps_longitude);
 
   const std::string csv = photo_output(m, false);
   if (!csv.empty()) {

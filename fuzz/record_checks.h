@@ -34,6 +34,11 @@ inline void check_record(const ImageMetadata& m, const uint8_t* begin, const uin
   } else {
     FUZZ_CHECK(m.gps_altitude == 0);
   }
+  // A decimal position is a place on the Earth, its altitude a number.
+  if (m.has_decimal_position) {
+    FUZZ_CHECK(std::fabs(m.decimal_latitude) <= 90 && std::fabs(m.decimal_longitude) <= 180);
+    FUZZ_CHECK(!m.has_decimal_altitude || std::isfinite(m.decimal_altitude));
+  }
   if (m.thumbnail == nullptr) return;
   FUZZ_CHECK(m.thumbnail_length > 0);
   FUZZ_CHECK(m.thumbnail >= begin && m.thumbnail < end);

@@ -241,6 +241,7 @@ const std::string kUsage =
     "  -d  Removes duplicate GPS co-ordinates from the output.\n"
     "  -r  Also searches every folder below the pattern's folder.\n"
     "  -t  Adds the time each photo was taken.\n"
+    "  -s  Also takes positions from XMP and sidecar files.\n"
     "  -v  Prints a summary, and why each photo without a position has none.\n"
     "  -q  Prints neither a progress line nor a summary.\n"
     "  -j N  Reads N photos at once (default: one per processor, at most 8).\n"
@@ -611,6 +612,102 @@ TEST(DirSearch, WildcardsAreStarAndQuestionMarkOnly) {
   EXPECT_EQ(differences, 0);
 }
 #endif
+
+// An XMP packet of a position (Paris by default), as ExifTool writes a sidecar; DJI's drone
+// fields with `drone`.
+std::string xmp_packet(const std::string& latitude = "48,51.5022N",
+                       const std::string& longitude = "2,17.6689E", const char* drone = "") {
+  return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
+         "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n<rdf:Description "
+         "rdf:about='' xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+         "xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/' " +
+         std::string(drone) + ">\n<exif:GPSLatitude>" + latitude +
+         "</exif:GPSLatitude>\n<exif:GPSLongitude>" + longitude +
+         "</exif:GPSLongitude>\n</rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+}
+
+// A Takeout JSON file.
+Bytes takeout_json(const char* geo, const char* taken = "1559397802") {
+  return bytes_of(std::string("{\"title\": \"x\", \"photoTakenTime\": {\"timestamp\": \"") + taken +
+                  "\"}, \"geoData\": {" + geo + "}}");
+}
+
+// -s: each source in its order of precedence, sidecars found in the folders' listings whatever
+// the pattern (one index per folder of the tree), and in single-file mode by their names;
+// without -s, only the summary's count of the sidecars not read.
+TEST_F(Cli, SidecarsAndXmpByPrecedence) {
+  const Bytes xmp_app1 = join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0},
+                               bytes_of(xmp_packet("10,30N", "20,15W"))});
+  const Bytes segment = Jpeg().segment(0xE1, xmp_app1).bytes();
+  const Bytes embedded = join({Bytes{0xFF, 0xD8}, segment, Jpeg().dqt().sos().eoi().bytes()});
+  Bytes exif_and_xmp = photo(&kLondon);
+  exif_and_xmp.insert(exif_and_xmp.begin() + 2, segment.begin(), segment.end());
+  const std::string paris = ",48.858370,2.294482\n";
+  write("a.jpg", photo(&kLondon));  // its sidecar wins over its EXIF position
+  write("A.XMP", bytes_of(xmp_packet()));
+  write("b.jpg", photo(&kLondon));  // so does Google's JSON, but not over an XMP sidecar
+  write("b.jpg.json", takeout_json("\"latitude\": -33.8568, \"longitude\": 151.2153"));
+  write("c(1).jpg", photo(nullptr));  // the duplicate counter moved, a stripped photo
+  write("c.jpg(1).json", takeout_json("\"latitude\": 1.5, \"longitude\": 2.5, \"altitude\": 7.5"));
+  write("d.jpg", exif_and_xmp);    // the EXIF position before the embedded one
+  write("e.jpg", embedded);        // the embedded one without
+  write("f.jpg", photo(nullptr));  // Google's zeros are no position
+  write("f.jpg.supplemental-metadata.json", takeout_json("\"latitude\": 0.0, \"longitude\": 0.0"));
+  write("g.jpg", photo(&kLondon));  // nor is an XMP sidecar's 0,0
+  write("g.jpg.xmp", bytes_of(xmp_packet("0,0N", "0,0E")));
+  write("h.jpg", photo(nullptr));  // a drone's packet, its gimbal pointing west
+  write("h.xmp", bytes_of(xmp_packet("", "",
+                                     "drone-dji:GpsLatitude='+22.5' "
+                                     "drone-dji:GpsLongitude='-113.25' "
+                                     "drone-dji:GimbalYawDegree='-90.5'")));
+  write("notes.json", bytes_of("{}"));
+  mkdir_in("Sub");                     // before the parent's photos, whose index outlives it
+  write("Sub/a.jpg", photo(nullptr));  // a name of the parent folder: its own sidecar only
+  write("Sub/b.jpg", photo(nullptr));
+  write("Sub/b.xmp", bytes_of(xmp_packet()));
+
+  EXPECT_EQ(run({"-v", "*.jpg"}),
+            outcome(0,
+                    "a.jpg" + kLondon.line + "b.jpg" + kLondon.line + "d.jpg" + kLondon.line +
+                        "g.jpg" + kLondon.line,
+                    "pinreel: c(1).jpg: no GPS position\npinreel: e.jpg: no EXIF block\n"
+                    "pinreel: f.jpg: no GPS position\npinreel: h.jpg: no GPS position\n"
+                    "pinreel: 8 photos read: 4 with a position, 0 duplicates left out, 4 without "
+                    "a position; 0 could not be read\n"
+                    "pinreel: 3 photos without a position have a sidecar file: add -s to read "
+                    "them\n"));
+  const std::string listed = "a.jpg" + paris +
+                             "b.jpg,-33.856800,151.215300\nc(1).jpg,1.500000,2.500000,+7\n" +
+                             "d.jpg" + kLondon.line + "e.jpg,10.500000,-20.250000\n" + "g.jpg" +
+                             kLondon.line + "h.jpg,22.500000,-113.250000\n";
+  EXPECT_EQ(run({"-s", "-v", "*.jpg"}),
+            outcome(0, listed,
+                    "pinreel: a.jpg: position from sidecar A.XMP\n"
+                    "pinreel: b.jpg: position from sidecar b.jpg.json\n"
+                    "pinreel: c(1).jpg: position from sidecar c.jpg(1).json\n"
+                    "pinreel: d.jpg: position from the EXIF block\n"
+                    "pinreel: e.jpg: position from the photo's XMP\n"
+                    "pinreel: f.jpg: no GPS position\n"
+                    "pinreel: g.jpg: position from the EXIF block\n"
+                    "pinreel: h.jpg: position from sidecar h.xmp\n"
+                    "pinreel: 8 photos read: 7 with a position, 0 duplicates left out, 1 without a "
+                    "position; 0 could not be read\n"));
+  EXPECT_EQ(run({"-s", "-r", "-q", "."}), outcome(0, "Sub/b.jpg" + paris + listed));
+  // Single-file mode; the time from Google's JSON where the photo has none.
+  write("b.xmp", bytes_of(xmp_packet()));
+  EXPECT_EQ(run({"-s", "-t", "b.jpg"}),
+            outcome(0, "b.jpg,48.858370,2.294482,,2019-06-01T14:03:22Z\n"));
+  EXPECT_EQ(run({"-s", "-t", "c(1).jpg"}),
+            outcome(0, "c(1).jpg,1.500000,2.500000,+7,2019-06-01T14:03:22Z\n"));
+  EXPECT_EQ(run({"-s", "-t", "h.jpg", "h.geojson"}).status, 0);
+  const std::string feature = read("h.geojson");
+  EXPECT_NE(feature.find("\"coordinates\":[-113.2500000,22.5000000]},\"properties\":{\"name\":"
+                         "\"h.jpg\",\"altitude\":null,\"time\":null,\"direction\":269.5,"
+                         "\"direction_ref\":null,\"accuracy\":null,\"source\":\"xmp-sidecar\"}"),
+            std::string::npos)
+      << feature;
+}
 
 // Sidecars matched by name in a folder listing, as Adobe's tools, darktable and Google's
 // exports name them, with the JSON names Google cuts to 51 characters.
@@ -1253,7 +1350,7 @@ TEST_F(Formats, TimesAgreeWithExifTool) {
 // byte orders, read as ExifTool reads them (tools/compare_exiftool.py): pointers of type IFD,
 // values and an EXIF directory far from the first directory's window, RATIONAL numerators of
 // 2^31 and more, an altitude that does not fit, altitudes of 0 and under a metre, the primary
-// image's Exif item, CR3's EXIF box, PNG text chunks.
+// image's Exif item, CR3's EXIF box, PNG text chunks; videos as phones and encoders lay them out.
 TEST_F(Formats, CameraLayoutsAgreeWithExifTool) {
   std::string out;
   if (!client("exiftool", "-ver", out)) return;
@@ -1306,10 +1403,54 @@ TEST_F(Formats, CameraLayoutsAgreeWithExifTool) {
       write(name, png({}, false, 64, png_profile(type, i % 2 ? ifd.payload() : ifd.block())));
     }
   }
+  // Videos: an iPhone's (64-bit sizes, the movie box last), an older QuickTime file's (no ftyp),
+  // an item list's location text, 3GPP's location box; creation dates and movie header times.
+  VideoOptions iphone, old, mp4, three_gp;
+  iphone.large_sizes = true;
+  old.brand = "";
+  old.creation = mp4.creation = 3642235402;
+  mp4.brand = "mp42";
+  mp4.version1 = mp4.moov_first = true;
+  three_gp.brand = "3gp4";
+  write("iphone.mov",
+        video(keyed_meta({{"com.apple.quicktime.location.ISO6709", "+48.8577+002.2950+035.000/"},
+                          {"com.apple.quicktime.creationdate", "2019-06-01T14:03:22+0200"}}),
+              iphone));
+  write("old.mov", video(box("udta", user_text("\xA9xyz", "-33.8568+151.2153-012.500/")), old));
+  write("list.mp4", video(box("udta", listed_meta("\xA9xyz", "+35.6586+139.7454/")), mp4));
+  write("loci.3gp", video(box("udta", location_box(-2218839, 9910046, -786432)), three_gp));
   const std::string tool = PINREEL_SOURCE_DIR "/tools/compare_exiftool.py";
   EXPECT_TRUE(client("python3", "'" + tool + "' . '" + program_ + "'", out)) << out;
   // Files, positions, agreeing, missing, different and extra ones.
-  EXPECT_TRUE(std::regex_search(out, std::regex("\nall +18 +18 +18 +0 +0 +0 "))) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("\nall +22 +22 +22 +0 +0 +0 "))) << out;
+}
+
+// Videos are read among the photos, by default: their positions and times in CSV, a reason for
+// one without a position, and no image in the KMZ archive (a video has no EXIF thumbnail).
+TEST_F(Formats, VideosAmongThePhotos) {
+  VideoOptions mp4, three_gp;
+  mp4.brand = "isom";
+  mp4.creation = 3642235402;
+  three_gp.brand = "3gp4";
+  write_file(path("IMG_0001.MOV"),
+             video(keyed_meta({{"com.apple.quicktime.location.ISO6709", "-33.8568+151.2153+012.7/"},
+                               {"com.apple.quicktime.creationdate", "2019-06-01T14:03:22+1000"}})));
+  write_file(path("a.jpg"), photo(Shot{"a.jpg", 18506400, 4179600, thumbnail(1)}));
+  write_file(path("clip.mp4"), video(box("udta", location_box(3201938, 150405, 0)), mp4));
+  write_file(path("empty.3gp"), video({}, three_gp));
+  write_file(path("zero.m4v"), video(box("udta", user_text("\xA9xyz", "+00.0000+000.0000/"))));
+  EXPECT_EQ(run({"-v", "-t", "*"}),
+            outcome(0,
+                    "IMG_0001.MOV,-33.856800,151.215300,+12,2019-06-01T14:03:22+10:00\n"
+                    "a.jpg,51.406666,11.610000,,\n"
+                    "clip.mp4,48.857697,2.294998,,2019-06-01T12:03:22Z\n",
+                    "pinreel: empty.3gp: no position\npinreel: zero.m4v: GPS position 0,0\n"
+                    "pinreel: 5 photos read: 3 with a position, 0 duplicates left out, 2 without a "
+                    "position; 0 could not be read\n"));
+  run_ok({"*", "map.kml"});
+  run_ok({"*", "map.kmz"});
+  EXPECT_TRUE(read_file(path("map.kmz")) ==
+              kmz_of(read_file(path("map.kml")), "map.kmz", {{"a.jpg", thumbnail(1)}}));
 }
 
 // An empty run gives an archive with the empty document.
@@ -1475,7 +1616,18 @@ TEST_F(Cli, ReaderThreadsChangeNothingButTheSpeed) {
   ASSERT_EQ(mkfifo(path("trip/pipe.jpg").c_str(), 0644), 0);
 #endif
   for (const char* dangling : {"gone.jpg", "trip/b/gone.jpg"}) link("nowhere", dangling);
+  // Sidecars in folders the walk leaves and comes back to, while their photos are still read.
+  for (int i = 0; i < 90; i += 4) {
+    const std::string name = (i % 3 == 0 ? "trip/b/IMG_" : "trip/IMG_") + std::to_string(1000 + i);
+    if (i % 8 == 0) {
+      write(name + ".xmp", bytes_of(xmp_packet()));
+    } else {
+      write(name + ".jpg.json", takeout_json("\"latitude\": 1.5, \"longitude\": 2.5"));
+    }
+  }
   const Names runs[] = {{"*.jp*g"},
+                        {"-r", "-s", "-v", "-t", ".", "out.geojson"},
+                        {"-r", "-v", "-d", "."},
                         {"-v", "-d", "-t", "*"},
                         {"-r", "-v", "-d", "-t", "."},
                         {"-r", "-v", "trip", "out.csv"},
@@ -1498,6 +1650,7 @@ TEST_F(Cli, ReaderThreadsChangeNothingButTheSpeed) {
     EXPECT_EQ(outcomes[0], outcomes[1]) << args.back();
     EXPECT_TRUE(documents[0] == documents[1]) << args.back();
     EXPECT_NE(outcomes[0].status, 2) << outcomes[0];
+    if (args[1] == "-s") EXPECT_NE(outcomes[0].err.find("from sidecar"), std::string::npos);
   }
   // A number of threads is a whole number from 1 to 64, given or the run is refused.
   for (const Names& args : {Names{"-j0", "*"}, Names{"-j", "65", "*"}, Names{"*", "-j"},

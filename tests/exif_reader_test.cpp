@@ -47,7 +47,6 @@ Bytes exif(const char* make) {
 
 constexpr Order kOrders[] = {Order::kIntel, Order::kMotorola};
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
 // One APP1 payload decoded into a zeroed record; the payload stays alive for `thumbnail`.
 struct Decode {
@@ -490,8 +489,8 @@ TEST(ExifDecoder, ThumbnailLocation) {
 }
 
 // Every container in both byte orders, as encoders and cameras lay it out; what the content is
-// named whatever the name. A bare JPEG XL codestream is one, without a position; a video's ftyp
-// brand is none.
+// named whatever the name. A bare JPEG XL codestream is one, without a position; an ftyp box of
+// other brands (audio) is none.
 TEST(Containers, EveryContainerInBothByteOrders) {
   for (Order order : kOrders) {
     const Bytes block = london(order), item = london(order, "item"), jpeg = london(order, "jpeg");
@@ -526,7 +525,7 @@ TEST(Containers, EveryContainerInBothByteOrders) {
   EXPECT_EQ(bare.csv, "");
   for (const Bytes& other : {Bytes{}, Bytes{0xFF}, bytes_of("GIF89a"), bytes_of("II+\0"s),
                              bytes_of("RIFF\x04\0\0\0WAVE"s), bytes_of("FUJIFILM"),
-                             box("ftyp", bytes_of("isom\0\0\0\0mp41"s))}) {
+                             box("ftyp", bytes_of("mp71\0\0\0\0M4A "s))}) {
     EXPECT_EQ(read(other).format, PhotoFormat::kNone);
   }
 }
@@ -605,13 +604,13 @@ TEST(Png, ExifInTextChunks) {
 
 // The extension decides whether a file is read.
 TEST(Containers, PhotoExtensions) {
-  for (const char* name :
-       {"a.jpg",  "a.JPEG", "a.heic", "a.HEIF", "a.hif", "a.avif", "a.Cr3", "a.tif",
-        "a.TIFF", "a.dng",  "a.cr2",  "a.nef",  "a.nrw", "a.arw",  "a.sr2", "a.srw",
-        "a.pef",  "a.orf",  "a.RW2",  "a.raf",  "a.png", "a.webp", "a.jxl"}) {
+  for (const char* name : {"a.jpg",  "a.JPEG", "a.heic", "a.HEIF", "a.hif", "a.avif", "a.Cr3",
+                           "a.tif",  "a.TIFF", "a.dng",  "a.cr2",  "a.nef", "a.nrw",  "a.arw",
+                           "a.sr2",  "a.srw",  "a.pef",  "a.orf",  "a.RW2", "a.raf",  "a.png",
+                           "a.webp", "a.jxl",  "a.MOV",  "a.mp4",  "a.m4v", "a.3GP",  "a.3g2"}) {
     EXPECT_TRUE(has_photo_extension(name)) << name;
   }
-  for (const char* name : {"a.gif", "a.heic.txt", "heic", "a.cr", "a.tiff2", "a.mp4", "a.", ""}) {
+  for (const char* name : {"a.gif", "a.heic.txt", "heic", "a.cr", "a.tiff2", "a.m4a", "a.", ""}) {
     EXPECT_FALSE(has_photo_extension(name)) << name;
   }
 }
@@ -1109,4 +1108,189 @@ TEST(Takeout, GeoDataAndTakenTimeAsExportsWriteThem) {
        "bad: none"},
   };
   for (const auto& c : cases) EXPECT_EQ(takeout(c.json), c.expected) << c.json.substr(0, 200);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Videos: the location and the creation time in the movie box.
+
+namespace {
+
+const std::string kLocationKey = "com.apple.quicktime.location.ISO6709";
+const std::string kDateKey = "com.apple.quicktime.creationdate";
+const std::string kXyz = "\xA9xyz";
+// 2019-06-01T12:03:22Z in seconds since 1904.
+constexpr uint64_t kCreation = 3642235402;
+
+VideoOptions video_options(const std::string& brand, bool moov_first = false, bool wide = true,
+                           uint64_t creation = 0) {
+  VideoOptions o;
+  o.brand = brand;
+  o.moov_first = moov_first;
+  o.wide = wide;
+  o.creation = creation;
+  return o;
+}
+
+Bytes user_data(const Bytes& boxes) {
+  return box("udta", boxes);
+}
+
+}  // namespace
+
+// Each layout that phones, cameras, ffmpeg and ExifTool write, the movie box before or after the
+// media data; the first location by precedence (Apple's key, QuickTime's text, an item list's,
+// 3GPP's box) wherever each stands; the creation date with its offset, else mvhd's time in UTC.
+TEST(Video, LocationsAndTimesInEveryLayout) {
+  const Bytes iphone = keyed_meta(
+      {{kLocationKey, "+48.8577+002.2950+035.000/"}, {kDateKey, "2019-06-01T14:03:22+0200"}});
+  const std::string paris = "x,48.857700,2.295000,+35\n", iphone_time = "2019-06-01T14:03:22+02:00";
+  const Bytes sydney = user_data(user_text(kXyz, "-33.8568+151.2153/"));
+  const std::string sydney_csv = "x,-33.856800,151.215300\n", utc = "2019-06-01T12:03:22Z";
+  VideoOptions large = video_options("qt  ", true, true, kCreation);
+  large.large_sizes = large.version1 = true;
+  VideoOptions far = video_options("qt  ");
+  far.creation = uint64_t{1} << 62;
+  const Bytes loci = location_box(3201938, 150405, 0);
+  const struct {
+    Bytes bytes;
+    std::string csv, time;
+  } cases[] = {
+      {video(iphone), paris, iphone_time},
+      {video(iphone, large), paris, iphone_time},
+      // Other keys first, a count beyond the entries, a date in UTC.
+      {video(keyed_meta({{"com.apple.quicktime.make", "Apple"},
+                         {kDateKey, "2019-06-01T14:03:22Z"},
+                         {kLocationKey, "+48.8577+002.2950+035.000/"}})),
+       paris, "2019-06-01T14:03:22+00:00"},
+      {video(sydney, video_options("qt  ", false, true, kCreation)), sydney_csv, utc},
+      {video(sydney, large), sydney_csv, utc},
+      // Older QuickTime files, without ftyp.
+      {video(sydney, video_options("", false)), sydney_csv, ""},
+      {video(sydney, video_options("", false, false)), sydney_csv, ""},
+      {video(sydney, video_options("", true, false)), sydney_csv, ""},
+      {video(user_data(listed_meta(kXyz, "+35.6586+139.7454+045.5/")), video_options("mp42")),
+       "x,35.658600,139.745400,+45\n", ""},
+      {video(user_data(loci), video_options("isom", false, false)), "x,48.857697,2.294998\n", ""},
+      {video(user_data(location_box(-2218839, 9910046, -786432, {0xFE, 0xFF, 0, 'P', 0, 0})),
+             video_options("3gp4", true)),
+       "x,-33.856796,151.215302,-12\n", ""},
+      // Precedence, whatever the order.
+      {video(join({user_data(join({loci, user_text(kXyz, "-33.8568+151.2153/")})), iphone})), paris,
+       iphone_time},
+      {video(user_data(join({loci, user_text(kXyz, "-33.8568+151.2153/")}))), sydney_csv, ""},
+      // A creation date that fails its checks leaves mvhd's time; times out of range are none.
+      {video(keyed_meta({{kDateKey, "2019-02-30T14:03:22+0200"}}), large), "", utc},
+      {video({}, video_options("qt  ", false, true, 1)), "", "1904-01-01T00:00:01Z"},
+      {video({}, far), "", ""},
+      {video({}), "", ""},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Read r = read(cases[i].bytes);
+    EXPECT_EQ(r.format, PhotoFormat::kVideo) << i;
+    EXPECT_EQ(r.csv, cases[i].csv) << i;
+    EXPECT_EQ(r.time, cases[i].time) << i;
+    EXPECT_EQ(r.md.has_decimal_position, !cases[i].csv.empty()) << i;
+    if (!cases[i].csv.empty()) {
+      EXPECT_EQ(r.md.position_source, PositionSource::kQuickTime) << i;
+    }
+  }
+}
+
+// Sizes and counts that point outside their box or the file, texts too long, values out of range:
+// no position, nothing read outside, and the container still named. The media data and the track
+// tables are passed over unread.
+TEST(Video, HostileBoxesAndBytesRead) {
+  const Bytes xyz = video(user_data(user_text(kXyz, "-33.8568+151.2153/")));
+  const Bytes keyed = video(keyed_meta({{kLocationKey, "+48.8577+002.2950/"}}));
+  const Bytes loci = video(user_data(location_box(3201938, 150405, 0)));
+  const size_t text = find(xyz, "-33.8568") - 4, entry = find(keyed, kLocationKey) - 8;
+  const size_t moov = find(xyz, "moov") - 4, mdat = find(xyz, "mdat") - 4;
+  const Bytes cases[] = {
+      patched(xyz, text, be(19, 2)),                  // the text's length past its box
+      patched(xyz, moov, be(xyz.size(), 4)),          // moov past the file
+      patched(xyz, mdat, be(0, 4)),                   // the media data to the end of the file
+      patched(xyz, find(xyz, "udta") - 4, be(4, 4)),  // a size smaller than its header
+      video(user_data(user_text(kXyz, "+48.8577" + std::string(60, '0') + "+002.2950/"))),
+      patched(keyed, entry, be(4, 4)),                        // an entry shorter than its header
+      patched(keyed, entry, be(0x7FFFFFFF, 4)),               // an entry past its box
+      patched(keyed, find(keyed, "mdta"), bytes_of("mdir")),  // the item named by index, not type
+      patched(keyed, find(keyed, "keys"), bytes_of("kexs")),
+      patched(keyed, find(keyed, "data") - 4, be(15, 4)),       // a value shorter than its header
+      video(user_data(location_box(5963776, 0, 0))),            // 91 degrees north
+      video(user_data(location_box(0, -11862016, 0))),          // 181 degrees west
+      patched(loci, find(loci, "loci") - 4, be(20, 4)),         // cut after the name
+      patched(loci, find(loci, "earth") - 14, Bytes(20, 'a')),  // a name to the box's end
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Read r = read(cases[i]);
+    EXPECT_EQ(r.format, PhotoFormat::kVideo) << i;
+    EXPECT_EQ(r.csv, "") << i;
+  }
+  // A phone's file: megabytes of media data, then a movie box with large track tables before the
+  // location.
+  VideoOptions phone = video_options("qt  ");
+  phone.media_size = 8 << 20;
+  phone.track_size = 1 << 20;
+  const Read r = read(video(keyed_meta({{kLocationKey, "+48.8577+002.2950/"}}), phone));
+  EXPECT_EQ(r.csv, "x,48.857700,2.295000\n");
+  EXPECT_LE(r.fetched, 24u * 1024);
+}
+
+// The XMP packet of every container that holds one, read only when asked for: without, a TIFF
+// file's packet beyond the windows is never fetched.
+TEST(Xmp, PacketInEveryContainer) {
+  const std::string position = packet("",
+                                      "  <exif:GPSLatitude>48,51.5022N</exif:GPSLatitude>\n"
+                                      "  <exif:GPSLongitude>2,17.6689E</exif:GPSLongitude>\n");
+  Tiff with_gps;
+  london(with_gps);
+  Tiff tiff;
+  tiff.first()
+      .ascii(271, "Scanner")
+      .raw(700, kUndefined, static_cast<uint32_t>(position.size()),
+           block_end(static_cast<uint32_t>(position.size())));
+  tiff.tail(Bytes(40000, 0)).tail(bytes_of(position));
+  HeifOptions heif_xmp;
+  heif_xmp.xmp = bytes_of(position);
+  const Bytes app1 = join({bytes_of("http://ns.adobe.com/xap/1.0/"), Bytes{0}, bytes_of(position)});
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {
+      {"jpeg", Jpeg().soi().app1_exif(with_gps).segment(0xE1, app1).dqt().sos().eoi().bytes()},
+      {"heif", heif(exif_item(with_gps), heif_xmp)},
+      {"jxl", join({jxl(exif_item(with_gps)), box("xml ", bytes_of(position))})},
+      {"tiff", tiff.block()},
+      {"png", png(with_gps.block(), false, 64, png_xmp(position, true))},
+      {"png after the image", png({}, true, 20000, png_xmp(position, false))},
+      {"webp", webp(with_gps.block(), 64, position)},
+  };
+  const auto six = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    return std::string(text);
+  };
+  for (const auto& c : cases) {
+    uint64_t fetched_without = 0;
+    for (const bool wanted : {false, true}) {
+      ImageMetadata md;
+      std::memset(&md, 0, sizeof md);
+      XmpFields fields{};
+      MemoryInput input(c.bytes.data(), c.bytes.size());
+      ExifReader reader(&md, wanted ? &fields : nullptr);
+      read_photo(input, reader);
+      EXPECT_EQ(fields.has_latitude && fields.has_longitude, wanted) << c.name;
+      EXPECT_EQ(six(fields.latitude), wanted ? "48.858370" : "0.000000") << c.name;
+      EXPECT_EQ(six(fields.longitude), wanted ? "2.294482" : "0.000000") << c.name;
+      if (!wanted) fetched_without = input.bytes_fetched();
+      if (wanted && std::string(c.name) == "tiff") {
+        EXPECT_GE(input.bytes_fetched(), fetched_without + position.size());
+        EXPECT_LT(fetched_without, 40000u);
+      }
+      // The EXIF block is read as ever.
+      if (std::string(c.name) != "tiff" && std::string(c.name) != "png after the image") {
+        EXPECT_TRUE(md.has_exif && md.has_gps_latitude) << c.name;
+      }
+    }
+  }
 }

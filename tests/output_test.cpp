@@ -462,17 +462,17 @@ TEST(MapFormats, ExactNumbersAndDecimalPositions) {
   m.has_decimal_position = m.has_decimal_altitude = true;
   m.decimal_latitude = -33.8568;
   m.decimal_longitude = 151.2153;
-  for (const auto& [metres, csv, json] :
+  for (const auto& [height, csv, json] :
        {std::tuple<double, const char*, const char*>{-0.5, ",-0\n", ",-0.5]"},
         {0, "\n", ",0]"},
         {35.27, ",+35\n", ",35.27]"},
         {5e9, "\n", "]"}}) {
-    m.decimal_altitude = metres;
+    m.decimal_altitude = height;
     EXPECT_EQ(document("x.csv", m, false, "d.jpg"),
               std::string("d.jpg,-33.856800,151.215300") + csv);
     EXPECT_NE(document("x.json", m).find(std::string("[151.2153000,-33.8568000") + json),
               std::string::npos)
-        << metres;
+        << height;
   }
 }
 

@@ -55,9 +55,11 @@ bool has_wildcards(const char* text);
 // The length of `pattern`'s directory part, its last separator included.
 size_t directory_part_length(const char* pattern);
 
-// The platform's directory search. The entries of the pattern's directory whose names match its
-// last component (ASCII letter case ignored, '*' also matching a leading dot) are collected and
-// handed out in byte order of their names. Names are kept in one buffer.
+// The directory search. The entries of the pattern's directory whose names match its last
+// component (by matches_name_pattern, and a name without wildcards means the entry spelled
+// exactly so where there is one) are collected and handed out in byte order of their names.
+// Names are kept in one buffer. The same listing fills the folder's sidecar index, whatever the
+// pattern.
 class DirSearch {
  public:
   // False when the directory cannot be listed or nothing matches; list_error() tells which.
@@ -73,11 +75,14 @@ class DirSearch {
   bool peek(size_t ahead, const char*& name, EntryType& type) const;
   // The pattern's directory part, separator included ("" for the working directory).
   const std::string& directory() const { return directory_; }
+  // The sidecar files among the folder's names.
+  const SidecarIndex& sidecars() const { return sidecars_; }
 
  private:
-  // Platform part: appends every matching entry with add_name(). Returns 0 (matches or none), or
-  // the errno value when the directory cannot be listed.
-  int list_entries(const char* directory, const char* name_pattern);
+  // Platform part: hands every entry of `directory` to add_listed(). Returns 0, or the errno
+  // value when the directory cannot be listed.
+  int list_entries(const char* directory);
+  void add_listed(const char* name, size_t length, EntryType type);
   void add_name(const char* name, size_t length, EntryType type);
 
   std::string directory_;
@@ -86,6 +91,9 @@ class DirSearch {
   std::vector<uint32_t> offsets_;  // start of each name in names_, sorted by name
   size_t position_ = 0;
   int list_error_ = 0;
+  const char* name_pattern_ = "";  // while listing
+  bool exact_ = false;             // a name without wildcards was found spelled exactly so
+  SidecarIndex sidecars_;
 };
 
 // The search of -r: the entries of the pattern's directory and of every folder below it whose
@@ -147,6 +155,8 @@ class TreeSearch {
   // errno value.
   int list_top();
   void add_name(const char* name, size_t length, char type);
+  // The index of the sidecar files of the top level's folder, which its listing fills.
+  SidecarIndex& top_sidecars() { return sidecars_[levels_.size() - 1]; }
   bool enter(uint32_t offset, Entry& entry);
   // Hands out the top level's folder as one that cannot be listed, for `problem`, and leaves it.
   bool fail(Entry& entry, const char* problem);
@@ -179,7 +189,8 @@ class TreeSearch {
   std::vector<char> names_;         // per entry its type byte, then its NUL-terminated name
   std::vector<uint32_t> offsets_;
   std::vector<Level> levels_;
-  size_t open_folders_ = 0;  // POSIX: descriptors held in levels_
+  std::vector<SidecarIndex> sidecars_;  // one per level, kept for the next folder at its depth
+  size_t open_folders_ = 0;             // POSIX: descriptors held in levels_
   size_t folder_changes_ = 0;
   int list_error_ = 0;
 };

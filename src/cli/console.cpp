@@ -153,4 +153,9 @@ void Console::finish(const RunCounts& counts) {
       with_thousands(counts.listed).c_str(), with_thousands(counts.duplicates).c_str(),
       plural(counts.duplicates), with_thousands(counts.without_position).c_str(),
       with_thousands(counts.unreadable).c_str(), thumbnails.c_str());
+  if (counts.unread_sidecars != 0) {
+    message("%s photo%s without a position ha%s a sidecar file: add -s to read %s",
+            with_thousands(counts.unread_sidecars).c_str(), plural(counts.unread_sidecars),
+            counts.unread_sidecars == 1 ? "s" : "ve", counts.unread_sidecars == 1 ? "it" : "them");
+  }
 }

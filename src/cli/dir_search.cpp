@@ -64,7 +64,10 @@ bool DirSearch::start(const char* pattern) {
   const char* name_pattern = pattern + directory_part_length(pattern);
   directory_.assign(pattern, static_cast<size_t>(name_pattern - pattern));
 
-  list_error_ = list_entries(directory_.c_str(), name_pattern);
+  sidecars_.clear();
+  name_pattern_ = name_pattern;
+  exact_ = false;
+  list_error_ = list_entries(directory_.c_str());
   if (list_error_ != 0) {
     names_.clear();
     offsets_.clear();
@@ -97,6 +100,22 @@ bool DirSearch::peek(size_t ahead, const char*& name, EntryType& type) const {
   name = names_.data() + offsets_[position_ + ahead];
   type = static_cast<EntryType>(name[-1]);
   return true;
+}
+
+// A name without wildcards names one entry: the one spelled exactly so, when there is one,
+// rather than every entry that differs from it only in case. The listing goes on for the
+// sidecars.
+void DirSearch::add_listed(const char* name, size_t length, EntryType type) {
+  if (type != EntryType::kOther) sidecars_.add(name, length, type);
+  if (exact_) return;
+  if (!has_wildcards(name_pattern_) && std::strcmp(name_pattern_, name) == 0) {
+    names_.clear();
+    offsets_.clear();
+    exact_ = true;
+    add_name(name, length, type);
+  } else if (matches_name_pattern(name_pattern_, name)) {
+    add_name(name, length, type);
+  }
 }
 
 void DirSearch::add_name(const char* name, size_t length, EntryType type) {

@@ -28,12 +28,9 @@ EntryType entry_type(const dirent* entry) {
 
 }  // namespace
 
-// A name without wildcards names one entry: the one spelled exactly so, when there is one,
-// rather than every entry that differs from it only in case.
-int DirSearch::list_entries(const char* directory, const char* name_pattern) {
+int DirSearch::list_entries(const char* directory) {
   DIR* dir = opendir(directory[0] != '\0' ? directory : ".");
   if (dir == nullptr) return errno;
-  const bool literal = !has_wildcards(name_pattern);
   int error = 0;
   for (;;) {
     errno = 0;
@@ -42,15 +39,7 @@ int DirSearch::list_entries(const char* directory, const char* name_pattern) {
       error = errno;  // 0 at the end of the listing
       break;
     }
-    if (literal && std::strcmp(name_pattern, entry->d_name) == 0) {
-      names_.clear();
-      offsets_.clear();
-      add_name(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
-      break;
-    }
-    if (matches_name_pattern(name_pattern, entry->d_name)) {
-      add_name(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
-    }
+    add_listed(entry->d_name, std::strlen(entry->d_name), entry_type(entry));
   }
   closedir(dir);
   return error;

@@ -7,12 +7,12 @@
 
 #include "cli/cli.h"
 
-// FindFirstFileW matches the whole pattern, directory part included, by the platform's rules.
-// It fails with ERROR_FILE_NOT_FOUND when nothing matches, and with another error (a path not
-// found, not a directory, access denied) when the directory cannot be listed. Names arrive in
-// UTF-16 and are kept in UTF-8.
-int DirSearch::list_entries(const char* directory, const char* name_pattern) {
-  const std::wstring pattern = wide_path((std::string(directory) + name_pattern).c_str());
+// The whole folder is listed, so that its sidecars are seen and names are matched as on every
+// platform (the system's own matching also looks at short 8.3 names). FindFirstFileW fails with
+// another error than ERROR_FILE_NOT_FOUND (a path not found, not a directory, access denied) when
+// the directory cannot be listed. Names arrive in UTF-16 and are kept in UTF-8.
+int DirSearch::list_entries(const char* directory) {
+  const std::wstring pattern = wide_path((std::string(directory) + "*").c_str());
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
@@ -30,7 +30,7 @@ int DirSearch::list_entries(const char* directory, const char* name_pattern) {
       type = EntryType::kOther;
     }
     const std::string name = wide_to_utf8(found.cFileName, std::wcslen(found.cFileName));
-    add_name(name.c_str(), name.size(), type);
+    add_listed(name.c_str(), name.size(), type);
   } while (FindNextFileW(search, &found));
   const DWORD error = GetLastError();
   FindClose(search);

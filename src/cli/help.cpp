@@ -18,6 +18,11 @@ const OptionInfo kOptionList[] = {
     {"-t", &RunOptions::times, "Adds the time each photo was taken.",
      "Add the time each photo was taken, as ISO 8601 text (a fifth CSV field; a time stamp in "
      "the map documents; the time line of the HTML map)."},
+    {"-s", &RunOptions::sidecars, "Also takes positions from XMP and sidecar files.",
+     "Also take positions from XMP and sidecar files, first found first: an XMP sidecar beside "
+     "the photo (NAME.xmp or NAME.EXT.xmp), Google Photos' JSON file (NAME.EXT.json, "
+     "NAME.EXT.supplemental-metadata.json and their shortened forms), the photo's EXIF block, "
+     "the XMP packet inside the photo. With -v, say where each position came from."},
     {"-v", &RunOptions::verbose,
      "Prints a summary, and why each photo without a position has none.",
      "Say why each photo without a position has none, and end every batch run with a summary."},

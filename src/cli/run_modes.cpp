@@ -59,11 +59,36 @@ bool may_replace(const OutputFile::Refusal& refusal) {
   return false;
 }
 
-// -v: why a photo read has no position.
-void explain(const RunOptions& options, PhotoStatus status, const char* shown) {
+// -v: why a photo read has no position; with -s, where a listed position came from. A sidecar
+// that could not be read is reported whatever the options.
+void explain(const RunOptions& options, const PhotoResult& result, const char* shown) {
+  if (result.unreadable_sidecar != nullptr) {
+    console().message("cannot read the sidecar '%s' of '%s': %s", result.unreadable_sidecar, shown,
+                      std::strerror(result.sidecar_error));
+  }
   if (!options.verbose) return;
-  if (const char* reason = missing_position_reason(status)) {
+  if (const char* reason = missing_position_reason(result.status)) {
     console().message("%s: %s", shown, reason);
+  } else if (options.sidecars && result.status == PhotoStatus::kListed) {
+    const char* from = result.sidecar != nullptr                     ? "sidecar "
+                       : result.source == PositionSource::kXmp       ? "the photo's XMP"
+                       : result.source == PositionSource::kQuickTime ? "the video's location"
+                                                                     : "the EXIF block";
+    console().message("%s: position from %s%s", shown, from,
+                      result.sidecar != nullptr ? result.sidecar : "");
+  }
+}
+
+// Single-file mode lists no folder: the sidecar names the photo may have are looked for one by
+// one.
+void find_sidecars(const char* name, SidecarIndex& index) {
+  const size_t folder = directory_part_length(name);
+  const std::string directory(name, folder);
+  for (const SidecarCandidate& candidate : sidecar_candidates(name + folder)) {
+    FileInput probe;
+    if (probe.open((directory + candidate.name).c_str()) == 0) {
+      index.add(candidate.name.c_str(), candidate.name.size());
+    }
   }
 }
 
@@ -73,7 +98,14 @@ int run_single(const char* name, const RunOptions& options) {
   RunContext run;
   run.options = options;
   run.writer = console().wrap(&csv);
-  const PhotoResult result = process_image(run, PhotoEntry{name, name, name});
+  PhotoEntry entry{name, name, name};
+  SidecarIndex sidecars;
+  if (options.sidecars) {
+    find_sidecars(name, sidecars);
+    entry.bare_name = name + directory_part_length(name);
+    entry.sidecars = &sidecars;
+  }
+  const PhotoResult result = process_image(run, entry);
   const char* reason = nullptr;
   switch (result.status) {
     case PhotoStatus::kNotPhotoName:
@@ -86,8 +118,8 @@ int run_single(const char* name, const RunOptions& options) {
       reason = std::strerror(result.error);
       break;
     default:
-      explain(options, result.status, name);
-      return kExitOk;
+      explain(options, result, name);
+      return result.unreadable_sidecar != nullptr ? kExitFailure : kExitOk;
   }
   console().message("cannot read '%s': %s", name, reason);
   return kExitFailure;
@@ -217,7 +249,8 @@ int report_entry(RunContext& run, const PhotoEntry& entry, const PhotoResult& re
     report("cannot read", entry.path, result.error);
     status = kExitFailure;
   } else {
-    explain(run.options, result.status, entry.path);
+    explain(run.options, result, entry.path);
+    if (result.unreadable_sidecar != nullptr) status = kExitFailure;
   }
   console().tick(run.counts);
   return status;
@@ -238,7 +271,9 @@ int visit_folder(RunContext& run, DirSearch& search) {
   const char* path;
   EntryType type;
   while (search.next_entry(name, path, type)) {
-    if (visit(run, ahead, PhotoEntry{path, name, path, type}) != kExitOk) status = kExitFailure;
+    PhotoEntry entry{path, name, path, type};
+    entry.sidecars = &search.sidecars();
+    if (visit(run, ahead, entry) != kExitOk) status = kExitFailure;
     ahead.request(search);
   }
   return status;
@@ -273,26 +308,42 @@ struct FolderCopy {
 };
 
 // An entry of a batch run copied out of its listing, to be read by a reader thread and then
-// delivered in its turn.
+// delivered in its turn. The listing moves on meanwhile, so the entry keeps its own copies: of its
+// names, of its folder's descriptor and of the names of its sidecars.
 struct PendingEntry {
   std::string open_path;
   std::string name;
   std::string path;
+  std::string bare_name;
   std::string problem;  // a folder that cannot be listed: reported in its turn
   EntryType type = EntryType::kUnknown;
   std::shared_ptr<const FolderCopy> folder;  // null: opened from the working directory
+  SidecarIndex sidecars;                     // its own sidecars, found in its folder's index
   EntryRead read;
 
   PhotoEntry entry() const {
-    return PhotoEntry{open_path.c_str(), name.c_str(), path.c_str(), type,
-                      folder != nullptr ? folder->fd : FileInput::kWorkingDirectory};
+    PhotoEntry entry{open_path.c_str(), name.c_str(), path.c_str(), type,
+                     folder != nullptr ? folder->fd : FileInput::kWorkingDirectory};
+    entry.bare_name = bare_name.empty() ? nullptr : bare_name.c_str();
+    entry.sidecars = sidecars.empty() ? nullptr : &sidecars;
+    return entry;
   }
   void set(const PhotoEntry& from, const char* failure) {
     open_path.assign(from.open_path);
     name.assign(from.name);
     path.assign(from.path);
+    bare_name.assign(from.bare_name != nullptr ? from.bare_name : "");
     problem.assign(failure != nullptr ? failure : "");
     type = from.type;
+    sidecars.clear();
+    if (from.sidecars == nullptr || from.sidecars->empty()) return;
+    const SidecarIndex::Match match =
+        from.sidecars->find(from.bare_name != nullptr ? from.bare_name : from.name);
+    for (const char* sidecar : {match.xmp, match.json}) {
+      if (sidecar != nullptr) {
+        sidecars.add(sidecar, std::strlen(sidecar), SidecarIndex::type_of(sidecar));
+      }
+    }
   }
 };
 
@@ -306,9 +357,10 @@ int visit_pooled(RunContext& run, unsigned threads, Next next, Request request) 
   ReadAhead ahead;
   const size_t window = std::max<size_t>(16, size_t{4} * threads);
   std::unique_ptr<PendingEntry[]> slots(new PendingEntry[window]);
-  OrderedPool pool(threads, window, [&slots](size_t slot) {
+  const RunOptions& options = run.options;
+  OrderedPool pool(threads, window, [&slots, &options](size_t slot) {
     PendingEntry& pending = slots[slot];
-    if (pending.problem.empty()) read_entry(pending.entry(), pending.read);
+    if (pending.problem.empty()) read_entry(options, pending.entry(), pending.read);
   });
   int status = kExitOk;
   bool more = true;
@@ -348,7 +400,9 @@ int visit_folder_pooled(RunContext& run, DirSearch& search, unsigned threads) {
         const char* path;
         EntryType type;
         if (!search.next_entry(name, path, type)) return false;
-        pending.set(PhotoEntry{path, name, path, type}, nullptr);
+        PhotoEntry entry{path, name, path, type};
+        entry.sidecars = &search.sidecars();
+        pending.set(entry, nullptr);
         pending.folder.reset();
         return true;
       },
@@ -457,7 +511,7 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   }
   const std::unique_ptr<Writer> writer = make_writer(
       document != nullptr ? output : nullptr, document != nullptr ? document : console().output(),
-      options.times, working_folder());
+      options.times, working_folder(), options.sidecars);
   RunContext run;
   run.options = options;
   run.writer = document != nullptr ? writer.get() : console().wrap(writer.get());

@@ -59,6 +59,8 @@ void TreeSearch::add_name(const char* name, size_t length, char type) {
 
 // On failure the caller leaves the level, which drops what was listed.
 int TreeSearch::list_top() {
+  if (sidecars_.size() < levels_.size()) sidecars_.resize(levels_.size());
+  top_sidecars().clear();
   Level& level = levels_.back();
   int error = list_folder(level);
   if (error == 0 && names_.size() > UINT32_MAX) error = ENOMEM;
@@ -155,6 +157,8 @@ void TreeSearch::set_entry(Entry& entry, uint32_t offset) {
   entry.photo.name = full_.c_str() + directory_.size();
   entry.photo.path = full_.c_str();
   entry.photo.type = static_cast<EntryType>(name[-1]);
+  entry.photo.bare_name = full_.c_str() + full_.size() - std::strlen(name);
+  entry.photo.sidecars = &top_sidecars();
   entry.problem = nullptr;
   set_open_path(entry, name);
 }

@@ -109,10 +109,13 @@ int TreeSearch::list_folder(Level& level) {
     }
     if (kind == DT_DIR) {
       add_name(name, std::strlen(name), kFolder);
-    } else if ((kind == DT_REG || kind == DT_LNK) &&
-               matches_name_pattern(name_pattern_.c_str(), name)) {
-      add_name(name, std::strlen(name),
-               static_cast<char>(kind == DT_REG ? EntryType::kRegular : EntryType::kUnknown));
+      continue;
+    }
+    if (kind != DT_REG && kind != DT_LNK) continue;
+    const EntryType type = kind == DT_REG ? EntryType::kRegular : EntryType::kUnknown;
+    top_sidecars().add(name, std::strlen(name), type);
+    if (matches_name_pattern(name_pattern_.c_str(), name)) {
+      add_name(name, std::strlen(name), static_cast<char>(type));
     }
   }
   closedir(dir);

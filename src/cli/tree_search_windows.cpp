@@ -80,7 +80,10 @@ int TreeSearch::list_folder(Level&) {
                     found.dwReserved0 != IO_REPARSE_TAG_MOUNT_POINT)) {
         add_name(name.c_str(), name.size(), kFolder);
       }
-    } else if (matches_name_pattern(name_pattern_.c_str(), name.c_str())) {
+      continue;
+    }
+    top_sidecars().add(name.c_str(), name.size(), link ? EntryType::kUnknown : EntryType::kRegular);
+    if (matches_name_pattern(name_pattern_.c_str(), name.c_str())) {
       add_name(name.c_str(), name.size(),
                static_cast<char>(link ? EntryType::kUnknown : EntryType::kRegular));
     }

@@ -1,12 +1,12 @@
 // What the container readers report, read and decoded: an EXIF block in pieces of the input, and
-// the buffer that the record's thumbnail points into.
+// the buffer that the record's thumbnail points into; the XMP packet, scanned.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "exif/exif_reader.h"
 
-ExifReader::ExifReader(ImageMetadata* metadata) : metadata_(metadata) {
+ExifReader::ExifReader(ImageMetadata* metadata, XmpFields* xmp) : metadata_(metadata), xmp_(xmp) {
   if (metadata_ == nullptr) {
     metadata_ = static_cast<ImageMetadata*>(std::calloc(1, sizeof(ImageMetadata)));
     if (metadata_ == nullptr) std::abort();
@@ -19,23 +19,45 @@ ExifReader::~ExifReader() {
   if (owns_metadata_) std::free(metadata_);
 }
 
-bool ExifReader::exif_pieces(Input& input, const Extent* pieces, int count, TiffKind kind,
-                             bool offset_first) {
+uint8_t* ExifReader::join_pieces(Input& input, const Extent* pieces, int count, uint32_t cap,
+                                 uint32_t& size) {
   uint64_t total = 0;
-  for (int i = 0; i < count; ++i)
-    total += std::min<uint64_t>(pieces[i].length, kMaxExifBlock - total);
+  for (int i = 0; i < count; ++i) total += std::min<uint64_t>(pieces[i].length, cap - total);
   auto* buffer = static_cast<uint8_t*>(std::malloc(total > 0 ? total : 1));
-  if (buffer == nullptr) return false;
+  if (buffer == nullptr) return nullptr;
   uint64_t filled = 0;
   for (int i = 0; i < count && filled < total; ++i) {
     const auto n = static_cast<size_t>(std::min<uint64_t>(pieces[i].length, total - filled));
     if (!input.seek(pieces[i].offset) || input.read(buffer + filled, n) != n) {
       std::free(buffer);
-      return false;
+      return nullptr;
     }
     filled += n;
   }
-  return decode_buffer(buffer, static_cast<uint32_t>(total), kind, offset_first);
+  size = static_cast<uint32_t>(total);
+  return buffer;
+}
+
+bool ExifReader::exif_pieces(Input& input, const Extent* pieces, int count, TiffKind kind,
+                             bool offset_first) {
+  uint32_t size = 0;
+  uint8_t* buffer = join_pieces(input, pieces, count, kMaxExifBlock, size);
+  return buffer != nullptr && decode_buffer(buffer, size, kind, offset_first);
+}
+
+bool ExifReader::xmp_pieces(Input& input, const Extent* pieces, int count) {
+  if (!wants_xmp()) return false;
+  uint32_t size = 0;
+  uint8_t* buffer = join_pieces(input, pieces, count, kMaxXmpPacket, size);
+  const bool found = buffer != nullptr && xmp_text(buffer, size);
+  std::free(buffer);
+  return found;
+}
+
+bool ExifReader::xmp_text(const uint8_t* data, size_t size) {
+  if (!wants_xmp()) return false;
+  xmp_read_ = true;
+  return read_xmp(data, std::min<size_t>(size, kMaxXmpPacket), *xmp_);
 }
 
 bool ExifReader::decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first) {

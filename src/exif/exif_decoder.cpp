@@ -28,6 +28,8 @@ constexpr int kKindFirst = 0;
 constexpr uint32_t kTagExifPointer = 34665;
 constexpr uint32_t kTagGpsPointer = 34853;
 constexpr uint32_t kTagInteropPointer = 40965;
+// XMLPacket: a TIFF-based file's XMP packet, in its first directory.
+constexpr uint32_t kTagXmp = 700;
 
 // Codes 0 to 12 of TIFF 6.0, and 13 (IFD), an offset of a sub-directory read as LONG.
 constexpr uint32_t kMaxFormat = 13;
@@ -230,6 +232,11 @@ bool ExifReader::walk_directory(BoundedBytes& block, uint32_t offset, int kind) 
     if (format > kMaxFormat) continue;
 
     const uint64_t byte_count = uint64_t{elements} * kElementSize[format];
+    if (tag == kTagXmp && byte_count > 4 && walk_depth_ == 1 && kind == kKindFirst &&
+        window_input_ != nullptr && wants_xmp()) {
+      // Read once the walk is done: a packet is often larger than a window.
+      xmp_extent_ = {decode_u32(fields + 8, big_endian), byte_count};
+    }
     uint64_t value_offset = entry + 8;
     BoundedBytes* values = &block;
     if (byte_count > 4) {

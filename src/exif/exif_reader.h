@@ -90,12 +90,25 @@ extern const PhotoExtension kPhotoExtensions[];
 bool has_photo_extension(const char* name);
 
 // The containers read_photo recognises. kNone: not a photo pinreel reads.
-enum class PhotoFormat : uint8_t { kNone, kJpeg, kTiff, kHeif, kCr3, kRaf, kPng, kWebp, kJxl };
+enum class PhotoFormat : uint8_t {
+  kNone,
+  kJpeg,
+  kTiff,
+  kHeif,
+  kCr3,
+  kRaf,
+  kPng,
+  kWebp,
+  kJxl,
+  kVideo,
+};
 
 // How a TIFF block is framed: the block of an EXIF segment, box or chunk (magic 42); a TIFF-based
 // file, whose magic may also be Olympus's or Panasonic's; Canon's CR3 GPS block, whose first
 // directory is the GPS directory itself.
 enum class TiffKind : uint8_t { kExif, kFile, kGps };
+
+struct XmpFields;
 
 // A piece of a file: metadata that a container stores in several places is joined in order.
 struct Extent {
@@ -105,8 +118,8 @@ struct Extent {
 
 // The photo's record and the TIFF decoder that fills it, for one photo. The container readers
 // (below) say where the EXIF block lies through exif_block(), exif_pieces() and exif_file(), which
-// read and decode it; metadata of other kinds (an XMP packet, a video's location text) would be
-// reported through calls of their own beside these.
+// read and decode it, and where the XMP packet lies through xmp_pieces() and xmp_text(), when the
+// reader was given fields to fill (wants_xmp()).
 class ExifReader {
  public:
   // Directories nested deeper than this are not entered.
@@ -122,9 +135,13 @@ class ExifReader {
   static constexpr uint32_t kWindowSize = 16 * 1024;
   static constexpr int kMaxWindows = 8;
 
+  // An XMP packet is read up to this size, as an EXIF block is.
+  static constexpr uint32_t kMaxXmpPacket = kMaxExifBlock;
+
   // Fills `metadata`, which the caller owns and has zeroed. With null, the reader allocates a
-  // zeroed record of its own and frees it on destruction.
-  explicit ExifReader(ImageMetadata* metadata);
+  // zeroed record of its own and frees it on destruction. With `xmp` (zeroed by the caller), the
+  // photo's XMP packet is read into it too; without, no XMP byte is fetched.
+  explicit ExifReader(ImageMetadata* metadata, XmpFields* xmp = nullptr);
   ~ExifReader();
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;
@@ -142,8 +159,20 @@ class ExifReader {
     return exif_pieces(input, &piece, 1, kind, offset_first);
   }
   // A TIFF-based file, its own EXIF block, read from its first byte in windows around its
-  // directories and values (tiff_file.cpp). True when it decoded.
+  // directories and values (tiff_file.cpp), and the XMP packet of its first directory's tag 700.
+  // True when it decoded.
   bool exif_file(Input& input);
+
+  // True while the caller asked for the XMP packet and none has been read: the first one counts.
+  bool wants_xmp() const { return xmp_ != nullptr && !xmp_read_; }
+  // The photo's XMP packet in `count` pieces of `input`, joined up to kMaxXmpPacket bytes, or in
+  // memory; scanned into the fields when wants_xmp(), else ignored. True when a field was found.
+  bool xmp_pieces(Input& input, const Extent* pieces, int count);
+  bool xmp_packet(Input& input, uint64_t offset, uint64_t length) {
+    const Extent piece{offset, length};
+    return xmp_pieces(input, &piece, 1);
+  }
+  bool xmp_text(const uint8_t* data, size_t size);
 
   // Decodes one EXIF APP1 payload (the bytes after the length field; `length` is the length
   // field, payload size + 2). True when the identifier, TIFF header and first directory were
@@ -169,6 +198,10 @@ class ExifReader {
  private:
   // Decodes a TIFF block, framed as `kind` says. May rewrite bytes in place, as above.
   bool decode_tiff(BoundedBytes& block, TiffKind kind);
+  // The pieces joined into a buffer from malloc of `size` bytes, at most `cap`; null when one
+  // cannot be read.
+  static uint8_t* join_pieces(Input& input, const Extent* pieces, int count, uint32_t cap,
+                              uint32_t& size);
   // Decodes `buffer` (from malloc, `size` bytes), framed as exif_block says, then frees or keeps
   // it.
   bool decode_buffer(uint8_t* buffer, uint32_t size, TiffKind kind, bool offset_first);
@@ -197,6 +230,10 @@ class ExifReader {
   uint8_t* thumbnail_segment_ = nullptr;
   int32_t thumbnail_segment_size_ = 0;
   bool owns_metadata_ = false;
+  XmpFields* xmp_ = nullptr;
+  bool xmp_read_ = false;
+  // A TIFF-based file's tag 700 in its first directory: the packet, read once the walk is done.
+  Extent xmp_extent_{0, 0};
 
   // The directory offsets on the current walk path, and the walks left for this block.
   uint32_t walk_path_[kMaxDirectoryDepth] = {};
@@ -246,11 +283,12 @@ int32_t saturate_to_int32(double value);
 // hands the input to that container's reader; it returns the container, or kNone when it is none
 // pinreel reads (a damaged container still says what it is). Each reader, in a file of its own,
 // takes the input from its first byte, the magic checked, finds where the photo's EXIF block lies
-// and reports it to `reader`; true when a block was found and decoded. A new container needs its
-// reader, a line in read_photo (or read_isobmff, for a brand of ISO base media), its extensions in
-// has_photo_extension and a fuzz target.
+// and reports it to `reader`, and its XMP packet too when reader.wants_xmp(); true when a block
+// was found and decoded. A new container needs its reader, a line in read_photo (or
+// read_isobmff, for a brand of ISO base media), its extensions in has_photo_extension and a fuzz
+// target.
 PhotoFormat read_photo(Input& input, ExifReader& reader);
-// An ISO base media file by its ftyp brands: HEIF and AVIF, CR3; kNone for other brands.
+// An ISO base media file by its ftyp brands: HEIF and AVIF, CR3, videos; kNone for other brands.
 PhotoFormat read_isobmff(Input& input, ExifReader& reader);
 
 // A JPEG stream up to the first start-of-scan header. True when the start of scan was reached;
@@ -265,6 +303,10 @@ bool read_jxl(Input& input, ExifReader& reader);
 bool read_raf(Input& input, ExifReader& reader);
 bool read_png(Input& input, ExifReader& reader);
 bool read_webp(Input& input, ExifReader& reader);
+// A QuickTime or ISO base media video (video.cpp): its location and creation time, from the movie
+// box wherever it lies, as a decimal position (PositionSource::kQuickTime) and capture time in the
+// record. True when it found a position.
+bool read_video(Input& input, ExifReader& reader);
 
 // ---- Shared by the container readers ----
 
@@ -369,6 +411,12 @@ bool parse_iso6709(const char* text, size_t size, DecimalPosition& position);
 // [text, text + size), with its value (the nearest double) and the count of digits before the
 // point; 0 when none starts there.
 size_t read_decimal(const char* text, size_t size, double& value, size_t& integer_digits);
+
+// An ISO 8601 date and time, "YYYY-MM-DDThh:mm[:ss[.s+]]" and an optional zone ("Z", "+hh:mm",
+// or "+hhmm" as Apple's videos write it), as EXIF writes them: "YYYY:MM:DD hh:mm:ss" (a fraction
+// dropped) and "+hh:mm" ("+00:00" for "Z", "" without a zone). False, leaving both alone, for
+// anything else.
+bool parse_iso8601(const char* text, size_t size, char (&date)[20], char (&offset)[7]);
 
 // What an XMP packet says of a photo's position and time. Zeroed by its owner; a field that the
 // packet lacks, or holds in a form that fails its checks, stays zero with its flag false. When a

@@ -1,5 +1,5 @@
 // HEIF and AVIF files: the meta box's item information, references and locations say where the
-// primary image's Exif item lies, in the file or in the idat box.
+// primary image's Exif item and XMP item lie, in the file or in the idat box.
 #include <cstdint>
 #include <initializer_list>
 
@@ -13,13 +13,31 @@ constexpr int kMaxExtents = 64;
 constexpr int kMaxExifItems = 16;
 
 // The IDs of the unprotected items of type 'Exif' in an iinf box, in order (infe versions 2 and
-// 3; earlier ones have no item type). A file with several images may have one for each.
+// 3; earlier ones have no item type), and of those that hold XMP: type 'mime' with the content
+// type below and no content encoding. A file with several images may have one of each for each.
 struct ExifItems {
   uint64_t ids[kMaxExifItems];
   int count = 0;
+  uint64_t xmp_ids[kMaxExifItems];
+  int xmp_count = 0;
 };
 
-void find_exif_items(Input& input, const Box& iinf, ExifItems& items) {
+constexpr char kXmpContentType[] = "application/rdf+xml";
+
+// Passes over a NUL-terminated string of the cursor's box; with `expected`, true when it equals
+// that text.
+bool take_string(Cursor& c, const char* expected = nullptr) {
+  bool equal = true;
+  for (size_t i = 0;; ++i) {
+    const uint64_t byte = c.field(1);
+    if (!c.ok()) return false;
+    if (expected != nullptr) equal = equal && byte == static_cast<uint8_t>(expected[i]);
+    if (byte == 0) return equal;
+    if (expected != nullptr && !equal) expected = nullptr;
+  }
+}
+
+void find_exif_items(Input& input, const Box& iinf, bool xmp, ExifItems& items) {
   Cursor c(input, iinf.begin, iinf.end);
   const uint64_t version = c.field(1);
   c.skip(3);
@@ -33,8 +51,16 @@ void find_exif_items(Input& input, const Box& iinf, ExifItems& items) {
     if (infe_version < 2 || infe_version > 3) return true;
     const uint64_t item = e.field(infe_version == 2 ? 2 : 4);
     const uint64_t protection = e.field(2);
-    if (e.field(4) == four_cc("Exif") && protection == 0 && e.ok()) items.ids[items.count++] = item;
-    return items.count < kMaxExifItems;
+    const uint64_t type = e.field(4);
+    if (protection != 0 || !e.ok()) return true;
+    if (type == four_cc("Exif") && items.count < kMaxExifItems) {
+      items.ids[items.count++] = item;
+    } else if (xmp && type == four_cc("mime") && items.xmp_count < kMaxExifItems &&
+               take_string(e) && take_string(e, kXmpContentType) &&
+               (e.remaining() == 0 || take_string(e, ""))) {
+      items.xmp_ids[items.xmp_count++] = item;
+    }
+    return items.count < kMaxExifItems || (xmp && items.xmp_count < kMaxExifItems);
   });
 }
 
@@ -47,11 +73,11 @@ bool read_primary_item(Input& input, const Box& pitm, uint64_t& id) {
   return c.ok();
 }
 
-// The Exif item that a cdsc reference of an iref box links to the primary item. iref (a full
+// The item of `ids` that a cdsc reference of an iref box links to the primary item. iref (a full
 // box) holds one box per reference type: from-item ID, a 16-bit count, the to-item IDs; IDs are
 // 16 bits in version 0, else 32.
-bool find_primary_exif(Input& input, const Box& iref, uint64_t primary, const ExifItems& items,
-                       uint64_t& id) {
+bool find_primary_item(Input& input, const Box& iref, uint64_t primary, const uint64_t* ids,
+                       int count, uint64_t& id) {
   Cursor c(input, iref.begin, iref.end);
   const unsigned id_size = c.field(1) == 0 ? 2 : 4;
   c.skip(3);
@@ -61,10 +87,9 @@ bool find_primary_exif(Input& input, const Box& iref, uint64_t primary, const Ex
     if (reference.type != four_cc("cdsc")) return true;
     Cursor r(input, reference.begin, reference.end);
     const uint64_t from = r.field(id_size);
-    const uint64_t count = r.field(2);
-    bool exif = false;
-    for (int i = 0; i < items.count; ++i) exif = exif || items.ids[i] == from;
-    for (uint64_t i = 0; exif && i < count && r.ok() && !found; ++i) {
+    bool listed = false;
+    for (int i = 0; i < count; ++i) listed = listed || ids[i] == from;
+    for (uint64_t i = 0, n = r.field(2); listed && i < n && r.ok() && !found; ++i) {
       found = r.field(id_size) == primary && r.ok();
     }
     if (found) id = from;
@@ -153,27 +178,32 @@ bool read_heif(Input& input, ExifReader& reader) {
     return true;
   });
   ExifItems items;
-  if (has_iinf) find_exif_items(input, iinf, items);
-  if (!has_iloc || items.count == 0) return false;
-  // The primary image's block; the first one when no reference names the primary item.
-  uint64_t id = items.ids[0], primary = 0;
-  if (has_pitm && has_iref && read_primary_item(input, pitm, primary)) {
-    find_primary_exif(input, iref, primary, items, id);
-  }
+  if (has_iinf) find_exif_items(input, iinf, reader.wants_xmp(), items);
+  if (!has_iloc) return false;
+  uint64_t primary = 0;
+  const bool has_primary = has_pitm && has_iref && read_primary_item(input, pitm, primary);
+  // The primary image's item of each kind; the first one when no reference names the primary.
+  const auto locate = [&](const uint64_t* ids, int count, ItemLocation& where) {
+    uint64_t id = ids[0];
+    if (has_primary) find_primary_item(input, iref, primary, ids, count, id);
+    if (!locate_item(input, iloc, id, where) || (where.method == 1 && !has_idat)) return false;
+    // The extents, each inside the file or the idat box.
+    const uint64_t data_begin = where.method == 1 ? idat.begin : 0;
+    const uint64_t data_size = where.method == 1 ? idat.end - idat.begin : file_end;
+    for (int i = 0; i < where.count; ++i) {
+      Extent& e = where.extents[i];
+      if (e.offset > data_size) return false;
+      if (e.length == 0) e.length = data_size - e.offset;
+      if (e.length > data_size - e.offset) return false;
+      e.offset += data_begin;
+    }
+    return true;
+  };
   ItemLocation where;
-  if (!locate_item(input, iloc, id, where) || (where.method == 1 && !has_idat)) {
-    return false;
+  if (items.xmp_count > 0 && locate(items.xmp_ids, items.xmp_count, where)) {
+    reader.xmp_pieces(input, where.extents, where.count);
   }
-
-  // The extents, each inside the file or the idat box, joined up to kMaxExifBlock bytes.
-  const uint64_t data_begin = where.method == 1 ? idat.begin : 0;
-  const uint64_t data_size = where.method == 1 ? idat.end - idat.begin : file_end;
-  for (int i = 0; i < where.count; ++i) {
-    Extent& e = where.extents[i];
-    if (e.offset > data_size) return false;
-    if (e.length == 0) e.length = data_size - e.offset;
-    if (e.length > data_size - e.offset) return false;
-    e.offset += data_begin;
-  }
-  return reader.exif_pieces(input, where.extents, where.count, TiffKind::kExif, true);
+  where = ItemLocation{};
+  return items.count > 0 && locate(items.ids, items.count, where) &&
+         reader.exif_pieces(input, where.extents, where.count, TiffKind::kExif, true);
 }

@@ -89,6 +89,10 @@ struct ImageMetadata {
   double decimal_latitude;         // degrees, south negative
   double decimal_longitude;        // degrees, west negative
   double decimal_altitude;         // metres, below sea level negative
+  // A capture time given as seconds since 1970-01-01 UTC (a video's movie header), for when
+  // neither DateTimeOriginal nor the GPS stamps give one.
+  bool has_capture_seconds;
+  int64_t capture_seconds;
 };
 
 static_assert(std::is_trivially_copyable<ImageMetadata>::value, "the record is zeroed with memset");

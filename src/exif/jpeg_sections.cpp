@@ -12,6 +12,10 @@ constexpr int kMarkerApp1 = 0xE1;
 constexpr int kMarkerCom = 0xFE;
 // The 0xFF prefix and up to five fill bytes.
 constexpr int kMaxMarkerBytes = 7;
+// The standard XMP packet's APP1 payload: this identifier, its NUL included, then the packet.
+// (Extended XMP, in further segments, is not read.)
+constexpr char kXmpIdentifier[] = "http://ns.adobe.com/xap/1.0/";
+constexpr uint32_t kXmpIdentifierSize = sizeof kXmpIdentifier;
 // COM text is cut to the first 1022 payload bytes.
 constexpr size_t kCommentLimit = 1024;
 
@@ -106,6 +110,18 @@ bool read_jpeg(Input& input, ExifReader& reader) {
         const uint64_t payload = input.position() - 4;
         reader.exif_block(input, payload, payload_size);
         if (!input.seek(payload + payload_size)) return false;
+        continue;
+      }
+      if (reader.wants_xmp() && payload_size > kXmpIdentifierSize &&
+          std::memcmp(signature, kXmpIdentifier, 4) == 0) {
+        uint8_t rest[kXmpIdentifierSize - 4];
+        if (input.read(rest, sizeof rest) != sizeof rest) return false;
+        const uint64_t packet = input.position();
+        const uint32_t packet_size = payload_size - kXmpIdentifierSize;
+        if (std::memcmp(rest, kXmpIdentifier + 4, sizeof rest) == 0) {
+          reader.xmp_packet(input, packet, packet_size);
+        }
+        if (!input.seek(packet + packet_size)) return false;
         continue;
       }
       if (!input.skip(payload_size - 4)) return false;

@@ -20,6 +20,19 @@ bool is_heif_brand(uint32_t brand) {
   return false;
 }
 
+// Brands of QuickTime, MP4 and 3GPP videos, as phones, cameras and encoders write them.
+bool is_video_brand(uint32_t brand) {
+  for (uint32_t known :
+       {four_cc("qt  "), four_cc("isom"), four_cc("iso2"), four_cc("iso4"), four_cc("iso5"),
+        four_cc("iso6"), four_cc("mp41"), four_cc("mp42"), four_cc("avc1"), four_cc("M4V "),
+        four_cc("M4VH"), four_cc("M4VP"), four_cc("mmp4"), four_cc("3gp4"), four_cc("3gp5"),
+        four_cc("3gp6"), four_cc("3gp7"), four_cc("3gg6"), four_cc("3g2a"), four_cc("3g2b"),
+        four_cc("3g2c"), four_cc("XAVC"), four_cc("CAEP"), four_cc("MSNV")}) {
+    if (brand == known) return true;
+  }
+  return false;
+}
+
 // The text after the last '.' of `name`; null when there is none.
 const char* extension_of(const char* name) {
   const char* dot = name != nullptr ? std::strrchr(name, '.') : nullptr;
@@ -70,6 +83,11 @@ const PhotoExtension kPhotoExtensions[] = {{"jpg", "JPEG"},
                                            {"png", "PNG"},
                                            {"webp", "WebP"},
                                            {"jxl", "JPEG XL"},
+                                           {"mov", "Videos (QuickTime, MP4, 3GPP)"},
+                                           {"mp4", "Videos (QuickTime, MP4, 3GPP)"},
+                                           {"m4v", "Videos (QuickTime, MP4, 3GPP)"},
+                                           {"3gp", "Videos (QuickTime, MP4, 3GPP)"},
+                                           {"3g2", "Videos (QuickTime, MP4, 3GPP)"},
                                            {nullptr, nullptr}};
 
 bool has_photo_extension(const char* name) {
@@ -119,6 +137,13 @@ PhotoFormat read_photo(Input& input, ExifReader& reader) {
       return container.format;
     }
   }
+  // QuickTime files older than the ftyp box begin with one of these.
+  for (const char* box : {"wide", "free", "skip", "mdat", "moov", "pnot"}) {
+    if (starts(box, 4, 4)) {
+      read_video(input, reader);
+      return PhotoFormat::kVideo;
+    }
+  }
   return PhotoFormat::kNone;
 }
 
@@ -131,15 +156,22 @@ PhotoFormat read_isobmff(Input& input, ExifReader& reader) {
   const uint64_t major = brands.field(4);
   brands.skip(4);  // minor version
   bool heif = is_heif_brand(static_cast<uint32_t>(major));
+  bool video = is_video_brand(static_cast<uint32_t>(major));
   for (int i = 0; i < kMaxBrands && brands.remaining() >= 4; ++i) {
-    heif = is_heif_brand(static_cast<uint32_t>(brands.field(4))) || heif;
+    const auto brand = static_cast<uint32_t>(brands.field(4));
+    heif = is_heif_brand(brand) || heif;
+    video = is_video_brand(brand) || video;
   }
   if (!brands.ok()) return PhotoFormat::kNone;
   if (major == four_cc("crx ")) {
     read_cr3(input, reader);
     return PhotoFormat::kCr3;
   }
-  if (!heif) return PhotoFormat::kNone;
-  read_heif(input, reader);
-  return PhotoFormat::kHeif;
+  if (heif) {
+    read_heif(input, reader);
+    return PhotoFormat::kHeif;
+  }
+  if (!video) return PhotoFormat::kNone;
+  read_video(input, reader);
+  return PhotoFormat::kVideo;
 }

@@ -1,6 +1,6 @@
 // TIFF-based files (TIFF and the raws built on it): the file is its own EXIF block, read in
 // windows around the directories and values that the decoder reaches, so that a raw of tens of
-// megabytes costs a few windows.
+// megabytes costs a few windows. Its XMP packet (tag 700) is read where it lies, after the walk.
 #include <algorithm>
 #include <cstdlib>
 
@@ -29,6 +29,11 @@ bool ExifReader::exif_file(Input& input) {
   std::free(value_buffer_);
   value_buffer_ = nullptr;
   value_window_ = BoundedBytes(nullptr, 0);
+  const Extent xmp = xmp_extent_;
+  if (xmp.length != 0 && xmp.offset <= window_file_size_ &&
+      xmp.length <= window_file_size_ - xmp.offset) {
+    xmp_packet(input, xmp.offset, xmp.length);
+  }
   return ok;
 }
 

@@ -161,8 +161,8 @@ bool digits_at(const char* p, int count, int largest) {
   return value <= largest;
 }
 
-// "YYYY-MM-DDThh:mm[:ss[.s+]][Z|+hh:mm|-hh:mm]" into EXIF's "YYYY:MM:DD hh:mm:ss" and "+hh:mm".
-// A date without a time of day says too little for a capture time.
+// "YYYY-MM-DDThh:mm[:ss[.s+]][Z|+hh:mm|-hh:mm|+hhmm|-hhmm]" into EXIF's "YYYY:MM:DD hh:mm:ss"
+// and "+hh:mm". A date without a time of day says too little for a capture time.
 bool parse_date(Text text, char (&date)[20], char (&offset)[7]) {
   const char* p = text.data;
   if (text.size < 16 || !digits_at(p, 4, 9999) || p[4] != '-' || !digits_at(p + 5, 2, 12) ||
@@ -188,12 +188,16 @@ bool parse_date(Text text, char (&date)[20], char (&offset)[7]) {
     std::memcpy(zone, "+00:00", 7);
     ++at;
   } else if (at < text.size && (p[at] == '+' || p[at] == '-')) {
-    if (text.size < at + 6 || !digits_at(p + at + 1, 2, 23) || p[at + 3] != ':' ||
-        !digits_at(p + at + 4, 2, 59)) {
+    // Apple's videos leave out the colon.
+    const size_t colon = at + 3 < text.size && p[at + 3] == ':' ? 1 : 0;
+    if (text.size < at + 5 + colon || !digits_at(p + at + 1, 2, 23) ||
+        !digits_at(p + at + 3 + colon, 2, 59)) {
       return false;
     }
-    std::memcpy(zone, p + at, 6);
-    at += 6;
+    std::memcpy(zone, p + at, 3);
+    zone[3] = ':';
+    std::memcpy(zone + 4, p + at + 3 + colon, 2);
+    at += 5 + colon;
   }
   if (at != text.size) return false;
   std::memcpy(date, p, 4);
@@ -601,6 +605,10 @@ void Scanner::finish() {
 
 bool read_xmp(const uint8_t* data, size_t size, XmpFields& fields) {
   return Scanner(data, size, fields).run();
+}
+
+bool parse_iso8601(const char* text, size_t size, char (&date)[20], char (&offset)[7]) {
+  return parse_date(Text{text, size}, date, offset);
 }
 
 bool xmp_position(const XmpFields& fields, DecimalPosition& position) {

@@ -103,6 +103,18 @@ void civil_from_days(int64_t days, CivilTime& t) {
   t.year = year_of_era + era * 400 + (t.month <= 2 ? 1 : 0);
 }
 
+// Seconds since 1970-01-01 UTC; false outside the years 1 to 9999.
+bool civil_from_seconds(int64_t seconds, CivilTime& t) {
+  if (seconds < -62135596800 || seconds > 253402300799) return false;
+  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const int64_t second_of_day = seconds - days * 86400;
+  civil_from_days(days, t);
+  t.hour = second_of_day / 3600;
+  t.minute = second_of_day / 60 % 60;
+  t.second = second_of_day % 60;
+  return valid_date(t);
+}
+
 // The same instant `minutes` earlier; false when it leaves the years 1 to 9999.
 bool shift_minutes(CivilTime& t, int64_t minutes) {
   const int64_t total =
@@ -143,7 +155,12 @@ CaptureTime capture_time(const ImageMetadata& m) {
   CivilTime gps{};
   const bool has_gps = m.has_gps_time_stamp && read_date(m.gps_date_stamp, gps) &&
                        read_gps_clock(m.gps_time_stamp, gps);
-  if (has_gps) format_time(time.utc, gps, "Z");
+  CivilTime counted{};
+  if (has_gps) {
+    format_time(time.utc, gps, "Z");
+  } else if (m.has_capture_seconds && civil_from_seconds(m.capture_seconds, counted)) {
+    format_time(time.utc, counted, "Z");
+  }
 
   CivilTime local{};
   if (!read_date_time(m.date_time_original, local)) {
@@ -153,10 +170,33 @@ CaptureTime capture_time(const ImageMetadata& m) {
   int64_t offset = 0;
   if (!read_offset(m.offset_time_original, offset)) {
     format_time(time.stated, local, "");
-    return time;  // UTC only from the GPS stamps, if any
+    return time;  // UTC only from the GPS stamps or the seconds, if any
   }
   format_time(time.stated, local, m.offset_time_original);
   time.utc[0] = '\0';
   if (shift_minutes(local, offset)) format_time(time.utc, local, "Z");
   return time;
+}
+
+bool set_utc_time(ImageMetadata& m, int64_t seconds) {
+  // Years 1 to 9999: about 62 and 253 billion seconds either side of 1970.
+  constexpr int64_t kFirst = -62135596800, kLast = 253402300799;
+  if (seconds < kFirst || seconds > kLast) return false;
+  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const int64_t second_of_day = seconds - days * 86400;
+  CivilTime t{};
+  civil_from_days(days, t);
+  char* p = put_number(m.gps_date_stamp, t.year, 4);
+  *p++ = ':';
+  p = put_number(p, t.month, 2);
+  *p++ = ':';
+  put_number(p, t.day, 2);
+  m.gps_date_stamp[10] = '\0';
+  const int64_t clock[] = {second_of_day / 3600, second_of_day / 60 % 60, second_of_day % 60};
+  for (int i = 0; i < 3; ++i) {
+    m.gps_time_stamp[2 * i] = static_cast<uint32_t>(clock[i]);
+    m.gps_time_stamp[2 * i + 1] = 1;
+  }
+  m.has_gps_time_stamp = true;
+  return true;
 }

@@ -91,6 +91,9 @@ void GeoJsonWriter::photo(const Photo& photo) {
   append_value(",\"direction\":", view.direction, false);
   append_value(",\"direction_ref\":", view.direction_ref, true);
   append_value(",\"accuracy\":", view.accuracy, false);
+  if (sources_) {
+    append_value(",\"source\":", position_source_name(photo.metadata->position_source), true);
+  }
   text_ += "}}";
   std::fwrite(text_.data(), 1, text_.size(), out_);
 }

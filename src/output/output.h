@@ -95,6 +95,10 @@ struct CaptureTime {
 };
 
 CaptureTime capture_time(const ImageMetadata& metadata);
+// Sets the record's GPS date and time stamps to the instant `seconds` after 1970-01-01 UTC (a
+// time known only in UTC, as Google's JSON gives it). False, leaving the record alone, outside
+// the years 1 to 9999.
+bool set_utc_time(ImageMetadata& metadata, int64_t seconds);
 
 // A photograph's position, formatted once for every format: the texts that CSV, KML and the -d
 // key print, and the exact numbers that the map formats of pinreel's own print.
@@ -143,6 +147,10 @@ PositionKind position_of(const ImageMetadata& metadata, Position& position);
 // A position given in decimal degrees (XMP, sidecar files, videos), without an altitude: CSV,
 // KML and the key print it from the double values, with no single-precision step.
 PositionKind decimal_position(double latitude, double longitude, Position& position);
+
+// How GeoJSON names where a position came from ("exif", "xmp", "xmp-sidecar", "google-json",
+// "quicktime").
+const char* position_source_name(PositionSource source);
 
 // One photograph handed to a writer.
 struct Photo {
@@ -239,9 +247,11 @@ std::string relative_link(const std::string& folder, const std::string& working,
                           const std::string& path);
 
 // A GeoJSON FeatureCollection (RFC 7946) with one Point feature per photograph.
+// With `sources` (-s), each feature says where its position came from.
 class GeoJsonWriter final : public Writer {
  public:
-  GeoJsonWriter(FILE* out, bool times) : out_(out), times_(times) {}
+  GeoJsonWriter(FILE* out, bool times, bool sources = false)
+      : out_(out), times_(times), sources_(sources) {}
   void begin(const char* document_name) override;
   void photo(const Photo& photo) override;
   void end() override;
@@ -249,6 +259,7 @@ class GeoJsonWriter final : public Writer {
  private:
   FILE* out_;
   bool times_;
+  bool sources_;
   bool first_ = true;
   std::string text_;
 };
@@ -387,9 +398,10 @@ OutputFormat output_format(const char* output_path);
 bool is_document_name(const char* name);
 
 // The writer for `output_path` on `out`; with a null path, CSV (standard output). `times` adds
-// the capture time; links to the photos are resolved against `working_folder` (see PhotoLinks).
+// the capture time; links to the photos are resolved against `working_folder` (see PhotoLinks);
+// `sources` (-s) has GeoJSON say where each position came from.
 std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times,
-                                    const std::string& working_folder = "");
+                                    const std::string& working_folder = "", bool sources = false);
 // Which existing files a run may replace: an empty file, or a document that pinreel wrote. Each
 // format carries a mark that other programs' documents lack (for KML, GPX and CSV the layout
 // pinreel has always written; GeoJSON and KMZ name pinreel since 1.2.0), and pinreel 1.1's

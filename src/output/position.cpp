@@ -159,6 +159,21 @@ PositionKind position_of(const ImageMetadata& m, Position& position) {
   return PositionKind::kPosition;
 }
 
+const char* position_source_name(PositionSource source) {
+  switch (source) {
+    case PositionSource::kXmp:
+      return "xmp";
+    case PositionSource::kXmpSidecar:
+      return "xmp-sidecar";
+    case PositionSource::kGoogleJson:
+      return "google-json";
+    case PositionSource::kQuickTime:
+      return "quicktime";
+    default:
+      return "exif";
+  }
+}
+
 PositionKind decimal_position(double latitude, double longitude, Position& position) {
   position = Position{};
   position.latitude_degrees = latitude;

@@ -37,7 +37,7 @@ bool is_document_name(const char* name) {
 }
 
 std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool times,
-                                    const std::string& working_folder) {
+                                    const std::string& working_folder, bool sources) {
   if (output_path == nullptr) return std::make_unique<CsvWriter>(out, times);
   switch (output_format(output_path)) {
     case OutputFormat::kCsv:
@@ -47,7 +47,7 @@ std::unique_ptr<Writer> make_writer(const char* output_path, FILE* out, bool tim
     case OutputFormat::kGpx:
       return std::make_unique<GpxWriter>(out, output_path, working_folder, times);
     case OutputFormat::kGeoJson:
-      return std::make_unique<GeoJsonWriter>(out, times);
+      return std::make_unique<GeoJsonWriter>(out, times, sources);
     case OutputFormat::kHtml:
       return std::make_unique<HtmlWriter>(out, output_path, working_folder, times);
     default:

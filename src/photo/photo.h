@@ -21,6 +21,7 @@ struct RunOptions {
   bool times = false;      // -t: the capture time
   bool verbose = false;    // -v: a summary, and why photos have no position
   bool quiet = false;      // -q: no progress line and no summary
+  bool sidecars = false;   // -s: positions from XMP and sidecar files too
   unsigned threads = 1;    // -j: reader threads; 1 reads each photo in turn on the run's thread
 };
 
@@ -33,6 +34,7 @@ struct RunCounts {
   uint64_t without_position = 0;     // read, but no position
   uint64_t unreadable = 0;           // could not be opened or read
   uint64_t thumbnails_left_out = 0;  // the HTML page's thumbnails past its budget
+  uint64_t unread_sidecars = 0;      // without -s: photos without a position, a sidecar beside
 };
 
 // One run: its options, its writer, the duplicate table behind -d, and the counts.
@@ -50,6 +52,7 @@ enum class PhotoStatus : uint8_t {
   kNotPhoto,  // read, but in no format pinreel reads
   kNoExif,
   kNoGps,
+  kNoPosition,  // a video without a position: it has no EXIF block to lack
   kZeroPosition,
   kNotPhotoName,    // the name has no photo extension (has_photo_extension): not opened
   kNotRegularFile,  // a directory, FIFO, device or socket: not opened
@@ -60,33 +63,51 @@ struct PhotoResult {
   PhotoStatus status;
   int error;            // the errno value, for kUnreadable
   bool waited = false;  // its first read had to wait for the disk
+  // With -s: where a listed position came from, and the sidecar's name when from one (valid
+  // until the folder's next listing).
+  PositionSource source = PositionSource::kExif;
+  const char* sidecar = nullptr;
+  // A sidecar that could not be read (the photo is read without it): its name and errno value.
+  const char* unreadable_sidecar = nullptr;
+  int sidecar_error = 0;
 };
 
 // Why a photograph read has no position ("no GPS position"); null for the other statuses.
 const char* missing_position_reason(PhotoStatus status);
 
+class SidecarIndex;
+
 // One entry to read: where to open it, and how the output and the messages name it.
 struct PhotoEntry {
-  const char* open_path;  // relative to `directory`
+  const char* open_path;  // relative to `directory`; it ends in the bare name
   const char* name;       // in the output: the bare name, or the path below the pattern's folder
   const char* path;       // from the working directory: for messages and links to the photo
   EntryType type = EntryType::kUnknown;  // what a directory listing said of it
   int directory = FileInput::kWorkingDirectory;
+  const char* bare_name = nullptr;         // its name in its folder; null: `name` is
+  const SidecarIndex* sidecars = nullptr;  // the sidecars of its folder; null: none
 };
 
 // Reads the photograph of `entry` and hands its position to the run's writer. Counts it in the
-// run's counts.
+// run's counts. With -s, its XMP packet and its sidecars (by the folder's index) are read too,
+// and the position taken by precedence: an XMP sidecar's, Google's JSON's, the photo's own, its
+// XMP packet's.
 PhotoResult process_image(RunContext& run, const PhotoEntry& entry);
 
 // process_image in two steps, so that reader threads can read ahead of the writer: what reading
 // an entry found, kept until its turn comes.
 struct EntryRead {
   ImageMetadata metadata;
+  XmpFields xmp;
   std::optional<ExifReader> reader;  // holds the buffer that metadata.thumbnail points into
-  PhotoResult result;  // kListed: read, to be delivered; otherwise final but for the counts
+  PhotoFormat format = PhotoFormat::kNone;
+  PhotoResult result{PhotoStatus::kNotPhotoName, 0};  // kListed: read, to be delivered
+  bool unread_sidecar = false;                        // without -s: a sidecar's name is beside it
 };
-// Reads the photograph of `entry` into `read`. Touches nothing else: any thread may call it.
-void read_entry(const PhotoEntry& entry, EntryRead& read);
+// Reads the photograph of `entry` into `read`, with its sidecars as `options` ask. Touches
+// nothing else, so any thread may call it; the sidecar names in the result point into the
+// entry's index, which must live until the entry is delivered.
+void read_entry(const RunOptions& options, const PhotoEntry& entry, EntryRead& read);
 // Counts what read_entry found in the run's counts and hands the position to the run's writer;
 // then frees what `read` holds.
 PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& read);
@@ -95,6 +116,28 @@ PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& r
 // hands it to the writer.
 PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const char* name,
                           const char* path);
+
+// What a photo's sidecar files say, zeroed by its owner: the fields of a file not read stay zero.
+struct SidecarFields {
+  const char* xmp_name;   // the XMP sidecar read, or null
+  const char* json_name;  // the Google JSON file read, or null
+  XmpFields xmp;
+  TakeoutFields json;
+};
+
+// Where the position that -s chose came from: the source, and the sidecar's name when it is one.
+struct PositionOrigin {
+  PositionSource source;
+  const char* sidecar;
+};
+
+// Merges the photo's XMP packet (`embedded`) and its sidecars into the record read from the
+// photo: the position by the precedence of process_image (a source whose position is 0,0 counts
+// as none); the direction, when the photo records none, from a drone's gimbal yaw (sidecar
+// first); with `times`, when the photo states no time, its XMP date, the sidecar's, then
+// Google's photoTakenTime.
+PositionOrigin merge_sources(ImageMetadata& metadata, const XmpFields& embedded,
+                             const SidecarFields& sidecars, bool times);
 
 // Sidecar files: an XMP sidecar or a Google Photos Takeout JSON file beside a photo, found by
 // name among the names of a folder listing. ASCII letter case is ignored throughout.
@@ -139,8 +182,11 @@ class SidecarIndex {
 
   // Forgets every name; the memory is kept for the next listing.
   void clear();
-  // Keeps a copy of `name` (`length` bytes, a bare name of the listing) when it is a sidecar's.
-  void add(const char* name, size_t length);
+  // Keeps a copy of `name` (`length` bytes, a bare name of the listing) when it is a sidecar's,
+  // with what the listing said of its type.
+  void add(const char* name, size_t length, EntryType type = EntryType::kUnknown);
+  // The type given with a name that find() returned.
+  static EntryType type_of(const char* listed) { return static_cast<EntryType>(listed[-1]); }
   bool empty() const { return count_ == 0; }
   // The sidecars of the photo `photo_name` (a bare name), per kind the first by precedence. The
   // names stay valid until the next clear() or add().
@@ -153,7 +199,7 @@ class SidecarIndex {
   const char* lookup(const char* name, size_t length) const;
   void insert(uint32_t offset, size_t length);
 
-  std::vector<char> names_;      // the names, each NUL-terminated
+  std::vector<char> names_;      // per name its type byte, then the name, NUL-terminated
   std::vector<uint32_t> slots_;  // open addressing: 1 + a name's offset, 0 for a free slot
   size_t count_ = 0;
 };

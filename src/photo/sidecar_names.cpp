@@ -163,8 +163,9 @@ void SidecarIndex::clear() {
   count_ = 0;
 }
 
-void SidecarIndex::add(const char* name, size_t length) {
+void SidecarIndex::add(const char* name, size_t length, EntryType type) {
   if (!is_sidecar(name, length)) return;
+  names_.push_back(static_cast<char>(type));
   const auto offset = static_cast<uint32_t>(names_.size());
   names_.insert(names_.end(), name, name + length);
   names_.push_back('\0');

@@ -240,9 +240,12 @@ Bytes png_chunk(const std::string& type, const Bytes& data) {
       {be(data.size(), 4), typed, be(crc32(0, typed.data(), static_cast<uInt>(typed.size())), 4)});
 }
 
-Bytes infe(uint8_t version, uint32_t id, const std::string& type) {
-  return full_box("infe", version,
-                  join({be(id, version == 2 ? 2 : 4), be(0, 2), bytes_of(type), Bytes{0}}));
+// An item's information; a 'mime' item's content type follows its name.
+Bytes infe(uint8_t version, uint32_t id, const std::string& type,
+           const std::string& content_type = "") {
+  Bytes fields = join({be(id, version == 2 ? 2 : 4), be(0, 2), bytes_of(type), Bytes{0}});
+  if (!content_type.empty()) fields = join({fields, bytes_of(content_type), Bytes{0}});
+  return full_box("infe", version, fields);
 }
 
 }  // namespace
@@ -289,6 +292,8 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
   Bytes data = o.in_idat ? Bytes() : filler(o.image_size);
   const std::pair<uint64_t, uint64_t> other = {data.size(), o.other_exif.size()};
   data.insert(data.end(), o.other_exif.begin(), o.other_exif.end());
+  const std::pair<uint64_t, uint64_t> xmp = {data.size(), o.xmp.size()};
+  data.insert(data.end(), o.xmp.begin(), o.xmp.end());
   std::vector<std::pair<uint64_t, uint64_t>> extents(pieces);
   for (size_t i = pieces; i-- > 0;) {
     const auto begin = static_cast<long>(item.size() * i / pieces);
@@ -318,7 +323,8 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     const uint8_t sizes[2] = {static_cast<uint8_t>(o.offset_size << 4 | o.length_size),
                               static_cast<uint8_t>(o.base_offset_size << 4 | o.index_size)};
     const uint32_t tiles = static_cast<uint32_t>(o.tiles);
-    const uint32_t items = 2 + tiles + (two ? 2 : 0);
+    const bool has_xmp = !o.xmp.empty();
+    const uint32_t items = 2 + tiles + (two ? 2 : 0) + (has_xmp ? 1 : 0);
     Bytes iloc = join({Bytes(sizes, sizes + 2), be(items, id_width)});
     Bytes infes = join({be(items, 2), infe(o.infe_version, 1, avif ? "av01" : "hvc1")});
     const uint64_t image_size = o.in_idat ? 0 : o.image_size;
@@ -333,6 +339,12 @@ Bytes heif(const Bytes& item, const HeifOptions& o) {
     }
     if (!o.unreferenced)
       references = join({references, box("cdsc", join({be(2, 2), be(1, 2), be(1, 2)}))});
+    // Item 2000, the XMP packet, listed before the Exif item.
+    if (has_xmp) {
+      iloc = join({iloc, item_entry(2000, {{source + xmp.first, xmp.second}})});
+      infes = join({infes, infe(o.infe_version, 2000, "mime", "application/rdf+xml")});
+      references = join({references, box("cdsc", join({be(2000, 2), be(1, 2), be(1, 2)}))});
+    }
     for (uint32_t tile = 0; tile < tiles; ++tile) {
       iloc = join({iloc, item_entry(3 + tile, {{mdat_data, image_size / (tiles + 1)}})});
       infes = join({infes, infe(o.infe_version, 3 + tile, avif ? "av01" : "hvc1")});
@@ -417,7 +429,20 @@ Bytes png(const Bytes& exif, bool after_image, size_t image_size, const Bytes& t
                png_chunk("IEND", {})});
 }
 
-Bytes webp(const Bytes& exif, size_t image_size) {
+Bytes png_xmp(const std::string& packet, bool compressed) {
+  Bytes data = bytes_of(packet);
+  if (compressed) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), 9);
+    packed.resize(size);
+    data = packed;
+  }
+  return png_chunk("iTXt", join({bytes_of("XML:com.adobe.xmp"),
+                                 Bytes{0, static_cast<uint8_t>(compressed), 0, 0, 0}, data}));
+}
+
+Bytes webp(const Bytes& exif, size_t image_size, const std::string& xmp) {
   const auto chunk = [](const std::string& type, const Bytes& data) {
     Bytes out = join({bytes_of(type), le(data.size(), 4), data});
     if (data.size() % 2 != 0) out.push_back(0);
@@ -425,8 +450,66 @@ Bytes webp(const Bytes& exif, size_t image_size) {
   };
   const Bytes body =
       join({bytes_of("WEBP"), chunk("VP8X", join({Bytes{0x08, 0, 0, 0}, le(639, 3), le(479, 3)})),
-            chunk("VP8 ", filler(image_size)), chunk("EXIF", exif)});
+            chunk("VP8 ", filler(image_size)), chunk("EXIF", exif),
+            xmp.empty() ? Bytes() : chunk("XMP ", bytes_of(xmp))});
   return join({bytes_of("RIFF"), le(body.size(), 4), body});
+}
+
+Bytes video(const Bytes& boxes, const VideoOptions& o) {
+  const Bytes ftyp = o.brand.empty()
+                         ? Bytes()
+                         : box("ftyp", join({bytes_of(o.brand), be(0x200, 4), bytes_of(o.brand)}));
+  const int time_size = o.version1 ? 8 : 4;
+  const Bytes mvhd = full_box("mvhd", o.version1 ? 1 : 0,
+                              join({be(o.creation, time_size), be(o.creation, time_size),
+                                    be(1000, 4), be(120, time_size), Bytes(80, 0)}));
+  const Bytes moov =
+      box("moov", join({mvhd, box("trak", filler(o.track_size)), boxes}), o.large_sizes);
+  const Bytes media =
+      join({o.wide ? box("wide", {}) : Bytes(), box("mdat", filler(o.media_size), o.large_sizes)});
+  return o.moov_first ? join({ftyp, moov, media}) : join({ftyp, media, moov});
+}
+
+Bytes user_text(const std::string& type, const std::string& text) {
+  return box(type, join({be(text.size(), 2), be(0x15C7, 2), bytes_of(text)}));
+}
+
+namespace {
+
+Bytes item_list(const std::vector<std::pair<Bytes, std::string>>& items) {
+  Bytes list;
+  for (const auto& item : items) {
+    const Bytes data = box("data", join({be(1, 4), be(0, 4), bytes_of(item.second)}));
+    list = join({list, join({be(data.size() + 8, 4), item.first, data})});
+  }
+  return box("ilst", list);
+}
+
+Bytes handler(const std::string& type) {
+  return full_box("hdlr", 0, join({be(0, 4), bytes_of(type), Bytes(12, 0), Bytes{0}}));
+}
+
+}  // namespace
+
+Bytes keyed_meta(const std::vector<std::pair<std::string, std::string>>& items) {
+  Bytes keys = be(items.size(), 4);
+  std::vector<std::pair<Bytes, std::string>> values;
+  for (const auto& item : items) {
+    keys = join({keys, be(item.first.size() + 8, 4), bytes_of("mdta"), bytes_of(item.first)});
+    values.emplace_back(be(values.size() + 1, 4), item.second);
+  }
+  return box("meta", join({handler("mdta"), full_box("keys", 0, keys), item_list(values)}));
+}
+
+Bytes listed_meta(const std::string& type, const std::string& text) {
+  return full_box("meta", 0, join({handler("mdir"), item_list({{bytes_of(type), text}})}));
+}
+
+Bytes location_box(int32_t latitude, int32_t longitude, int32_t altitude, const Bytes& name) {
+  const auto fixed = [](int32_t value) { return be(static_cast<uint32_t>(value), 4); };
+  return full_box("loci", 0,
+                  join({be(0x15C7, 2), name, Bytes{0}, fixed(longitude), fixed(latitude),
+                        fixed(altitude), bytes_of("earth"), Bytes{0, 0}}));
 }
 
 Bytes raf(const Bytes& jpeg, size_t image_size) {

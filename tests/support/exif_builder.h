@@ -216,6 +216,8 @@ struct HeifOptions {
   // primary image's; iref links each Exif item to its image unless `unreferenced`.
   Bytes other_exif = {};
   bool unreferenced = false;
+  // An XMP packet as a 'mime' item linked to the primary image; none when empty.
+  Bytes xmp = {};
 };
 // ftyp, meta (hdlr, pitm, iinf with an image item and the Exif item, iref, iloc, perhaps idat),
 // mdat.
@@ -236,10 +238,40 @@ Bytes png(const Bytes& exif, bool after_image = false, size_t image_size = 64,
 // the length and the bytes in hexadecimal, 36 to a line.
 Bytes png_profile(const std::string& type, const Bytes& exif, const std::string& profile = "exif",
                   bool plain = false);
-// RIFF, VP8X, VP8 (the image), EXIF (`exif` as the chunk's data).
-Bytes webp(const Bytes& exif, size_t image_size = 64);
+// PNG's iTXt chunk of an XMP packet, zlib-compressed or not.
+Bytes png_xmp(const std::string& packet, bool compressed);
+// RIFF, VP8X, VP8 (the image), EXIF (`exif` as the chunk's data), then XMP when not empty.
+Bytes webp(const Bytes& exif, size_t image_size = 64, const std::string& xmp = "");
 // A Fujifilm RAF header whose JPEG fields point at `jpeg`, then the raw data.
 Bytes raf(const Bytes& jpeg, size_t image_size = 64);
+
+// Videos as phones, cameras and ffmpeg lay them out. The movie box holds mvhd (`creation`:
+// seconds since 1904, in a version 1 box when `version1`), a track of `track_size` bytes, then
+// `boxes`; it comes after the media data (`media_size` bytes) unless `moov_first`.
+struct VideoOptions {
+  std::string brand = "qt  ";  // the ftyp box's major brand; none for an older QuickTime file
+  bool moov_first = false;
+  bool wide = true;          // a wide box before mdat, as QuickTime writers leave one
+  bool large_sizes = false;  // 64-bit sizes for mdat and moov
+  bool version1 = false;
+  uint64_t creation = 0;
+  size_t media_size = 64;
+  size_t track_size = 64;
+};
+Bytes video(const Bytes& boxes, const VideoOptions& options = {});
+// QuickTime's user-data text: the length, a language code, the text (the type "\xA9xyz" for a
+// location).
+Bytes user_text(const std::string& type, const std::string& text);
+// A meta box (QuickTime's, without version and flags) with the handler mdta, the keys and the
+// item list that holds their values: iPhones' com.apple.quicktime.location.ISO6709 and
+// com.apple.quicktime.creationdate.
+Bytes keyed_meta(const std::vector<std::pair<std::string, std::string>>& items);
+// An ISO meta box (a full box) with the handler mdir and an item list of one item.
+Bytes listed_meta(const std::string& type, const std::string& text);
+// 3GPP's location box: the place's name, then longitude, latitude and altitude in 16.16 fixed
+// point (65536 is one degree or one metre). `name` ends in its NUL (in UTF-16: a byte order
+// mark first, and a 16-bit NUL).
+Bytes location_box(int32_t latitude, int32_t longitude, int32_t altitude, const Bytes& name = {0});
 
 // `path` is UTF-8 on Windows too.
 void write_file(const std::string& path, const Bytes& bytes);
