@@ -1650,7 +1650,9 @@ TEST_F(Cli, ReaderThreadsChangeNothingButTheSpeed) {
     EXPECT_EQ(outcomes[0], outcomes[1]) << args.back();
     EXPECT_TRUE(documents[0] == documents[1]) << args.back();
     EXPECT_NE(outcomes[0].status, 2) << outcomes[0];
-    if (args[1] == "-s") EXPECT_NE(outcomes[0].err.find("from sidecar"), std::string::npos);
+    if (args[1] == "-s") {
+      EXPECT_NE(outcomes[0].err.find("from sidecar"), std::string::npos);
+    }
   }
   // A number of threads is a whole number from 1 to 64, given or the run is refused.
   for (const Names& args : {Names{"-j0", "*"}, Names{"-j", "65", "*"}, Names{"*", "-j"},
