@@ -299,6 +299,8 @@ class OrderedPool {
   // Returns the oldest slot submitted and not popped once it is done, reading others meanwhile.
   size_t wait_head();
   void pop();
+  // While resting, the workers claim nothing and the writer reads each slot in its turn.
+  void rest_workers(bool rest);
 
  private:
   bool claim(size_t& index);
@@ -320,6 +322,7 @@ class OrderedPool {
   std::condition_variable head_ready_;
   std::atomic<unsigned> sleepers_{0};
   std::atomic<size_t> waiting_for_{0};
+  std::atomic<bool> resting_{false};
   bool stopping_ = false;  // under mutex_
 };
 

@@ -80,15 +80,26 @@ void OrderedPool::pop() {
   ++taken_;
 }
 
+void OrderedPool::rest_workers(bool rest) {
+  if (resting_.load(std::memory_order_relaxed) == rest) return;
+  resting_.store(rest);
+  if (!rest && sleepers_.load() > 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    work_ready_.notify_all();
+  }
+}
+
 void OrderedPool::serve() {
   for (size_t index;;) {
-    if (claim(index)) {
+    if (!resting_.load() && claim(index)) {
       run(index);
       continue;
     }
     std::unique_lock<std::mutex> lock(mutex_);
     sleepers_.fetch_add(1);
-    work_ready_.wait(lock, [this] { return stopping_ || claimed_.load() < submitted_.load(); });
+    work_ready_.wait(lock, [this] {
+      return stopping_ || (!resting_.load() && claimed_.load() < submitted_.load());
+    });
     sleepers_.fetch_sub(1);
     if (stopping_ && claimed_.load() >= submitted_.load()) return;
   }

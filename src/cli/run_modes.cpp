@@ -150,6 +150,8 @@ class ReadAhead {
   // After `count` more entries were taken from the search.
   void advanced(size_t count) { requested_ -= std::min(requested_, count); }
 
+  bool active() const { return active_; }
+
   void after(const PhotoResult& result) {
     if (result.waited && kCanReadAhead) {
       active_ = true;
@@ -384,6 +386,7 @@ int visit_pooled(RunContext& run, unsigned threads, Next next, Request request) 
     } else {
       const PhotoResult result = deliver_entry(run, entry, pending.read);
       ahead.after(result);
+      pool.rest_workers(ahead.active());
       if (report_entry(run, entry, result) != kExitOk) status = kExitFailure;
     }
     pending.folder.reset();
