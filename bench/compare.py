@@ -48,6 +48,12 @@ def parse_args():
     p.add_argument("--cold", action="store_true",
                    help="evict the folder's pages from the page cache before every timed run "
                    "(posix_fadvise, no root needed): pinreel and the floors read from the disk")
+    p.add_argument("--threads", metavar="LIST",
+                   help="time pinreel CSV and KML -d with each of these numbers of reader threads "
+                        "(-j), e.g. 1,2,4, instead of CSV, KML and KML -d with the default")
+    p.add_argument("--baseline", metavar="PINREEL",
+                   help="also time another build of pinreel (CSV and KML -d), e.g. the one before "
+                        "a change")
     p.add_argument("--mixed", type=int, nargs="?", const=1000, metavar="COUNT",
                    help="instead of the JPEG folders, time pinreel and ExifTool on a folder of "
                         "COUNT (default 1000) photos in every format pinreel reads, and report "
@@ -139,10 +145,21 @@ def tools_for(args, folder, count, names):
     pinreel = os.path.join(args.bin, "pinreel")
     floor = os.path.join(args.bin, "bench", "floor")
     kml = os.path.join(os.path.abspath(args.out), "bench.kml")
-    tools = [
-        Tool("pinreel CSV", [pinreel, PATTERN]),
-        Tool("pinreel KML", [pinreel, PATTERN, kml]),
-        Tool("pinreel KML -d", [pinreel, "-d", PATTERN, kml]),
+    if args.threads:
+        tools = []
+        for j in args.threads.split(","):
+            tools += [Tool("pinreel CSV -j " + j, [pinreel, "-j", j, PATTERN]),
+                      Tool("pinreel KML -d -j " + j, [pinreel, "-j", j, "-d", PATTERN, kml])]
+    else:
+        tools = [
+            Tool("pinreel CSV", [pinreel, PATTERN]),
+            Tool("pinreel KML", [pinreel, PATTERN, kml]),
+            Tool("pinreel KML -d", [pinreel, "-d", PATTERN, kml]),
+        ]
+    if args.baseline:
+        tools += [Tool("baseline CSV", [args.baseline, PATTERN]),
+                  Tool("baseline KML -d", [args.baseline, "-d", PATTERN, kml])]
+    tools += [
         Tool("floor", [floor, PATTERN]),
         Tool("plain floor", [os.path.join(args.bin, "bench", "plain_floor"), "."]),
     ]

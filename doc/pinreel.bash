@@ -2,7 +2,7 @@
 _pinreel() {
   local current=${COMP_WORDS[COMP_CWORD]}
   if [[ $current == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "-d -r -t -s -v -q --help --version" -- "$current")
+    mapfile -t COMPREPLY < <(compgen -W "-d -r -t -s -v -q -j --help --version" -- "$current")
   fi
 }
 complete -o default -o bashdefault -F _pinreel pinreel

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -243,6 +244,7 @@ const std::string kUsage =
     "  -s  Also takes positions from XMP and sidecar files.\n"
     "  -v  Prints a summary, and why each photo without a position has none.\n"
     "  -q  Prints neither a progress line nor a summary.\n"
+    "  -j N  Reads N photos at once (default: one per processor, at most 8).\n"
     "  --help     Prints every option and format.\n"
     "  --version  Prints the version of pinreel.\n\n";
 
@@ -1593,6 +1595,104 @@ TEST_F(Formats, ManyEntriesGetZip64EndRecords) {
         "-c 'import zipfile; z = zipfile.ZipFile(\"large.zip\"); i = z.infolist();"
         " print(z.testzip(), len(i), i[-1].filename, z.read(i[-1]))'",
         "None " + std::to_string(entries) + " images/" + std::to_string(entries - 1) + " b'i'\n");
+  }
+}
+
+// Photos read at once by reader threads come out exactly as when read one after the other: every
+// format, with -d, -t and -v (reasons, summary), the messages in their order and the exit status,
+// over folders of many photos with duplicates, photos that cannot be read, FIFOs and folders
+// among the names.
+TEST_F(Cli, ReaderThreadsChangeNothingButTheSpeed) {
+  write_album();
+  mkdir_in("trip");
+  mkdir_in("trip/b");
+  mkdir_in("trip/folder.jpg");
+  const Place* places[] = {&kLondon, &kSydney, nullptr, &kDeadSea, &kZero};
+  for (int i = 0; i < 90; ++i) {
+    const std::string name = (i % 3 == 0 ? "trip/b/IMG_" : "trip/IMG_") + std::to_string(1000 + i);
+    write(name + (i % 11 == 0 ? ".txt" : ".jpg"), photo(places[i % 5], Order(i % 2)));
+  }
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(path("trip/pipe.jpg").c_str(), 0644), 0);
+#endif
+  for (const char* dangling : {"gone.jpg", "trip/b/gone.jpg"}) link("nowhere", dangling);
+  // Sidecars in folders the walk leaves and comes back to, while their photos are still read.
+  for (int i = 0; i < 90; i += 4) {
+    const std::string name = (i % 3 == 0 ? "trip/b/IMG_" : "trip/IMG_") + std::to_string(1000 + i);
+    if (i % 8 == 0) {
+      write(name + ".xmp", bytes_of(xmp_packet()));
+    } else {
+      write(name + ".jpg.json", takeout_json("\"latitude\": 1.5, \"longitude\": 2.5"));
+    }
+  }
+  const Names runs[] = {{"*.jp*g"},
+                        {"-r", "-s", "-v", "-t", ".", "out.geojson"},
+                        {"-r", "-v", "-d", "."},
+                        {"-v", "-d", "-t", "*"},
+                        {"-r", "-v", "-d", "-t", "."},
+                        {"-r", "-v", "trip", "out.csv"},
+                        {"-r", "-d", "-t", "trip", "out.kml"},
+                        {"-r", "-t", ".", "out.kmz"},
+                        {"-r", "-d", "-t", ".", "out.gpx"},
+                        {"-r", "-v", "-t", ".", "out.geojson"},
+                        {"-r", "-t", ".", "out.html"},
+                        {"-r", "-v", "Photso", "out.kml"}};
+  for (const Names& args : runs) {
+    Outcome outcomes[2];
+    std::string documents[2];
+    for (int i = 0; i < 2; ++i) {
+      Names with_threads = {i == 0 ? "-j" : "-j4"};
+      if (i == 0) with_threads.push_back("1");
+      with_threads.insert(with_threads.end(), args.begin(), args.end());
+      outcomes[i] = run(with_threads);
+      if (args.back().rfind("out.", 0) == 0) documents[i] = read(args.back());
+    }
+    EXPECT_EQ(outcomes[0], outcomes[1]) << args.back();
+    EXPECT_TRUE(documents[0] == documents[1]) << args.back();
+    EXPECT_NE(outcomes[0].status, 2) << outcomes[0];
+    if (args.size() > 1 && args[1] == "-s") {
+      EXPECT_NE(outcomes[0].err.find("from sidecar"), std::string::npos);
+    }
+  }
+  // A number of threads is a whole number from 1 to 64, given or the run is refused.
+  for (const Names& args : {Names{"-j0", "*"}, Names{"-j", "65", "*"}, Names{"*", "-j"},
+                            Names{"-j", "x", "*"}, Names{"-j", "-d", "*"}}) {
+    const Outcome refused = run(args);
+    EXPECT_EQ(refused.status, 2) << args.front();
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("-j needs a number of reader threads from 1 to 64"),
+              std::string::npos);
+  }
+  EXPECT_EQ(run({"-j64", "london.jpg"}), outcome(0, "london.jpg" + kLondon.line));
+}
+
+// Reads that end in any order come back in the order they were handed out, each exactly once,
+// however the window and the number of workers compare.
+TEST(OrderedPool, HandsBackEverySlotInSubmissionOrder) {
+  for (const auto& shape : {std::pair<unsigned, size_t>{1, 1}, {4, 3}, {3, 64}}) {
+    std::vector<size_t> value(shape.second), order;
+    std::vector<int> seen(2000);
+    {
+      OrderedPool pool(shape.first, shape.second, [&](size_t slot) {
+        if (value[slot] % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ++seen[value[slot]];
+      });
+      size_t next = 0;
+      while (next < seen.size() || pool.in_flight() > 0) {
+        size_t batch = 0;
+        for (; pool.free_slots() > batch && next < seen.size(); ++batch) {
+          value[(pool.next_slot() + batch) % value.size()] = next++;
+        }
+        pool.submit(batch);
+        pool.rest_workers(next % 500 < 250);  // the writer alone, then all again
+        order.push_back(value[pool.wait_head()]);
+        pool.pop();
+      }
+    }
+    for (size_t i = 0; i < seen.size(); ++i) {
+      ASSERT_EQ(order[i], i) << shape.first << " workers, window " << shape.second;
+      ASSERT_EQ(seen[i], 1);
+    }
   }
 }
 

@@ -3,7 +3,7 @@
 
 usage: help_agrees.py PINREEL MAN_PAGE COMPLETION
 
-The options are those --help lists at the start of a line, the man page's .B items and the
+The options are those --help lists at the start of a line, the man page's .B and .BI items and the
 words the completion offers; every extension that --help names must be in the man page too.
 """
 
@@ -21,7 +21,7 @@ def main():
     man = open(man_page, encoding="utf-8").read().replace("\\-", "-").replace("\\fB", "")
     sources = {
         "--help": set(re.findall(r"^  (-[-a-z]+) ", help_text, re.M)),
-        "man page": set(re.findall(r"^\.B (-[-a-z]+)$", man, re.M)),
+        "man page": set(re.findall(r"^\.BI? (-[-a-z]+)(?: |$)", man, re.M)),
         "completion": set(re.search(r'-W "([^"]*)"', open(completion).read()).group(1).split()),
     }
     failed = 0

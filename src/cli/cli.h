@@ -1,10 +1,16 @@
 // The command line: argument parsing, the usage text, single-file and batch runs.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/output.h"
@@ -26,6 +32,7 @@ struct OptionInfo {
   bool RunOptions::*flag;
   const char* usage;
   const char* help;
+  const char* value = nullptr;  // the value an option takes ("N"), shown after its name
 };
 // Every option, in the order the texts list them; the list ends with nulls.
 extern const OptionInfo kOptionList[];
@@ -268,6 +275,55 @@ class Console {
   size_t width_ = 0;
   FILE* scratch_ = nullptr;  // Windows: output() on a console
   Wrapper wrapper_;
+};
+
+// Reader threads working ahead of one writer. The writer fills slot next_slot() of a ring of
+// `window` slots and submits it; a thread runs `work` on it; the writer takes the slots back with
+// wait_head() and pop() in the order it submitted them, so that the output keeps the visit order
+// whatever order the reads end in. `threads` threads read: threads - 1 workers, and the writer
+// itself, which reads the next slots while the oldest is not done. A slot belongs to the writer
+// from pop() to submit(), then to the one thread that claims it until wait_head() returns it.
+class OrderedPool {
+ public:
+  OrderedPool(unsigned threads, size_t window, std::function<void(size_t slot)> work);
+  ~OrderedPool();  // joins the workers; every slot submitted must have been taken back
+  OrderedPool(const OrderedPool&) = delete;
+  OrderedPool& operator=(const OrderedPool&) = delete;
+
+  size_t in_flight() const { return submitted_.load(std::memory_order_relaxed) - taken_; }
+  size_t free_slots() const { return window_ - in_flight(); }
+  // The slot the next submission hands over; valid while free_slots() > 0.
+  size_t next_slot() const { return submitted_.load(std::memory_order_relaxed) % window_; }
+  // Hands the next `count` slots, filled in order, to the readers.
+  void submit(size_t count = 1);
+  // Returns the oldest slot submitted and not popped once it is done, reading others meanwhile.
+  size_t wait_head();
+  void pop();
+  // While resting, the workers claim nothing and the writer reads each slot in its turn.
+  void rest_workers(bool rest);
+
+ private:
+  bool claim(size_t& index);
+  void run(size_t index);
+  void serve();
+
+  const size_t window_;
+  std::function<void(size_t)> work_;
+  std::unique_ptr<std::atomic<bool>[]> done_;
+  std::vector<std::thread> workers_;
+  // Counts of slots ever submitted (by the writer), claimed (by any reader) and taken back.
+  std::atomic<size_t> submitted_{0};
+  std::atomic<size_t> claimed_{0};
+  size_t taken_ = 0;  // the writer's own
+  // Sleeping: workers without a slot to claim, and the writer waiting for the head (its index + 1;
+  // 0 while it does not wait). The mutex orders each sleep against the wake-up that ends it.
+  std::mutex mutex_;
+  std::condition_variable work_ready_;
+  std::condition_variable head_ready_;
+  std::atomic<unsigned> sleepers_{0};
+  std::atomic<size_t> waiting_for_{0};
+  std::atomic<bool> resting_{false};
+  bool stopping_ = false;  // under mutex_
 };
 
 // The working folder as an absolute path (UTF-8 on Windows); "" when it cannot be had.

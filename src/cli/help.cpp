@@ -28,6 +28,10 @@ const OptionInfo kOptionList[] = {
      "Say why each photo without a position has none, and end every batch run with a summary."},
     {"-q", &RunOptions::quiet, "Prints neither a progress line nor a summary.",
      "Show neither the progress line nor the summary (errors are still reported)."},
+    {"-j", nullptr, "Reads N photos at once (default: one per processor, at most 8).",
+     "Read N photos at once, 1 to 64 (default: one per processor, at most 8); the output is the "
+     "same whatever N is. -j 1 reads one photo after the other.",
+     "N"},
     {"--help", nullptr, "Prints every option and format.", "Print this text."},
     {"--version", nullptr, "Prints the version of pinreel.", "Print the version of pinreel."},
     {nullptr, nullptr, nullptr, nullptr}};
@@ -55,12 +59,15 @@ void print_wrapped(const std::string& first, const std::string& text) {
 
 void print_option_lines(bool full) {
   for (const OptionInfo* option = kOptionList; option->name != nullptr; ++option) {
+    std::string name = option->name;
+    if (option->value != nullptr) name.append(" ").append(option->value);
     if (full) {
-      std::string name = "  " + std::string(option->name);
+      name.insert(0, "  ");
       name.resize(14, ' ');
       print_wrapped(name, option->help);
     } else {  // as the usage text has always had them
-      std::printf("  %-*s%s\n", option->name[1] == '-' ? 11 : 4, option->name, option->usage);
+      const size_t width = name[1] == '-' ? 11 : name.size() > 2 ? name.size() + 2 : 4;
+      std::printf("  %-*s%s\n", static_cast<int>(width), name.c_str(), option->usage);
     }
   }
 }

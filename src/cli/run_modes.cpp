@@ -1,4 +1,5 @@
 // Argument parsing and the two run modes.
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr size_t kDocumentBufferSize = 64 * 1024;
+constexpr unsigned kMaxThreads = 64;
 
 // Standard output and error are the program's own: one console for the whole run.
 Console& console() {
@@ -145,8 +147,12 @@ class ReadAhead {
   }
 
   // After each entry; `result` says whether it was read and whether that waited.
+  // After `count` more entries were taken from the search.
+  void advanced(size_t count) { requested_ -= std::min(requested_, count); }
+
+  bool active() const { return active_; }
+
   void after(const PhotoResult& result) {
-    if (requested_ > 0) --requested_;
     if (result.waited && kCanReadAhead) {
       active_ = true;
       calm_ = 0;
@@ -237,11 +243,9 @@ class ReadAhead {
   bool stopping_ = false;
 };
 
-// Reads one entry of a batch run and says what the options ask for. Other names and other kinds
-// of entry are passed over without a word. Returns kExitFailure when it could not be read.
-int visit(RunContext& run, ReadAhead& ahead, const PhotoEntry& entry) {
-  const PhotoResult result = process_image(run, entry);
-  ahead.after(result);
+// Says what the options ask for of one entry of a batch run. Other names and other kinds of
+// entry are passed over without a word. Returns kExitFailure when it could not be read.
+int report_entry(RunContext& run, const PhotoEntry& entry, const PhotoResult& result) {
   int status = kExitOk;
   if (result.status == PhotoStatus::kUnreadable) {
     report("cannot read", entry.path, result.error);
@@ -252,6 +256,13 @@ int visit(RunContext& run, ReadAhead& ahead, const PhotoEntry& entry) {
   }
   console().tick(run.counts);
   return status;
+}
+
+int visit(RunContext& run, ReadAhead& ahead, const PhotoEntry& entry) {
+  const PhotoResult result = process_image(run, entry);
+  ahead.advanced(1);
+  ahead.after(result);
+  return report_entry(run, entry, result);
 }
 
 // The entries of one folder, opened inside it but named bare.
@@ -286,6 +297,163 @@ int visit_tree(RunContext& run, TreeSearch& search) {
     ahead.request(search);
   }
   return status;
+}
+
+// A folder descriptor of an entry's own: the walk of -r closes its folders as it leaves them,
+// while a reader thread may still have to open an entry from one.
+struct FolderCopy {
+  explicit FolderCopy(int folder) : fd(duplicate_folder(folder)) {}
+  ~FolderCopy() { close_folder(fd); }
+  FolderCopy(const FolderCopy&) = delete;
+  FolderCopy& operator=(const FolderCopy&) = delete;
+  const int fd;
+};
+
+// An entry of a batch run copied out of its listing, to be read by a reader thread and then
+// delivered in its turn. The listing moves on meanwhile, so the entry keeps its own copies: of its
+// names, of its folder's descriptor and of the names of its sidecars.
+struct PendingEntry {
+  std::string open_path;
+  std::string name;
+  std::string path;
+  std::string bare_name;
+  std::string problem;  // a folder that cannot be listed: reported in its turn
+  EntryType type = EntryType::kUnknown;
+  std::shared_ptr<const FolderCopy> folder;  // null: opened from the working directory
+  SidecarIndex sidecars;                     // its own sidecars, found in its folder's index
+  EntryRead read;
+
+  PhotoEntry entry() const {
+    PhotoEntry entry{open_path.c_str(), name.c_str(), path.c_str(), type,
+                     folder != nullptr ? folder->fd : FileInput::kWorkingDirectory};
+    entry.bare_name = bare_name.empty() ? nullptr : bare_name.c_str();
+    entry.sidecars = sidecars.empty() ? nullptr : &sidecars;
+    return entry;
+  }
+  void set(const PhotoEntry& from, const char* failure) {
+    open_path.assign(from.open_path);
+    name.assign(from.name);
+    path.assign(from.path);
+    bare_name.assign(from.bare_name != nullptr ? from.bare_name : "");
+    problem.assign(failure != nullptr ? failure : "");
+    type = from.type;
+    sidecars.clear();
+    if (from.sidecars == nullptr || from.sidecars->empty()) return;
+    const SidecarIndex::Match match =
+        from.sidecars->find(from.bare_name != nullptr ? from.bare_name : from.name);
+    for (const char* sidecar : {match.xmp, match.json}) {
+      if (sidecar != nullptr) {
+        sidecars.add(sidecar, std::strlen(sidecar), SidecarIndex::type_of(sidecar));
+      }
+    }
+  }
+};
+
+// The entries that `next` hands out (filling a PendingEntry; false after the last), read by
+// `threads` reader threads while this thread delivers them in their order. A window of entries
+// in flight keeps memory flat; it is refilled by halves, so that the readers are woken once for
+// many entries rather than for each. On a cold disk the read-ahead asks for the photos past the
+// window (`request` hands it the search).
+template <class Next, class Request>
+int visit_pooled(RunContext& run, unsigned threads, Next next, Request request) {
+  ReadAhead ahead;
+  const size_t window = std::max<size_t>(16, size_t{4} * threads);
+  std::unique_ptr<PendingEntry[]> slots(new PendingEntry[window]);
+  const RunOptions& options = run.options;
+  OrderedPool pool(threads, window, [&slots, &options](size_t slot) {
+    PendingEntry& pending = slots[slot];
+    if (pending.problem.empty()) read_entry(options, pending.entry(), pending.read);
+  });
+  int status = kExitOk;
+  bool more = true;
+  for (;;) {
+    if (more && pool.free_slots() >= window / 2) {
+      size_t batch = 0;
+      while (batch < pool.free_slots() &&
+             (more = next(slots[(pool.next_slot() + batch) % window]))) {
+        ++batch;
+      }
+      pool.submit(batch);
+      ahead.advanced(batch);
+      request(ahead);
+    }
+    if (pool.in_flight() == 0) break;
+    PendingEntry& pending = slots[pool.wait_head()];
+    const PhotoEntry entry = pending.entry();
+    if (!pending.problem.empty()) {
+      console().message("cannot list '%s': %s", entry.path, pending.problem.c_str());
+      status = kExitFailure;
+    } else {
+      const PhotoResult result = deliver_entry(run, entry, pending.read);
+      ahead.after(result);
+      pool.rest_workers(ahead.active());
+      if (report_entry(run, entry, result) != kExitOk) status = kExitFailure;
+    }
+    pending.folder.reset();
+    pool.pop();
+  }
+  return status;
+}
+
+int visit_folder_pooled(RunContext& run, DirSearch& search, unsigned threads) {
+  return visit_pooled(
+      run, threads,
+      [&search](PendingEntry& pending) {
+        const char* name;
+        const char* path;
+        EntryType type;
+        if (!search.next_entry(name, path, type)) return false;
+        PhotoEntry entry{path, name, path, type};
+        entry.sidecars = &search.sidecars();
+        pending.set(entry, nullptr);
+        pending.folder.reset();
+        return true;
+      },
+      [&search](ReadAhead& ahead) { ahead.request(search); });
+}
+
+int visit_tree_pooled(RunContext& run, TreeSearch& search, unsigned threads) {
+  std::shared_ptr<const FolderCopy> folder;
+  size_t folder_changes = SIZE_MAX;
+  return visit_pooled(
+      run, threads,
+      [&](PendingEntry& pending) {
+        TreeSearch::Entry entry;
+        if (!search.next(entry)) return false;
+        pending.set(entry.photo, entry.problem);
+        const int directory = entry.photo.directory;
+        if (directory == FileInput::kWorkingDirectory || entry.problem != nullptr) {
+          pending.folder.reset();
+          return true;
+        }
+        if (folder == nullptr || search.folder_changes() != folder_changes) {
+          folder = std::make_shared<const FolderCopy>(directory);
+          folder_changes = search.folder_changes();
+        }
+        pending.folder = folder;
+        return true;
+      },
+      [&search](ReadAhead& ahead) { ahead.request(search); });
+}
+
+// As many reader threads as processors, up to 8: more bring nothing a disk or a cache can feed.
+unsigned default_threads() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors == 0 ? 1 : std::min(processors, 8u);
+}
+
+// A whole number from 1 to kMaxThreads, digits only.
+bool parse_threads(const char* text, unsigned& threads) {
+  if (text == nullptr || *text == '\0') return false;
+  unsigned value = 0;
+  for (const char* digit = text; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*digit - '0');
+    if (value > kMaxThreads) return false;
+  }
+  if (value == 0) return false;
+  threads = value;
+  return true;
 }
 
 // Flushes standard output: a full disk must not pass for success.
@@ -354,7 +522,11 @@ int run_batch(const char* pattern, const char* output, const RunOptions& options
   run.writer->begin(output);
 
   if (matched) {
-    const int visited = options.recursive ? visit_tree(run, tree) : visit_folder(run, search);
+    const unsigned threads = options.threads;
+    const int visited =
+        threads <= 1 ? (options.recursive ? visit_tree(run, tree) : visit_folder(run, search))
+        : options.recursive ? visit_tree_pooled(run, tree, threads)
+                            : visit_folder_pooled(run, search, threads);
     if (visited != kExitOk) status = visited;
   }
 
@@ -403,14 +575,26 @@ int pinreel_main(int argc, char** argv) {
     for (const OptionInfo* option = kOptionList; option->name != nullptr; ++option) {
       if (std::strcmp(name, option->name) != 0) continue;
       if (option->flag != nullptr) return &(options.*option->flag);
-      return std::strcmp(name, "--help") == 0 ? &help : &version;
+      if (std::strcmp(name, "--help") == 0) return &help;
+      if (std::strcmp(name, "--version") == 0) return &version;
     }
     return nullptr;
   };
   std::vector<const char*> unknown;
+  options.threads = default_threads();
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (argument[0] == '-') {
+    if (std::strncmp(argument, "-j", 2) == 0) {
+      // The one option with a value: "-j 4" or "-j4".
+      const char* value = argument[2] != '\0' ? argument + 2 : i + 1 < argc ? argv[++i] : nullptr;
+      if (!parse_threads(value, options.threads)) {
+        console().start(options, false);
+        console().message("-j needs a number of reader threads from 1 to %u, as in -j 4%s%s%s",
+                          kMaxThreads, value != nullptr ? "; not '" : "",
+                          value != nullptr ? value : "", value != nullptr ? "'" : "");
+        return kExitRefused;
+      }
+    } else if (argument[0] == '-') {
       if (bool* flag = find_option(argument)) {
         *flag = true;
       } else {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct RunOptions {
   bool verbose = false;    // -v: a summary, and why photos have no position
   bool quiet = false;      // -q: no progress line and no summary
   bool sidecars = false;   // -s: positions from XMP and sidecar files too
+  unsigned threads = 1;    // -j: reader threads; 1 reads each photo in turn on the run's thread
 };
 
 // What became of the photographs of a run.
@@ -91,6 +93,24 @@ struct PhotoEntry {
 // and the position taken by precedence: an XMP sidecar's, Google's JSON's, the photo's own, its
 // XMP packet's.
 PhotoResult process_image(RunContext& run, const PhotoEntry& entry);
+
+// process_image in two steps, so that reader threads can read ahead of the writer: what reading
+// an entry found, kept until its turn comes.
+struct EntryRead {
+  ImageMetadata metadata;
+  XmpFields xmp;
+  std::optional<ExifReader> reader;  // holds the buffer that metadata.thumbnail points into
+  PhotoFormat format = PhotoFormat::kNone;
+  PhotoResult result{PhotoStatus::kNotPhotoName, 0};  // kListed: read, to be delivered
+  bool unread_sidecar = false;                        // without -s: a sidecar's name is beside it
+};
+// Reads the photograph of `entry` into `read`, with its sidecars as `options` ask. Touches
+// nothing else, so any thread may call it; the sidecar names in the result point into the
+// entry's index, which must live until the entry is delivered.
+void read_entry(const RunOptions& options, const PhotoEntry& entry, EntryRead& read);
+// Counts what read_entry found in the run's counts and hands the position to the run's writer;
+// then frees what `read` holds.
+PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& read);
 
 // The second half of process_image: applies the duplicate filter to a record already read and
 // hands it to the writer.

@@ -124,51 +124,67 @@ const char* missing_position_reason(PhotoStatus status) {
   }
 }
 
-PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
-  if (!has_photo_extension(entry.name)) return {PhotoStatus::kNotPhotoName, 0};
-  ++run.counts.matched;
+void read_entry(const RunOptions& options, const PhotoEntry& entry, EntryRead& read) {
+  read.reader.reset();
+  read.result = PhotoResult{PhotoStatus::kNotPhotoName, 0};
+  if (!has_photo_extension(entry.name)) return;
   FileInput input;
   if (const int error = input.open(entry.open_path, entry.type, entry.directory)) {
-    if (error == kNotRegularFileError) return {PhotoStatus::kNotRegularFile, 0};
-    ++run.counts.unreadable;
-    return {PhotoStatus::kUnreadable, error};
+    read.result.status =
+        error == kNotRegularFileError ? PhotoStatus::kNotRegularFile : PhotoStatus::kUnreadable;
+    read.result.error = error == kNotRegularFileError ? 0 : error;
+    return;
   }
-
-  ImageMetadata metadata;
-  std::memset(&metadata, 0, sizeof metadata);
-  const bool sidecars = run.options.sidecars;
-  XmpFields xmp;
-  std::memset(&xmp, 0, sizeof xmp);
-  ExifReader reader(&metadata, sidecars ? &xmp : nullptr);
-  const PhotoFormat format = read_photo(input, reader);
-  if (const int error = input.error()) {
-    ++run.counts.unreadable;
-    return {PhotoStatus::kUnreadable, error, input.waited()};
+  std::memset(&read.metadata, 0, sizeof read.metadata);
+  std::memset(&read.xmp, 0, sizeof read.xmp);
+  read.reader.emplace(&read.metadata, options.sidecars ? &read.xmp : nullptr);
+  read.format = read_photo(input, *read.reader);
+  read.result = PhotoResult{PhotoStatus::kListed, input.error(), input.waited()};
+  if (read.result.error != 0) {
+    read.result.status = PhotoStatus::kUnreadable;
+    return;
   }
-  ++run.counts.read;
-  PhotoResult result{PhotoStatus::kNotPhoto, 0, input.waited()};
   const char* bare = entry.bare_name != nullptr ? entry.bare_name : entry.name;
-  if (sidecars) {
+  if (options.sidecars) {
     SidecarFields found;
     std::memset(&found, 0, sizeof found);
-    if (entry.sidecars != nullptr) read_sidecars(entry, bare, found, result);
-    const PositionOrigin origin = merge_sources(metadata, xmp, found, run.options.times);
-    result.source = origin.source;
-    result.sidecar = origin.sidecar;
+    if (entry.sidecars != nullptr) read_sidecars(entry, bare, found, read.result);
+    const PositionOrigin origin = merge_sources(read.metadata, read.xmp, found, options.times);
+    read.result.source = origin.source;
+    read.result.sidecar = origin.sidecar;
   }
+  // Without -s, the names alone tell which photos without a position have a sidecar.
+  read.unread_sidecar =
+      !options.sidecars && entry.sidecars != nullptr && entry.sidecars->has_sidecar(bare);
+}
+
+PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& read) {
+  PhotoResult result = read.result;
+  if (result.status == PhotoStatus::kNotPhotoName) return result;
+  ++run.counts.matched;
+  if (result.status == PhotoStatus::kNotRegularFile) return result;
+  if (result.status == PhotoStatus::kUnreadable) {
+    ++run.counts.unreadable;
+    return result;
+  }
+  ++run.counts.read;
   // A file in no format pinreel reads may still have a sidecar's position.
-  if (format == PhotoFormat::kNone && !metadata.has_decimal_position) {
+  if (read.format == PhotoFormat::kNone && !read.metadata.has_decimal_position) {
     ++run.counts.without_position;
+    result.status = PhotoStatus::kNotPhoto;
   } else {
-    result.status = deliver_photo(run, metadata, entry.name, entry.path);
-    if (format == PhotoFormat::kVideo && result.status == PhotoStatus::kNoExif) {
+    result.status = deliver_photo(run, read.metadata, entry.name, entry.path);
+    if (read.format == PhotoFormat::kVideo && result.status == PhotoStatus::kNoExif) {
       result.status = PhotoStatus::kNoPosition;
     }
   }
-  // Without -s, the names alone tell which photos without a position have a sidecar.
-  if (!sidecars && lacks_position(result.status) && entry.sidecars != nullptr &&
-      entry.sidecars->has_sidecar(bare)) {
-    ++run.counts.unread_sidecars;
-  }
+  if (read.unread_sidecar && lacks_position(result.status)) ++run.counts.unread_sidecars;
+  read.reader.reset();
   return result;
+}
+
+PhotoResult process_image(RunContext& run, const PhotoEntry& entry) {
+  EntryRead read;
+  read_entry(run.options, entry, read);
+  return deliver_entry(run, entry, read);
 }
