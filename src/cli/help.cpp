@@ -133,8 +133,8 @@ void print_help() {
   std::fputs(
       "\nExit status: 0 success (photos without a position included); 1 a photo, a folder or the\n"
       "output could not be read or written, or no photo matched an existing output's run or a\n"
-      "-r run; 2 the output names a photo or another file that pinreel did not write (nothing\n"
-      "is read or written).\n\n"
+      "-r run; 2 the output names a photo or another file that pinreel did not write, or -j\n"
+      "has no number from 1 to 64 (nothing is read or written).\n\n"
       "More: man pinreel, and the README of pinreel's sources.\n",
       stdout);
 }
