@@ -92,6 +92,7 @@ class DirSearch {
   size_t position_ = 0;
   int list_error_ = 0;
   const char* name_pattern_ = "";  // while listing
+  bool literal_ = false;           // the name pattern has no wildcards
   bool exact_ = false;             // a name without wildcards was found spelled exactly so
   SidecarIndex sidecars_;
 };

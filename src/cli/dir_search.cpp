@@ -66,6 +66,7 @@ bool DirSearch::start(const char* pattern) {
 
   sidecars_.clear();
   name_pattern_ = name_pattern;
+  literal_ = !has_wildcards(name_pattern);
   exact_ = false;
   list_error_ = list_entries(directory_.c_str());
   if (list_error_ != 0) {
@@ -108,7 +109,7 @@ bool DirSearch::peek(size_t ahead, const char*& name, EntryType& type) const {
 void DirSearch::add_listed(const char* name, size_t length, EntryType type) {
   if (type != EntryType::kOther) sidecars_.add(name, length, type);
   if (exact_) return;
-  if (!has_wildcards(name_pattern_) && std::strcmp(name_pattern_, name) == 0) {
+  if (literal_ && std::strcmp(name_pattern_, name) == 0) {
     names_.clear();
     offsets_.clear();
     exact_ = true;

@@ -146,12 +146,13 @@ class ReadAhead {
     for (; taken_ != added_; ++taken_) close_folder(slots_[taken_ % kWindow].folder);
   }
 
-  // After each entry; `result` says whether it was read and whether that waited.
   // After `count` more entries were taken from the search.
   void advanced(size_t count) { requested_ -= std::min(requested_, count); }
 
+  // While a cold disk is being read ahead.
   bool active() const { return active_; }
 
+  // After each entry; `result` says whether it was read and whether that waited.
   void after(const PhotoResult& result) {
     if (result.waited && kCanReadAhead) {
       active_ = true;

@@ -24,6 +24,15 @@ int element_size(uint16_t format) {
   return format < 14 ? kSizes[format] : 1;
 }
 
+// A zlib stream, as PNG's compressed text chunks hold.
+Bytes zlib_stream(const Bytes& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  Bytes packed(size);
+  compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), 9);
+  packed.resize(size);
+  return packed;
+}
+
 }  // namespace
 
 Bytes bytes_of(const std::string& text) {
@@ -398,15 +407,8 @@ Bytes png_profile(const std::string& type, const Bytes& exif, const std::string&
     text += kHex[exif[i] & 15];
     if (i % 36 == 35 || i + 1 == exif.size()) text += '\n';
   }
-  Bytes data = bytes_of(text);
   const bool compress = type != "tEXt" && !plain;
-  if (compress) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    Bytes packed(size);
-    compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), 9);
-    packed.resize(size);
-    data = packed;
-  }
+  const Bytes data = compress ? zlib_stream(bytes_of(text)) : bytes_of(text);
   Bytes head = join({bytes_of("Raw profile type " + profile), Bytes{0}});
   if (type == "zTXt") head.push_back(0);
   if (type == "iTXt") head = join({head, Bytes{compress ? uint8_t{1} : uint8_t{0}, 0, 0, 0}});
@@ -430,14 +432,7 @@ Bytes png(const Bytes& exif, bool after_image, size_t image_size, const Bytes& t
 }
 
 Bytes png_xmp(const std::string& packet, bool compressed) {
-  Bytes data = bytes_of(packet);
-  if (compressed) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    Bytes packed(size);
-    compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), 9);
-    packed.resize(size);
-    data = packed;
-  }
+  const Bytes data = compressed ? zlib_stream(bytes_of(packet)) : bytes_of(packet);
   return png_chunk("iTXt", join({bytes_of("XML:com.adobe.xmp"),
                                  Bytes{0, static_cast<uint8_t>(compressed), 0, 0, 0}, data}));
 }
