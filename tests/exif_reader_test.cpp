@@ -753,12 +753,16 @@ TEST(TiffFile, ValuesAndTheExifDirectoryWhereverTheyLie) {
     drone.first().undefined(700, std::string(4 << 20, 'i'));
     Directory& first = drone.add_directory().ascii(271, "Drone");
     Directory& gps = drone.add_directory().ascii(1, "N").ascii(3, "W").integer(5, kByte, 0);
-    gps.raw(2, kRational, 3, block_end(48)).raw(4, kRational, 3, block_end(24));
+    gps.raw(2, kRational, 3, block_end(64)).raw(4, kRational, 3, block_end(40));
+    gps.raw(17, kRational, 1, block_end(16)).raw(31, kRational, 1, block_end(8));
     first.pointer(kGpsPointer, gps.rationals(6, {{35, 1}}));
     drone.tail(Bytes(20000, 0))
-        .tail(drone.numbers({51, 1, 30, 1, 2640, 100, 0, 1, 7, 1, 3960, 100}));
+        .tail(drone.numbers({51, 1, 30, 1, 2640, 100, 0, 1, 7, 1, 3960, 100, 90, 1, 5, 1}));
     const Read r = read(drone.first_offset(drone.offset_of(first)).block());
     EXPECT_EQ(r.csv, kLondon);
+    EXPECT_TRUE(r.md.has_gps_img_direction && r.md.has_gps_h_positioning_error);
+    EXPECT_EQ(r.md.gps_img_direction, 90);
+    EXPECT_EQ(r.md.gps_h_positioning_error, 5);
     EXPECT_LE(r.fetched, 4u * ExifReader::kWindowSize);
 
     Tiff scan(order);

@@ -63,10 +63,13 @@ bool unit_scale(int32_t code, float& scale) {
   }
 }
 
-// The tags whose values the tag tables read: an entry of another tag is never worth a read of
-// its value from elsewhere in the file.
+// The tags whose values apply_gps_tag and apply_main_tag read (keep them in step): an entry of
+// another tag is never worth a read of its value from elsewhere in the file.
 bool uses_value(int kind, uint32_t tag) {
-  if (kind == static_cast<int>(kTagGpsPointer)) return tag <= 7 || tag == 29;
+  static const uint16_t kGpsTags[] = {0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 29, 31};
+  if (kind == static_cast<int>(kTagGpsPointer)) {
+    return std::binary_search(std::begin(kGpsTags), std::end(kGpsTags), tag);
+  }
   static const uint16_t kMainTags[] = {
       271,   272,   274,   282,   283,   296,   513,   514,   33434, 33437, 34665, 34850, 34853,
       34855, 36864, 36867, 36881, 37122, 37377, 37378, 37379, 37380, 37381, 37382, 37383, 37384,
