@@ -397,6 +397,8 @@ struct DecimalPosition {
   double altitude;   // metres, below sea level negative; 0 without has_altitude
   bool has_altitude;
 };
+// Makes `p` the record's position, from `source`.
+void take_position(ImageMetadata& metadata, const DecimalPosition& p, PositionSource source);
 
 // An ISO 6709 location text as QuickTime's ©xyz and Apple's
 // com.apple.quicktime.location.ISO6709 hold it: latitude and longitude, each a sign and 2/3

@@ -24,16 +24,12 @@ bool is_frame_header(int marker) {
   return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
-uint32_t read_be16(const uint8_t* bytes) {
-  return bytes[0] * 256u + bytes[1];
-}
-
 // Frame header, offsets from the first length byte:
 //   0 length (2)  2 precision (1)  3 lines (2)  5 samples per line (2)  7 components (1)
 void process_sof(ImageMetadata& m, const uint8_t* section, int32_t size, int marker) {
   if (size < 8) return;  // too short to hold the fields: leave them as they were
-  m.height = static_cast<int32_t>(read_be16(section + 3));
-  m.width = static_cast<int32_t>(read_be16(section + 5));
+  m.height = static_cast<int32_t>(decode_u16(section + 3, true));
+  m.width = static_cast<int32_t>(decode_u16(section + 5, true));
   m.is_colour = section[7] == 3 ? 1 : 0;
   m.sof_marker = marker;
 }

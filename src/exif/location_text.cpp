@@ -99,3 +99,12 @@ bool parse_iso6709(const char* text, size_t size, DecimalPosition& position) {
   position = result;
   return true;
 }
+
+void take_position(ImageMetadata& m, const DecimalPosition& p, PositionSource source) {
+  m.has_decimal_position = true;
+  m.decimal_latitude = p.latitude;
+  m.decimal_longitude = p.longitude;
+  m.has_decimal_altitude = p.has_altitude;
+  m.decimal_altitude = p.altitude;
+  m.position_source = source;
+}

@@ -232,13 +232,7 @@ bool read_video(Input& input, ExifReader& reader) {
   });
   for (int place = 0; place < kPlaces; ++place) {
     if (!found.has[place]) continue;
-    const DecimalPosition& p = found.positions[place];
-    m.has_decimal_position = true;
-    m.position_source = PositionSource::kQuickTime;
-    m.decimal_latitude = p.latitude;
-    m.decimal_longitude = p.longitude;
-    m.has_decimal_altitude = p.has_altitude;
-    m.decimal_altitude = p.altitude;
+    take_position(m, found.positions[place], PositionSource::kQuickTime);
     return true;
   }
   return false;

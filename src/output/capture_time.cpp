@@ -177,26 +177,3 @@ CaptureTime capture_time(const ImageMetadata& m) {
   if (shift_minutes(local, offset)) format_time(time.utc, local, "Z");
   return time;
 }
-
-bool set_utc_time(ImageMetadata& m, int64_t seconds) {
-  // Years 1 to 9999: about 62 and 253 billion seconds either side of 1970.
-  constexpr int64_t kFirst = -62135596800, kLast = 253402300799;
-  if (seconds < kFirst || seconds > kLast) return false;
-  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-  const int64_t second_of_day = seconds - days * 86400;
-  CivilTime t{};
-  civil_from_days(days, t);
-  char* p = put_number(m.gps_date_stamp, t.year, 4);
-  *p++ = ':';
-  p = put_number(p, t.month, 2);
-  *p++ = ':';
-  put_number(p, t.day, 2);
-  m.gps_date_stamp[10] = '\0';
-  const int64_t clock[] = {second_of_day / 3600, second_of_day / 60 % 60, second_of_day % 60};
-  for (int i = 0; i < 3; ++i) {
-    m.gps_time_stamp[2 * i] = static_cast<uint32_t>(clock[i]);
-    m.gps_time_stamp[2 * i + 1] = 1;
-  }
-  m.has_gps_time_stamp = true;
-  return true;
-}

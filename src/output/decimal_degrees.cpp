@@ -120,7 +120,3 @@ bool join_coordinate_key(char (&key)[kCoordinateKeyMax + 1], const DegreesText& 
   std::memcpy(key + longitude.length + 1, latitude.text, latitude.length + 1);
   return true;
 }
-
-bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude) {
-  return join_coordinate_key(key, degrees_text(longitude), degrees_text(latitude));
-}

@@ -50,8 +50,6 @@ size_t format_metres(char (&text)[kMetresTextSize], double metres);
 // (only damaged GPS values are that long).
 bool join_coordinate_key(char (&key)[kCoordinateKeyMax + 1], const DegreesText& longitude,
                          const DegreesText& latitude);
-// The same from the values, each formatted with six decimals.
-bool format_coordinate_key(char (&key)[kCoordinateKeyMax + 1], float longitude, float latitude);
 
 // A file name as one CSV field: quoted with doubled quotes when it holds a comma, a quote, CR or
 // LF.
@@ -95,10 +93,6 @@ struct CaptureTime {
 };
 
 CaptureTime capture_time(const ImageMetadata& metadata);
-// Sets the record's GPS date and time stamps to the instant `seconds` after 1970-01-01 UTC (a
-// time known only in UTC, as Google's JSON gives it). False, leaving the record alone, outside
-// the years 1 to 9999.
-bool set_utc_time(ImageMetadata& metadata, int64_t seconds);
 
 // A photograph's position, formatted once for every format: the texts that CSV, KML and the -d
 // key print, and the exact numbers that the map formats of pinreel's own print.

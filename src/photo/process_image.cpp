@@ -80,12 +80,6 @@ void read_sidecars(const PhotoEntry& entry, const char* bare, SidecarFields& fie
   }
 }
 
-bool lacks_position(PhotoStatus status) {
-  return status == PhotoStatus::kNotPhoto || status == PhotoStatus::kNoExif ||
-         status == PhotoStatus::kNoGps || status == PhotoStatus::kNoPosition ||
-         status == PhotoStatus::kZeroPosition;
-}
-
 }  // namespace
 
 PhotoStatus deliver_photo(RunContext& run, const ImageMetadata& metadata, const char* name,
@@ -178,7 +172,7 @@ PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& r
       result.status = PhotoStatus::kNoPosition;
     }
   }
-  if (read.unread_sidecar && lacks_position(result.status)) ++run.counts.unread_sidecars;
+  if (read.unread_sidecar && missing_position_reason(result.status) != nullptr) ++run.counts.unread_sidecars;
   read.reader.reset();
   return result;
 }

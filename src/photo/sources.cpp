@@ -13,15 +13,6 @@ bool is_position(const DecimalPosition& p) {
   return decimal_position(p.latitude, p.longitude, scratch) == PositionKind::kPosition;
 }
 
-void take_position(ImageMetadata& m, const DecimalPosition& p, PositionSource source) {
-  m.has_decimal_position = true;
-  m.decimal_latitude = p.latitude;
-  m.decimal_longitude = p.longitude;
-  m.has_decimal_altitude = p.has_altitude;
-  m.decimal_altitude = p.altitude;
-  m.position_source = source;
-}
-
 bool has_own_position(const ImageMetadata& m) {
   Position scratch;
   return position_of(m, scratch) == PositionKind::kPosition;
@@ -68,7 +59,8 @@ PositionOrigin merge_sources(ImageMetadata& m, const XmpFields& embedded,
 
   if (times && capture_time(m).stated[0] == '\0' && !take_date(m, embedded) &&
       !take_date(m, sidecars.xmp) && sidecars.json.has_taken_time) {
-    set_utc_time(m, sidecars.json.taken_time);
+    m.has_capture_seconds = true;
+    m.capture_seconds = sidecars.json.taken_time;
   }
   return origin;
 }
