@@ -92,46 +92,44 @@ void HtmlWriter::photo(const Photo& photo) {
   const Position& p = photo.position;
   if (!is_map_position(p)) return;
   const ImageMetadata& m = *photo.metadata;
-  text_.assign(count_++ == 0 ? "[" : ",\n[");
-  append_position(text_, p);
-  text_ += ',';
-  append_script_string(text_, photo.name);
-  text_ += ',';
-  append_script_string(text_, links_.link(photo.path).c_str());
-  const size_t known = text_.size();  // everything after this may be left out
-  text_ += ',';
-  append_text_or_null(text_, times_ ? capture_time(m).stated : "", true);
+  points_ += points_.empty() ? "[" : ",\n[";
+  append_position(points_, p);
+  points_ += ',';
+  append_script_string(points_, photo.name);
+  points_ += ',';
+  append_script_string(points_, links_.link(photo.path).c_str());
+  const size_t known = points_.size();  // everything after this may be left out
+  points_ += ',';
+  append_text_or_null(points_, times_ ? capture_time(m).stated : "", true);
   const ViewTexts view = view_texts(m);
-  text_ += ',';
-  append_text_or_null(text_, view.direction, false);
-  text_ += ',';
-  append_text_or_null(text_, view.direction_ref, true);
-  text_ += ',';
-  append_text_or_null(text_, view.accuracy, false);
-  text_ += ',';
+  points_ += ',';
+  append_text_or_null(points_, view.direction, false);
+  points_ += ',';
+  append_text_or_null(points_, view.direction_ref, true);
+  points_ += ',';
+  append_text_or_null(points_, view.accuracy, false);
+  points_ += ',';
   if (has_jpeg_thumbnail(m)) {
     const auto size = static_cast<uint64_t>(m.thumbnail_length);
     const uint64_t encoded = (size + 2) / 3 * 4;
     if (thumbnail_bytes_ + encoded <= budget_) {
       thumbnail_bytes_ += encoded + 1;
-      std::string line;
-      line.reserve(encoded + 1);
-      append_base64(line, m.thumbnail, static_cast<size_t>(size));
-      line += '\n';
-      std::fwrite(line.data(), 1, line.size(), out_);
-      text_ += std::to_string(encoded);
+      text_.clear();
+      append_base64(text_, m.thumbnail, static_cast<size_t>(size));
+      text_ += '\n';
+      std::fwrite(text_.data(), 1, text_.size(), out_);
+      points_ += std::to_string(encoded);
     } else {
       ++left_out_;
     }
   }
   // Trailing nulls say nothing.
-  size_t end = text_.size();
-  while (end > known && (text_[end - 1] == ',' || text_.compare(end - 5, 5, ",null") == 0)) {
-    end -= text_[end - 1] == ',' ? size_t{1} : size_t{5};
+  size_t end = points_.size();
+  while (end > known && (points_[end - 1] == ',' || points_.compare(end - 5, 5, ",null") == 0)) {
+    end -= points_[end - 1] == ',' ? size_t{1} : size_t{5};
   }
-  text_.resize(end);
-  text_ += ']';
-  points_ += text_;
+  points_.resize(end);
+  points_ += ']';
 }
 
 void HtmlWriter::end() {

@@ -359,10 +359,9 @@ class HtmlWriter final : public Writer {
   PhotoLinks links_;
   uint64_t budget_;
   std::string points_;  // the points' data
-  uint64_t count_ = 0;
   uint64_t thumbnail_bytes_ = 0;
   uint64_t left_out_ = 0;
-  std::string text_;
+  std::string text_;  // a thumbnail's line
 };
 
 // The pieces of the page built into pinreel from Debian's libjs-leaflet and

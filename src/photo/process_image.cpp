@@ -172,7 +172,8 @@ PhotoResult deliver_entry(RunContext& run, const PhotoEntry& entry, EntryRead& r
       result.status = PhotoStatus::kNoPosition;
     }
   }
-  if (read.unread_sidecar && missing_position_reason(result.status) != nullptr) ++run.counts.unread_sidecars;
+  if (read.unread_sidecar && missing_position_reason(result.status) != nullptr)
+    ++run.counts.unread_sidecars;
   read.reader.reset();
   return result;
 }
