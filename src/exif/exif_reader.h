@@ -400,6 +400,18 @@ struct DecimalPosition {
 // Makes `p` the record's position, from `source`.
 void take_position(ImageMetadata& metadata, const DecimalPosition& p, PositionSource source);
 
+// The bytes that part words in XML and in PNG's text profiles.
+inline bool is_text_space(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+// A decimal or hexadecimal digit's value; 16 for any other byte.
+inline unsigned hex_digit_value(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+  return 16;
+}
+
 // An ISO 6709 location text as QuickTime's ©xyz and Apple's
 // com.apple.quicktime.location.ISO6709 hold it: latitude and longitude, each a sign and 2/3
 // (degrees), 4/5 (degrees, minutes) or 6/7 (degrees, minutes, seconds) integer digits with an

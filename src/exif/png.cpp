@@ -30,27 +30,12 @@ constexpr uint32_t kMaxProfileText = 3 * ExifReader::kMaxExifBlock;
 // A language tag or translated keyword longer than this is taken for damage.
 constexpr int kMaxTextField = 1024;
 
-bool is_hex_digit(uint8_t c, uint8_t& value) {
-  if (c >= '0' && c <= '9') {
-    value = static_cast<uint8_t>(c - '0');
-  } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
-    value = static_cast<uint8_t>((c | 0x20) - 'a' + 10);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool is_space(uint8_t c) {
-  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
-
 // The bytes that a profile's text spells, at most kMaxExifBlock of them, into a buffer from
 // malloc; null when the text is not of that form or holds fewer bytes than it says.
 uint8_t* decode_profile_text(const uint8_t* text, size_t size, uint32_t& length) {
   size_t i = 0;
   const auto skip = [&](bool space) {
-    while (i < size && is_space(text[i]) == space) ++i;
+    while (i < size && is_text_space(static_cast<char>(text[i])) == space) ++i;
   };
   skip(true);
   skip(false);  // the profile's name
@@ -65,9 +50,12 @@ uint8_t* decode_profile_text(const uint8_t* text, size_t size, uint32_t& length)
   auto* bytes = static_cast<uint8_t*>(std::malloc(length));
   if (bytes == nullptr) return nullptr;
   uint32_t got = 0;
-  for (uint8_t high = 0, low = 0; got < length; i += 2) {
+  for (; got < length; i += 2) {
     skip(true);
-    if (i + 1 >= size || !is_hex_digit(text[i], high) || !is_hex_digit(text[i + 1], low)) break;
+    if (i + 1 >= size) break;
+    const unsigned high = hex_digit_value(static_cast<char>(text[i]));
+    const unsigned low = hex_digit_value(static_cast<char>(text[i + 1]));
+    if (high > 15 || low > 15) break;
     bytes[got++] = static_cast<uint8_t>(high << 4 | low);
   }
   if (got < length) {

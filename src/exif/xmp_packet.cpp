@@ -59,20 +59,8 @@ Field field_of(Space space, Text local) {
   return Field::kNone;
 }
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// A decimal or hexadecimal digit's value; 16 for any other byte.
-unsigned digit_value(char c) {
-  if (is_digit(c)) return static_cast<unsigned>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-  return 16;
 }
 
 // A decimal number that makes up all of `text`.
@@ -251,8 +239,8 @@ class Value {
     if (bad_) return false;
     size_t first = 0;
     size_t last = size_;
-    while (first < last && is_space(text_[first])) ++first;
-    while (last > first && is_space(text_[last - 1])) --last;
+    while (first < last && is_text_space(text_[first])) ++first;
+    while (last > first && is_text_space(text_[last - 1])) --last;
     text = {text_ + first, last - first};
     return true;
   }
@@ -281,7 +269,7 @@ class Value {
     const size_t first = hex ? 2 : 1;
     unsigned code = 0;
     for (size_t i = first; i < name.size && code <= 0x7F; ++i) {
-      const unsigned digit = digit_value(name.data[i]);
+      const unsigned digit = hex_digit_value(name.data[i]);
       if (digit >= base) return '\0';
       code = code * base + digit;
     }
@@ -331,7 +319,7 @@ class Scanner {
     return true;
   }
   void skip_spaces() {
-    while (p_ != end_ && is_space(*p_)) ++p_;
+    while (p_ != end_ && is_text_space(*p_)) ++p_;
   }
   bool read_name(Text& name);
   // The next attribute of a start tag: 1 with its name and raw value, 0 at the tag's end (with
@@ -374,7 +362,7 @@ const char* Scanner::find(const char* literal) const {
 
 bool Scanner::read_name(Text& name) {
   const char* const start = p_;
-  while (p_ != end_ && !is_space(*p_) && std::strchr("/>=<\"'", *p_) == nullptr) ++p_;
+  while (p_ != end_ && !is_text_space(*p_) && std::strchr("/>=<\"'", *p_) == nullptr) ++p_;
   name = {start, static_cast<size_t>(p_ - start)};
   return name.size > 0;
 }
